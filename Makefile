@@ -1,0 +1,44 @@
+# Front door: `make demo` and `make test`. Both install what a fresh
+# Debian 12 machine lacks first (scripts/bootstrap).
+JOBS ?= 2
+CMAKE ?= cmake
+CTEST ?= ctest
+
+.PHONY: all bootstrap native native-asan native-tsan native-fuzz win32 bench \
+        test test-native test-asan test-tsan test-win32 test-fuzz demo format clean
+
+all: native win32
+
+bootstrap:
+	@scripts/bootstrap
+
+native native-asan native-tsan native-fuzz win32 bench: bootstrap
+	@$(CMAKE) --preset $@ >/dev/null
+	@$(CMAKE) --build --preset $@ -j $(JOBS)
+
+test-native: native
+	$(CTEST) --preset native
+
+test-asan: native-asan
+	$(CTEST) --preset native-asan
+
+test-tsan: native-tsan
+	$(CTEST) --preset native-tsan
+
+test-win32: win32
+	$(CTEST) --preset win32
+	@WINEPREFIX=$(CURDIR)/build/win32/wineprefix wineserver -k 2>/dev/null || true
+
+test-fuzz: native-fuzz
+	@scripts/run-fuzzers build/native-fuzz 20
+
+test: test-native test-asan test-tsan test-win32 test-fuzz
+
+demo: native
+	@scripts/demo build/native
+
+format:
+	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,46 @@
+// Tick clock: the 32-bit millisecond counter the monitor measures silence
+// with (GetTickCount on Windows, a monotonic clock on POSIX). It wraps after
+// about 49.7 days; callers compare ticks with wrap-aware arithmetic.
+//
+// Tests install a ManualTickClock so timeouts are tested without sleeping.
+// Thread-safe: TickCount may be called from any thread, also while a manual
+// clock is being advanced.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace tarvel::platform {
+
+// TickCount returns the installed manual clock's value, or the system's
+// millisecond tick counter when none is installed.
+uint32_t TickCount();
+
+// SystemTickCount always reads the system counter.
+uint32_t SystemTickCount();
+
+// ManualTickClock replaces the tick source for the whole process while it
+// lives. Only one may be installed at a time.
+class ManualTickClock {
+ public:
+  explicit ManualTickClock(uint32_t start = 0);
+  ~ManualTickClock();
+  ManualTickClock(const ManualTickClock&) = delete;
+  ManualTickClock& operator=(const ManualTickClock&) = delete;
+
+  uint32_t Now() const { return now_.load(std::memory_order_acquire); }
+  void Set(uint32_t tick) { now_.store(tick, std::memory_order_release); }
+  // Advance moves the clock forward by ms, wrapping like the real counter.
+  void Advance(uint32_t ms) { now_.fetch_add(ms, std::memory_order_acq_rel); }
+
+ private:
+  std::atomic<uint32_t> now_;
+};
+
+// TickDiff returns later - earlier as a signed distance, correct across one
+// wrap of the counter as long as the two ticks are less than 2^31 ms apart.
+inline int32_t TickDiff(uint32_t later, uint32_t earlier) {
+  return static_cast<int32_t>(later - earlier);
+}
+
+}  // namespace tarvel::platform

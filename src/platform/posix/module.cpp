@@ -1,0 +1,49 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+
+namespace tarvel::platform {
+namespace {
+thread_local std::string t_load_error;
+void Anchor() {}
+}  // namespace
+
+std::string OwnModulePath() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&Anchor), &info) && info.dli_fname) return info.dli_fname;
+  return {};
+}
+
+VersionNumbers OwnModuleVersion() {
+  return {TARVEL_VERSION_MAJOR, TARVEL_VERSION_MINOR, TARVEL_VERSION_PATCH, TARVEL_VERSION_BUILD};
+}
+
+ModuleHandle LoadModule(const std::string& path) {
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) {
+    const char* err = dlerror();
+    t_load_error = err ? err : "unknown error";
+  }
+  return reinterpret_cast<ModuleHandle>(h);
+}
+
+void UnloadModule(ModuleHandle module) {
+  if (module) dlclose(reinterpret_cast<void*>(module));
+}
+
+void* ModuleProcedure(ModuleHandle module, const char* name) {
+  return module ? dlsym(reinterpret_cast<void*>(module), name) : nullptr;
+}
+
+ModuleHandle LoadedModuleHandle(const std::string& name) {
+  if (name.empty()) return reinterpret_cast<ModuleHandle>(dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD));
+  void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (h) dlclose(h);  // NOLOAD took a reference; the module stays loaded by its owner
+  return reinterpret_cast<ModuleHandle>(h);
+}
+
+std::string LastLoadError() {
+  return t_load_error;
+}
+
+}  // namespace tarvel::platform

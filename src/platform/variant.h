@@ -1,0 +1,81 @@
+// OLE Automation VARIANT and BSTR. On Windows these are oleaut32's; on POSIX
+// a layout-compatible implementation: a BSTR points at UTF-16 text preceded
+// by its byte length, and a Variant is 16 bytes (on i686) with the type code
+// in its first two bytes.
+//
+// The host runtime's 8-bit string variant (VT_ANSISTRING, 0x100) is not an
+// OLE type: these functions refuse it, Common/OleVariant.h handles it.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvel::platform {
+
+using OleChar = char16_t;
+using Bstr = OleChar*;
+
+enum VarType : uint16_t {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_R4 = 4,
+  VT_R8 = 5,
+  VT_CY = 6,
+  VT_DATE = 7,
+  VT_BSTR = 8,
+  VT_ERROR = 10,
+  VT_BOOL = 11,
+  VT_VARIANT = 12,
+  VT_UNKNOWN = 13,
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_ANSISTRING = 0x100,
+  VT_BYREF = 0x4000,
+};
+
+// VARIANT_TRUE / VARIANT_FALSE as stored in boolVal.
+constexpr int16_t kVariantTrue = -1;
+constexpr int16_t kVariantFalse = 0;
+
+struct Variant {
+  uint16_t vt;
+  uint16_t reserved1;
+  uint16_t reserved2;
+  uint16_t reserved3;
+  union {
+    int32_t lVal;
+    uint32_t ulVal;
+    int16_t iVal;
+    uint8_t bVal;
+    int16_t boolVal;
+    float fltVal;
+    double dblVal;
+    int64_t llVal;
+    uint64_t ullVal;
+    Bstr bstrVal;
+    void* byref;
+  };
+};
+static_assert(sizeof(Variant) == 16, "VARIANT is 16 bytes");
+
+// Bstr allocation; a null Bstr is the empty string.
+Bstr SysAllocStringLen(const OleChar* text, uint32_t length);
+void SysFreeString(Bstr s);
+uint32_t SysStringLen(Bstr s);
+
+// VariantInit sets vt to VT_EMPTY. VariantClear frees what the variant owns
+// and leaves it VT_EMPTY. VariantCopy clears dst and makes it a deep copy
+// of src (strings are duplicated). Both return false for a type they cannot
+// handle (dst is then VT_EMPTY).
+void VariantInit(Variant* v);
+bool VariantClear(Variant* v);
+bool VariantCopy(Variant* dst, const Variant* src);
+
+}  // namespace tarvel::platform

@@ -1,0 +1,43 @@
+#include "platform/variant.h"
+
+#include <oleauto.h>
+#include <windows.h>
+
+namespace tarvel::platform {
+
+static_assert(sizeof(VARIANT) == sizeof(Variant), "layout-compatible with VARIANT");
+static_assert(sizeof(wchar_t) == sizeof(OleChar), "BSTR holds UTF-16");
+
+Bstr SysAllocStringLen(const OleChar* text, uint32_t length) {
+  return reinterpret_cast<Bstr>(
+      ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text), static_cast<UINT>(length)));
+}
+
+void SysFreeString(Bstr s) {
+  ::SysFreeString(reinterpret_cast<BSTR>(s));
+}
+
+uint32_t SysStringLen(Bstr s) {
+  return ::SysStringLen(reinterpret_cast<BSTR>(s));
+}
+
+void VariantInit(Variant* v) {
+  ::VariantInit(reinterpret_cast<VARIANT*>(v));
+}
+
+bool VariantClear(Variant* v) {
+  if (v->vt == VT_ANSISTRING) return false;
+  return SUCCEEDED(::VariantClear(reinterpret_cast<VARIANT*>(v)));
+}
+
+bool VariantCopy(Variant* dst, const Variant* src) {
+  if (dst == src) return true;
+  if (src->vt == VT_ANSISTRING) {
+    VariantClear(dst);
+    return false;
+  }
+  return SUCCEEDED(::VariantCopy(reinterpret_cast<VARIANT*>(dst),
+                                 reinterpret_cast<VARIANT*>(const_cast<Variant*>(src))));
+}
+
+}  // namespace tarvel::platform

@@ -1,0 +1,155 @@
+// The lock's promotion and fairness properties with real threads. Waits are
+// bounded so a deadlock fails the test instead of hanging it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "Common/ThreadLists.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits until pred holds, at most 10 s.
+template <class Pred>
+bool Eventually(Pred pred) {
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+TEST(ThreadListsConcurrency, TwoReadersPromotingAtOnceBothGetThrough) {
+  for (int round = 0; round < 50; ++round) {
+    TThreadObjectList<int> list(false);
+    static int values[2];
+    std::atomic<int> holding{0};
+    std::atomic<int> inside{0};
+    std::atomic<int> max_inside{0};
+    auto worker = [&](int i) {
+      list.LockListRead();
+      ++holding;
+      while (holding.load() < 2) std::this_thread::yield();
+      list.LockList();  // both promote while both hold shared
+      int now = ++inside;
+      int seen = max_inside.load();
+      while (now > seen && !max_inside.compare_exchange_weak(seen, now)) {
+      }
+      list.LockList()->Add(&values[i]);  // re-entrant exclusive
+      list.UnlockWrite();
+      --inside;
+      list.UnlockWrite();
+      list.UnlockRead();
+    };
+    auto a = std::async(std::launch::async, worker, 0);
+    auto b = std::async(std::launch::async, worker, 1);
+    ASSERT_EQ(a.wait_for(10s), std::future_status::ready) << "round " << round;
+    ASSERT_EQ(b.wait_for(10s), std::future_status::ready) << "round " << round;
+    EXPECT_EQ(max_inside.load(), 1);
+    EXPECT_EQ(list.LockListRead()->Count(), 2);
+    list.UnlockRead();
+  }
+}
+
+TEST(ThreadListsConcurrency, AddUnderASharedHoldWaitsForOtherReaders) {
+  TThreadObjectList<int> list(false);
+  int x = 0;
+  std::atomic<bool> other_holds{false}, release_other{false}, added{false};
+  std::thread other([&] {
+    list.LockListRead();
+    other_holds = true;
+    while (!release_other) std::this_thread::yield();
+    list.UnlockRead();
+  });
+  ASSERT_TRUE(Eventually([&] { return other_holds.load(); }));
+  std::thread adder([&] {
+    list.LockListRead();
+    list.Add(&x);
+    added = true;
+    EXPECT_TRUE(list.Lock().HeldSharedByMe());  // still a reader afterwards
+    list.UnlockRead();
+  });
+  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(added.load());
+  release_other = true;
+  ASSERT_TRUE(Eventually([&] { return added.load(); }));
+  adder.join();
+  other.join();
+}
+
+TEST(ThreadListsConcurrency, NewReadersWaitBehindAWaitingWriter) {
+  TThreadObjectList<int> list(false);
+  std::atomic<bool> writer_done{false}, late_reader_in{false};
+  list.LockListRead();  // this thread blocks the writer
+  std::thread writer([&] {
+    list.LockList();
+    writer_done = true;
+    list.UnlockWrite();
+  });
+  std::this_thread::sleep_for(30ms);  // writer is waiting now
+  std::thread late([&] {
+    list.LockListRead();
+    late_reader_in = true;
+    EXPECT_TRUE(writer_done.load());  // got in only after the writer
+    list.UnlockRead();
+  });
+  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(late_reader_in.load());
+  list.LockListRead();  // re-entrant: a holder never waits behind a writer
+  list.UnlockRead();
+  list.UnlockRead();
+  writer.join();
+  late.join();
+  EXPECT_TRUE(late_reader_in.load());
+}
+
+TEST(ThreadListsConcurrency, ManyThreadsMixingHoldsKeepTheListConsistent) {
+  TThreadObjectList<int> list(true);
+  constexpr int kThreads = 6, kOps = 2000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kOps; ++i) {
+        if ((i + t) % 3 == 0) {
+          list.Add(new int(i));
+        } else if ((i + t) % 3 == 1) {
+          auto* l = list.LockListRead();
+          int sum = 0;
+          for (int* p : *l) sum += *p;
+          (void)sum;
+          if (i % 7 == 0) list.Add(new int(-1));  // promotion inside a read
+          list.UnlockRead();
+        } else {
+          auto* l = list.LockList();
+          if (l->Count() > 100) l->Delete(0);
+          list.UnlockWrite();
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_LE(list.LockListRead()->Count(), kThreads * kOps);
+  list.UnlockRead();
+}
+
+TEST(ThreadListsConcurrency, StringListAddsFromManyThreadsAreAllKept) {
+  TThreadStringList lines;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) lines.Add("line");
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(lines.LockList()->size(), 4000u);
+  lines.UnlockList();
+}
+
+}  // namespace
+}  // namespace tarvel

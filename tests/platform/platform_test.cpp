@@ -1,0 +1,129 @@
+// Contract tests of the platform services, run in both builds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <set>
+
+#include "Common/OleVariant.h"
+#include "platform/clock.h"
+#include "platform/module.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "platform/variant.h"
+
+namespace tarvel::platform {
+namespace {
+
+TEST(TickClock, ManualClockReplacesTheSystemCounterAndWraps) {
+  {
+    ManualTickClock clock(0xFFFFFFF0u);
+    EXPECT_EQ(TickCount(), 0xFFFFFFF0u);
+    clock.Advance(0x20);
+    EXPECT_EQ(TickCount(), 0x10u);
+    EXPECT_EQ(TickDiff(0x10u, 0xFFFFFFF0u), 0x20);
+    EXPECT_EQ(TickDiff(0xFFFFFFF0u, 0x10u), -0x20);
+    EXPECT_THROW(ManualTickClock second, std::logic_error);
+  }
+  uint32_t a = TickCount();
+  SleepMs(20);
+  EXPECT_GE(TickDiff(TickCount(), a), 15);
+}
+
+TEST(Threads, IdsAreNonZeroAndDistinct) {
+  uint32_t main_id = CurrentThreadId();
+  uint32_t other = 0;
+  std::thread t([&] { other = CurrentThreadId(); });
+  t.join();
+  EXPECT_NE(main_id, 0u);
+  EXPECT_NE(other, 0u);
+  EXPECT_NE(main_id, other);
+  EXPECT_EQ(main_id, CurrentThreadId());
+}
+
+TEST(AnsiText, CaseFoldingCoversTheCodePageLetters) {
+  struct {
+    const char* in;
+    const char* lower;
+    const char* upper;
+  } cases[] = {
+      {"ClientID", "clientid", "CLIENTID"},
+      {"$NEW_ROW$", "$new_row$", "$NEW_ROW$"},
+      {"\xC4rger \xD6l", "\xE4rger \xF6l", "\xC4RGER \xD6L"},  // Ärger Öl
+      {"\xD7\xF7", "\xD7\xF7", "\xD7\xF7"},                    // × ÷ are no letters
+      {"", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(AnsiLowerCase(c.in), c.lower);
+    EXPECT_EQ(AnsiUpperCase(c.in), c.upper);
+  }
+}
+
+TEST(AnsiText, RoundTripsThroughUtf16) {
+  std::string text =
+      "Temp \xB0"
+      "C \x80 5";  // degree sign and euro sign
+  std::u16string wide = AnsiToWide(text);
+  EXPECT_EQ(wide[5], u'\u00B0');
+  EXPECT_EQ(wide[8], u'\u20AC');
+  EXPECT_EQ(WideToAnsi(wide), text);
+  EXPECT_EQ(WideToAnsi(u"\u4E2D"), "?");
+}
+
+TEST(Guid, RegistryFormUpperCaseAndFresh) {
+  std::regex form("^\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}$");
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    std::string g = NewGuidText();
+    ASSERT_EQ(g.size(), 38u);
+    EXPECT_TRUE(std::regex_match(g, form)) << g;
+    seen.insert(g);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(Variant, BstrCarriesItsLengthAndEmbeddedZeros) {
+  const OleChar text[] = {u'a', 0, u'b'};
+  Bstr b = SysAllocStringLen(text, 3);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), 3u);
+  EXPECT_EQ(reinterpret_cast<uint32_t*>(b)[-1], 6u);
+  EXPECT_EQ(b[3], 0);
+  SysFreeString(b);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+}
+
+TEST(Variant, CopyIsDeepAndClearEmpties) {
+  Variant a, b;
+  VariantInit(&a);
+  VariantInit(&b);
+  a.vt = VT_BSTR;
+  a.bstrVal = SysAllocStringLen(u"abc", 3);
+  ASSERT_TRUE(VariantCopy(&b, &a));
+  EXPECT_EQ(b.vt, VT_BSTR);
+  EXPECT_NE(b.bstrVal, a.bstrVal);
+  EXPECT_EQ(std::u16string(b.bstrVal, 3), u"abc");
+  EXPECT_TRUE(VariantClear(&a));
+  EXPECT_EQ(a.vt, VT_EMPTY);
+  EXPECT_TRUE(VariantClear(&b));
+}
+
+TEST(Variant, ForeignAnsiStringTypeIsRefused) {
+  Variant a, b;
+  VariantInit(&a);
+  VariantInit(&b);
+  a.vt = VT_ANSISTRING;
+  a.byref = nullptr;
+  EXPECT_FALSE(VariantCopy(&b, &a));
+  EXPECT_EQ(b.vt, VT_EMPTY);
+}
+
+TEST(Module, OwnPathAndVersion) {
+  EXPECT_FALSE(OwnModulePath().empty());
+  EXPECT_EQ(LoadModule("no-such-module-here.bin"), 0u);
+  EXPECT_FALSE(LastLoadError().empty());
+}
+
+}  // namespace
+}  // namespace tarvel::platform

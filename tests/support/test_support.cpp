@@ -1,0 +1,62 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tarvel::test {
+
+namespace fs = std::filesystem;
+
+std::string TestDataPath(const std::string& name) {
+  return (fs::path(TARVEL_TEST_DATA_DIR) / name).string();
+}
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device rd;
+  for (;;) {
+    fs::path p = fs::temp_directory_path() /
+                 ("tarvel-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string();
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return (fs::path(path_) / name).string();
+}
+
+std::string ProgramDir() {
+#ifdef _WIN32
+  char buf[MAX_PATH * 2];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  return fs::path(std::string(buf, n)).parent_path().string();
+#else
+  return fs::read_symlink("/proc/self/exe").parent_path().string();
+#endif
+}
+
+std::string ModuleBesideTests(const std::string& base_name) {
+#ifdef _WIN32
+  return (fs::path(ProgramDir()) / (base_name + ".dll")).string();
+#else
+  return (fs::path(ProgramDir()) / ("lib" + base_name + ".so")).string();
+#endif
+}
+
+}  // namespace tarvel::test
