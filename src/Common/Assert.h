@@ -11,8 +11,10 @@ namespace tarvel {
 class EAssertionFailed : public std::logic_error {
  public:
   EAssertionFailed(const char* source, int line)
-      : std::logic_error("Assertion failure (" + std::string(source) + ", line " +
-                         std::to_string(line) + ")"),
+      : EAssertionFailed("Assertion failure", source, line) {}
+  EAssertionFailed(const std::string& message, const char* source, int line)
+      : std::logic_error(message + " (" + std::string(source) + ", line " + std::to_string(line) +
+                         ")"),
         source_(source),
         line_(line) {}
   const char* Source() const { return source_; }
@@ -25,6 +27,10 @@ class EAssertionFailed : public std::logic_error {
 
 [[noreturn]] inline void AssertionFailure(const char* source, int line) {
   throw EAssertionFailed(source, line);
+}
+[[noreturn]] inline void AssertionFailure(const std::string& message, const char* source,
+                                          int line) {
+  throw EAssertionFailed(message, source, line);
 }
 
 }  // namespace tarvel

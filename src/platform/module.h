@@ -33,3 +33,13 @@ ModuleHandle LoadedModuleHandle(const std::string& name);
 std::string LastLoadError();
 
 }  // namespace tarvel::platform
+
+namespace tarvel::platform {
+
+// Icons: LoadIconResource loads a named icon resource of a module
+// (LoadIconA); 0 when there is none. POSIX has no icons: always 0.
+using IconHandle = uintptr_t;
+IconHandle LoadIconResource(ModuleHandle module, const char* name);
+void DestroyIconHandle(IconHandle icon);
+
+}  // namespace tarvel::platform

@@ -47,3 +47,10 @@ std::string LastLoadError() {
 }
 
 }  // namespace tarvel::platform
+
+namespace tarvel::platform {
+IconHandle LoadIconResource(ModuleHandle, const char*) {
+  return 0;
+}
+void DestroyIconHandle(IconHandle) {}
+}  // namespace tarvel::platform

@@ -62,3 +62,13 @@ std::string LastLoadError() {
 }
 
 }  // namespace tarvel::platform
+
+namespace tarvel::platform {
+IconHandle LoadIconResource(ModuleHandle module, const char* name) {
+  if (!module) return 0;
+  return reinterpret_cast<IconHandle>(::LoadIconA(reinterpret_cast<HMODULE>(module), name));
+}
+void DestroyIconHandle(IconHandle icon) {
+  if (icon) ::DestroyIcon(reinterpret_cast<HICON>(icon));
+}
+}  // namespace tarvel::platform

@@ -1,0 +1,271 @@
+// The module's exported functions: the whole binary boundary with the host.
+//
+// Every export but GetPluginIntfVersion takes one pointer to a call record
+// the host owns (Plugins/vopPluginTypes.h). The record names the instance,
+// carries the parameter list and the Input/Output value blocks. Lists and
+// text buffers stay owned by whoever made them: the host reads the module's
+// result and event rows in place, the module copies text into the host's
+// buffer. Each export is a thin shell: it checks the record, finds the
+// instance and turns every exception into a result code. No exception ever
+// leaves an export.
+//
+// This file is compiled into each module (the product and test modules);
+// the module's main unit registers the plug-in class.
+#include <cstring>
+#include <string>
+
+#include "Common/Assert.h"
+#include "Plugins/vopPluginModule.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#define TARVEL_API __stdcall
+#define TARVEL_EXPORT
+#else
+#define TARVEL_API
+#define TARVEL_EXPORT __attribute__((visibility("default")))
+#endif
+
+using namespace tarvel;
+
+namespace {
+
+constexpr const char* kSource = "Plugins/vopPluginModule";
+constexpr int kLineCommandParams = 1000;
+
+bool Present(const OleVariant& v) {
+  return !v.IsEmpty() && !v.IsNull();
+}
+
+// The text-result protocol of GetCustomCommands and GetLogEx: produce() runs
+// with whatever lock it needs and returns the text; on success the
+// discard() callback drops what was copied.
+template <class Produce, class Discard>
+int32_t CopyTextResult(PPluginCallRec rec, const Produce& produce, const Discard& discard,
+                       bool discard_on_zero_size) {
+  int32_t result = 0;
+  try {
+    if (!rec) return 0;
+    rec->Output.Data = 0;
+    rec->Output.Kind = kValueKindInteger;
+    const std::string text = produce();
+    rec->Output.Data = static_cast<uintptr_t>(text.size());
+    if (text.empty()) return 0;
+    if (discard_on_zero_size && rec->Input.Size == 0) {
+      discard();
+      return 0;
+    }
+    // A buffer too small, or none at all: the host learns the size it needs.
+    if (static_cast<int64_t>(text.size()) > rec->Input.Size || rec->Input.Data == 0) return 0;
+    std::memcpy(reinterpret_cast<void*>(rec->Input.Data), text.data(), text.size());
+    result = static_cast<int32_t>(text.size());
+    discard();
+  } catch (...) {
+  }
+  return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+TARVEL_EXPORT int32_t TARVEL_API GetPluginIntfVersion() {
+  return static_cast<int32_t>(kIntfVersionMajor | (kIntfVersionMinor << 16));
+}
+
+TARVEL_EXPORT float TARVEL_API GetAppMinVersion(PPluginCallRec rec) {
+  try {
+    auto instance = FindPluginInstance(rec);
+    return instance ? instance->MinVersion : -1.0f;
+  } catch (...) {
+    return -1.0f;
+  }
+}
+
+TARVEL_EXPORT const char* TARVEL_API GetModuleDescription(PPluginCallRec rec) {
+  try {
+    auto instance = FindPluginInstance(rec);
+    return instance ? instance->Description.c_str() : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+TARVEL_EXPORT int32_t TARVEL_API GetModuleType(PPluginCallRec rec) {
+  try {
+    auto instance = FindPluginInstance(rec);
+    if (!instance) return 0;
+    return static_cast<int32_t>(instance->ModuleType) |
+           (static_cast<int32_t>(instance->ModuleOptions) << 16);
+  } catch (...) {
+    return 0;
+  }
+}
+
+TARVEL_EXPORT int32_t TARVEL_API GetCustomCommands(PPluginCallRec rec) {
+  std::shared_ptr<TvopPlugin> instance;
+  return CopyTextResult(
+      rec,
+      [&]() -> std::string {
+        instance = FindPluginInstance(rec);
+        if (!instance || !(instance->ModuleType & ModuleTypeBit(mttMenuExt))) return {};
+        return GetCustomCommandsText(instance->CustomCommands());
+      },
+      [] {}, false);
+}
+
+TARVEL_EXPORT int32_t TARVEL_API GetLogEx(PPluginCallRec rec) {
+  std::shared_ptr<TvopPlugin> instance;
+  std::vector<std::string>* lines = nullptr;
+  size_t taken = 0;
+  const int32_t result = CopyTextResult(
+      rec,
+      [&]() -> std::string {
+        instance = FindPluginInstance(rec);
+        if (!instance) return {};
+        lines = instance->LogLines().LockList();  // held to the end of the call
+        std::string text;
+        for (const std::string& line : *lines) text += line + "\r\n";
+        taken = lines->size();
+        return text;
+      },
+      [&] { lines->erase(lines->begin(), lines->begin() + static_cast<long>(taken)); }, true);
+  if (lines) instance->LogLines().UnlockList();
+  return result;
+}
+
+TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
+  try {
+    if (!rec) return;
+    rec->Output.Kind = kValueKindInteger;
+    rec->Output.Size = 4;
+    rec->Output.Data = kOptionsNoInstance;
+    auto instance = FindPluginInstance(rec);
+    if (!instance) return;
+    if (!instance->OnShowOptionsDialog) {
+      rec->Output.Data = kOptionsNoHandler;
+      return;
+    }
+    rec->Output.Data = kOptionsRunning;
+    if (rec->Params && rec->Params->IsValid()) {
+      instance->ReadIniFileParam(rec->Params, true);
+      instance->ApplyLanguageParam(rec->Params);
+      instance->TakeOwnerWindow(rec->Params);
+    }
+    bool success = false;
+    try {
+      instance->OnShowOptionsDialog(*instance, rec, success);
+    } catch (...) {
+      success = false;
+    }
+    rec->Output.Data = success ? kOptionsConfirmed : kOptionsCancelled;
+    if (!success) return;
+    // Siblings that share the settings place reload what was just saved.
+    const std::string path = instance->RegistryPath();
+    ForEachInstance([&](TvopPlugin& other) {
+      if (&other == instance.get() || other.RegistryPath() != path || !other.OnLoadSettingsNow)
+        return;
+      try {
+        other.OnLoadSettingsNow(other);
+      } catch (...) {
+      }
+    });
+  } catch (...) {
+  }
+}
+
+TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
+  try {
+    if (!IsValidCallRec(rec)) return kResultInvalid;
+    auto instance = FindPluginInstance(rec);
+    if (!instance) return kResultInvalid;
+    if (!rec->Params->IsValid())
+      AssertionFailure("Invalid call parameters", kSource, kLineCommandParams);
+    instance->ReadTemporaryLoad(rec->Params);
+    OleVariant command = rec->Params->GetParamValue("COMMAND");
+    if (!Present(command)) return kResultInvalid;
+    const std::string text = command.ToAnsi();
+    try {
+      return instance->ExecuteCommand(text, rec);
+    } catch (...) {
+      instance->LogExceptionReport();
+      return kResultException;
+    }
+  } catch (...) {
+    return kResultException;
+  }
+}
+
+TARVEL_EXPORT int32_t TARVEL_API GetData(PPluginCallRec rec) {
+  try {
+    if (!IsValidCallRec(rec)) return kResultInvalid;
+    auto instance = FindPluginInstance(rec);
+    if (!instance) return kResultInvalid;
+    return instance->RunDataCall([&] {
+      rec->Output.Data = 0;
+      return instance->DoGetData(rec);
+    });
+  } catch (...) {
+    return kResultException;
+  }
+}
+
+TARVEL_EXPORT int32_t TARVEL_API GetEvents(PPluginCallRec rec) {
+  try {
+    if (!IsValidCallRec(rec)) return kResultInvalid;
+    auto instance = FindPluginInstance(rec);
+    if (!instance) return kResultInvalid;
+    return instance->RunDataCall([&] { return instance->DoGetEvents(rec); });
+  } catch (...) {
+    return kResultException;
+  }
+}
+
+TARVEL_EXPORT int32_t TARVEL_API ProcessData(PPluginCallRec rec) {
+  try {
+    if (!IsValidCallRec(rec)) return kResultInvalid;
+    auto instance = FindPluginInstance(rec);
+    if (!instance) return kResultInvalid;
+    return instance->RunDataCall([&] {
+      if (ModuleIsShutDown()) return kResultInvalid;
+      rec->Output.Data = 0;
+      return instance->DoProcessData(rec);
+    });
+  } catch (...) {
+    return kResultException;
+  }
+}
+
+TARVEL_EXPORT bool TARVEL_API MultiThreadSupport(PPluginCallRec rec) {
+  try {
+    auto instance = FindPluginInstance(rec);
+    return instance && instance->IsMultiThreadSupported;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // extern "C"
+
+#ifdef _WIN32
+// Shutdown runs here rather than in a static destructor so that at process
+// exit (reserved != null, other threads already gone) nothing is waited on.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ModuleStartup();
+  } else if (reason == DLL_PROCESS_DETACH) {
+    try {
+      ModuleShutdown(reserved != nullptr);
+    } catch (...) {
+    }
+  }
+  return TRUE;
+}
+#else
+__attribute__((destructor)) static void TarvelModuleUnload() {
+  try {
+    ModuleShutdown(false);
+  } catch (...) {
+  }
+}
+#endif

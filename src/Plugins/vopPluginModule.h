@@ -1,0 +1,277 @@
+// TvopPlugin: the module object of the plug-in framework. The host runs
+// several instances of a plug-in side by side, each named by the InstanceId
+// of its call records; the framework keeps one object per id in a
+// process-wide instance table, creates objects of the registered plug-in
+// class on first use and calls the plug-in's bound handlers when the host
+// asks for something. An unbound handler is simply not called.
+//
+// Threads: commands on one instance run one at a time under its command
+// lock; data calls (ProcessData, GetData, GetEvents) run on any host thread
+// without it, counted so that the last UNLOAD frees the row lists only after
+// the data calls that started before it have finished. The event queue and
+// the log queue each have their own lock. Handlers must not throw across
+// threads they do not own; exceptions inside a call are turned into result
+// codes by the exports.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Common/ThreadLists.h"
+#include "Common/vopParamLst.h"
+#include "Plugins/vopPluginCustomCmd.h"
+#include "Plugins/vopPluginTypes.h"
+#include "platform/module.h"
+#include "platform/window.h"
+
+namespace tarvel {
+
+// One parser variable the host told the module about (SET-ITEMS).
+struct TParserItem {
+  std::string Name;
+  std::string Source;
+  uint8_t DataType = 17;
+  std::string Extra;
+  bool operator==(const TParserItem&) const = default;
+};
+constexpr uint8_t kParserItemUnknownType = 17;
+// The data type names by index, as one text.
+extern const char* const kParserDataTypeNames;
+
+// StoreItemValue replaces an item's value in a list the host or the module
+// built. In a host list the old value is freed only when it is OLE memory
+// (shared with the host's runtime); the host's own 8-bit strings are left to
+// their owner.
+void StoreItemValue(const TvopParamsList& list, TvopParamsListItem* item, OleVariant value);
+
+// One data source of the host's configuration (SET-STATE).
+struct TConfigDataSource {
+  int32_t Id = 0;
+  std::string Text2;
+  std::string Text3;
+};
+
+class TvopPlugin;
+using PluginFactory = std::function<std::unique_ptr<TvopPlugin>(PPluginCallRec)>;
+
+class TvopPlugin {
+ public:
+  // Handler types; Sender is the instance.
+  using NotifyEvent = std::function<void(TvopPlugin& sender)>;
+  using CommandEvent = std::function<void(TvopPlugin& sender, PPluginCallRec rec, int32_t& result)>;
+  using CustomCommandEvent = std::function<void(TvopPlugin& sender, const std::string& command,
+                                                PPluginCallRec rec, int32_t& result)>;
+  using ShowOptionsDialogEvent =
+      std::function<void(TvopPlugin& sender, PPluginCallRec rec, bool& success)>;
+  using StateChangeEvent = std::function<void(TvopPlugin& sender, TModuleTypes types)>;
+
+  explicit TvopPlugin(PPluginCallRec rec);
+  virtual ~TvopPlugin();
+  TvopPlugin(const TvopPlugin&) = delete;
+  TvopPlugin& operator=(const TvopPlugin&) = delete;
+
+  // ---- Properties (a plug-in sets them in its constructor) ----
+  std::string Description;
+  std::string LogTitle;
+  TModuleTypes ModuleType = 0;
+  TModuleOptions ModuleOptions = 0;
+  float MinVersion = 4.0f;
+  std::string EventsSupported;
+  bool IsMultiThreadSupported = true;
+  std::string MsgNoData = "No data for processing";
+  std::string MsgWriteComplete = "Data have been processed successfully";
+  std::string MsgWriteCompleteError = "Data have been processed with errors";
+
+  // ---- Events ----
+  ShowOptionsDialogEvent OnShowOptionsDialog;
+  CustomCommandEvent OnExecuteCustomCommand;
+  CustomCommandEvent OnEvent;
+  CommandEvent OnLoad;
+  CommandEvent OnUnload;
+  NotifyEvent OnSaveSettingsNow;
+  NotifyEvent OnLoadSettingsNow;
+  NotifyEvent OnSetParserItems;
+  StateChangeEvent OnStateChanged;
+  CommandEvent OnProcessData;
+  CommandEvent OnGetData;
+  NotifyEvent OnBeforeGetParserItems;
+  NotifyEvent OnChangeLanguage;
+  // The creation notice: runs once after the whole construction.
+  NotifyEvent OnCreate;
+  // The destruction notice: runs first when the instance is destroyed.
+  NotifyEvent OnDestroy;
+
+  // ---- Identity and state ----
+  uint32_t InstanceId() const { return instance_id_; }
+  uint32_t HostTag() const { return host_tag_.load(); }
+  int32_t LoadCount() const { return load_count_.load(); }
+  bool Unloaded() const { return unloaded_.load(); }
+  bool Busy() const { return data_calls_.load() > 0; }
+  bool TemporaryLoad() const { return temporary_load_; }
+  const std::string& VersionText() const { return version_text_; }
+  const std::string& ModuleDir() const { return module_dir_; }
+  const std::string& ModuleFileName() const { return module_file_name_; }
+  const std::string& ModulePath() const { return module_path_; }
+  bool ModuleTypeState(TModuleType role) const { return module_type_state_[role]; }
+
+  // ---- Host context ----
+  platform::WindowHandle HostWindow() const { return host_window_.load(); }
+  platform::WindowHandle OwnerWindow() const { return owner_window_.load(); }
+  platform::ModuleHandle HostModule() const { return host_module_; }
+  const std::string& ApplicationName() const { return application_name_; }
+  const std::string& RegistryPath() const { return registry_path_; }
+  const std::string& INISectionPrefix() const { return ini_section_prefix_; }
+  const std::string& IniFile() const { return ini_file_; }
+  void SetIniFile(std::string file) { ini_file_ = std::move(file); }
+  const std::string& Language() const { return language_; }
+  const std::string& LanguageFile() const { return language_file_; }
+  bool HoldsHostIcon() const { return holds_host_icon_; }
+  void* SendDataProc() const { return send_data_proc_; }
+  void* SendStringProc() const { return send_string_proc_; }
+  void* SendByteProc() const { return send_byte_proc_; }
+
+  // ReadTemporaryLoad takes TEMPORARY-LOAD from a list when it holds a value.
+  bool ReadTemporaryLoad(const TvopParamsList* params);
+  // ReadIniFileParam returns INI-FILE's text; with store and a list, it
+  // becomes IniFile (absent clears it).
+  std::string ReadIniFileParam(const TvopParamsList* params, bool store);
+
+  // ---- Commands ----
+  int32_t ExecuteCommand(const std::string& command, PPluginCallRec rec);
+
+  // Parser items (SET-ITEMS / ITEMS, and the options dialog).
+  void SetParserItems(std::string_view text);
+  std::string GetParserItemsText() const;
+  int ParserItemCount() const { return static_cast<int>(parser_items_.size()); }
+  TParserItem GetParserItem(int index) const;
+  void SetParserItem(int index, const TParserItem& item);
+  void ClearParserItems() { parser_items_.clear(); }
+  const std::string& ItemsText() const { return items_text_; }
+  const std::vector<std::unique_ptr<TConfigDataSource>>& DataSources() const {
+    return data_sources_;
+  }
+
+  // ---- Data ----
+  // The row lists exist from the first LOAD to the last UNLOAD.
+  TvopParamsList* ResultRows() const { return result_rows_; }
+  int32_t DoProcessData(PPluginCallRec rec);
+  int32_t DoGetData(PPluginCallRec rec);
+
+  // ---- Events to the host ----
+  void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params);
+  int32_t DoGetEvents(PPluginCallRec rec);
+  // PostToHost posts to HostWindow (wParam HostTag), falling back to a
+  // bounded send.
+  void PostToHost(uint32_t message, intptr_t lparam);
+  // PendingEventItems counts items raised but not yet handed to the host;
+  // HandedOutEvents is the list the host reads (null when not loaded).
+  int32_t PendingEventItems() const;
+  TvopParamsList* HandedOutEvents() const;
+
+  // ---- Log to the host ----
+  void SendLog(uint8_t level, std::string_view text, bool mark = false);
+  void AddLog(uint8_t level, std::string_view text, bool mark = false);
+  std::string FormatLogLine(uint8_t level, std::string_view text, bool mark) const;
+  // LogExceptionReport logs the exception being handled on this thread.
+  void LogExceptionReport();
+  TThreadStringList& LogLines() { return log_lines_; }
+
+  TvopPluginCustomCmdList& CustomCommands() { return custom_commands_; }
+
+  // ---- Framework entry points used by the exports ----
+  // RunDataCall runs work as a data call: it waits while the instance is
+  // unloaded and another data call still runs, refuses an unloaded instance
+  // (-1), and counts the call while work runs (an exception gives -3).
+  int32_t RunDataCall(const std::function<int32_t()>& work);
+  // AfterConstruction runs the creation notice; called once by the table.
+  void AfterConstruction();
+  // ApplyLanguageParam follows a LANGUAGE parameter that names another language.
+  void ApplyLanguageParam(const TvopParamsList* params);
+  // TakeOwnerWindow takes OWNERFORM when present and not null.
+  void TakeOwnerWindow(const TvopParamsList* params);
+
+ protected:
+  // Loaded runs after the plug-in's definition is in place.
+  virtual void Loaded() {}
+
+ private:
+  friend bool FindPluginInstanceImpl(PPluginCallRec, std::shared_ptr<TvopPlugin>*);
+  int32_t DoLoad(PPluginCallRec rec);
+  int32_t DoUnload(PPluginCallRec rec);
+  int32_t DoSetState(PPluginCallRec rec);
+  int32_t DoSettingsCommand(PPluginCallRec rec, bool load_first);
+  void TakeHostIcon();
+  void ReleaseHostIcon();
+  void FreeRowLists();
+  bool DeliverCopyData(uintptr_t kind, const std::string& text);
+
+  uint32_t instance_id_ = 0;
+  std::atomic<uint32_t> host_tag_{0};
+  std::atomic<int32_t> load_count_{0};
+  std::atomic<bool> unloaded_{false};
+  std::atomic<int32_t> data_calls_{0};
+  std::atomic<int32_t> command_depth_{0};
+  std::recursive_mutex command_lock_;
+  bool temporary_load_ = false;
+
+  // Row lists. ResultRows belongs to the running data call; the event lists
+  // are guarded by events_mutex_.
+  TvopParamsList* result_rows_ = nullptr;
+  mutable std::mutex events_mutex_;
+  TvopParamsList* events_ = nullptr;          // handed to the host
+  TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out
+  // Lists a timed-out UNLOAD could not free while data calls still ran.
+  std::vector<ParamsListPtr> retired_lists_;
+
+  TThreadStringList log_lines_;
+  TvopPluginCustomCmdList custom_commands_;
+  std::vector<std::unique_ptr<TConfigDataSource>> data_sources_;
+  std::vector<TParserItem> parser_items_;
+  std::string items_text_;
+  bool module_type_state_[8] = {};
+
+  std::string module_path_, module_dir_, module_file_name_, version_text_;
+  std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
+  std::string language_ = "EN";
+  std::string language_file_;
+  bool language_applied_ = false;
+  platform::ModuleHandle host_module_ = 0;
+  std::atomic<platform::WindowHandle> host_window_{0};
+  std::atomic<platform::WindowHandle> owner_window_{0};
+  bool holds_host_icon_ = false;
+  void* send_data_proc_ = nullptr;
+  void* send_string_proc_ = nullptr;
+  void* send_byte_proc_ = nullptr;
+};
+
+// ---- Process-wide instance table ----
+
+// RegisterPluginClass makes FindPluginInstance create objects through factory.
+void RegisterPluginClass(PluginFactory factory);
+// FindPluginInstance finds or creates the instance a record names, or
+// releases it (Action 255). The instance stays alive while the caller holds
+// the returned pointer, even if it is released meanwhile.
+std::shared_ptr<TvopPlugin> FindPluginInstance(PPluginCallRec rec);
+// ForEachInstance calls fn for every instance under the table's shared lock.
+void ForEachInstance(const std::function<void(TvopPlugin&)>& fn);
+// InstanceCount is the number of instances in the table (0 after shutdown).
+int InstanceCount();
+// ModuleStartup creates the instance table (idempotent); ModuleShutdown
+// detaches it and destroys every instance unless the process is ending.
+void ModuleStartup();
+void ModuleShutdown(bool process_terminating);
+bool ModuleIsShutDown();
+
+// WaitForFlags polls until a flag reads clear (true), a flag is missing (an
+// empty function: false), the limit passes (false; 0 means no limit) or,
+// unless ignore_shutdown, the module shuts down (false). From the second
+// pass on it processes the calling thread's messages and sleeps 50 ms.
+using FlagReader = std::function<bool()>;
+bool WaitForFlags(uint32_t limit_ms, const std::vector<FlagReader>& flags, bool ignore_shutdown);
+
+}  // namespace tarvel

@@ -1,0 +1,117 @@
+// Instances under concurrent use through the exports: creation races,
+// releases while other threads call, LOAD/UNLOAD while data flows.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "host/host_test_util.h"
+
+namespace tarvel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(ProbeModuleTest, ConcurrentFirstCallsForOneIdCreateOneInstance) {
+  const int before = std::stoi(State(module, 1)["instances"]);
+  constexpr int kIds = 20, kThreads = 4;
+  for (uint32_t id = 100; id < 100 + kIds; ++id) {
+    std::atomic<int> ready{0};
+    std::vector<std::future<void>> calls;
+    for (int t = 0; t < kThreads; ++t) {
+      calls.push_back(std::async(std::launch::async, [&] {
+        ++ready;
+        while (ready.load() < kThreads) std::this_thread::yield();
+        HostCall call(id);
+        EXPECT_EQ(module->GetModuleType(call), 32);
+      }));
+    }
+    for (auto& f : calls) ASSERT_EQ(f.wait_for(30s), std::future_status::ready);
+  }
+  EXPECT_EQ(std::stoi(State(module, 1)["instances"]), before + kIds);
+}
+
+TEST_F(ProbeModuleTest, CreatingUsingAndReleasingFromManyThreads) {
+  constexpr int kThreads = 4, kOps = 300;
+  std::vector<std::future<void>> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.push_back(std::async(std::launch::async, [&, t] {
+      std::mt19937 rng(static_cast<unsigned>(t) * 7919u);
+      auto input = NewParamsList(kRowsParamsListClass);
+      input->Add("CLIENTID", OleVariant(1));
+      input->AddNewRow();
+      for (int i = 0; i < kOps; ++i) {
+        const uint32_t id = 200 + rng() % 6;
+        switch (rng() % 6) {
+          case 0:
+            Command(module, id, "LOAD");
+            break;
+          case 1:
+            Command(module, id, "UNLOAD");
+            break;
+          case 2: {
+            HostCall release(id);
+            release.rec.Action = 255;
+            module->GetModuleType(release);
+            break;
+          }
+          case 3: {
+            HostCall data(id);
+            data.Types(ModuleTypeBit(mttFilter));
+            data.rec.Input.Kind = 1;
+            data.rec.Input.Data = reinterpret_cast<uintptr_t>(input.get());
+            int32_t r = module->ProcessData(data);
+            EXPECT_TRUE(r == 0 || r == 1 || r == -1) << r;
+            break;
+          }
+          case 4: {
+            HostCall events(id);
+            if (module->GetEvents(events) == 0) module->GetEvents(events);
+            break;
+          }
+          default: {
+            HostCall raise(id, "RAISE");
+            raise.Param("NAME", OleVariant("ev"));
+            module->ExecutePluginCommand(raise);
+          }
+        }
+      }
+    }));
+  }
+  for (auto& w : workers) ASSERT_EQ(w.wait_for(120s), std::future_status::ready);
+  // Exactly one instance per id that exists: each id answers with its own.
+  for (uint32_t id = 200; id < 206; ++id) EXPECT_EQ(State(module, id)["id"], std::to_string(id));
+}
+
+TEST_F(ProbeModuleTest, UnloadWhileDataCallsRunNeverFreesListsInUse) {
+  constexpr uint32_t id = 300;
+  std::atomic<bool> stop{false};
+  auto feeder = std::async(std::launch::async, [&] {
+    auto input = NewParamsList(kRowsParamsListClass);
+    input->Add("X", OleVariant(1));
+    input->AddNewRow();
+    HostCall mode(id, "DATA-MODE");
+    mode.Param("MODE", OleVariant("rows2"));
+    module->ExecutePluginCommand(mode);
+    while (!stop) {
+      HostCall data(id);
+      data.Types(ModuleTypeBit(mttFilter));
+      data.rec.Input.Kind = 1;
+      data.rec.Input.Data = reinterpret_cast<uintptr_t>(input.get());
+      int32_t r = module->ProcessData(data);
+      EXPECT_TRUE(r == 2 || r == -1) << r;
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(Command(module, id, "LOAD"), 0);
+    EXPECT_EQ(Command(module, id, "UNLOAD"), 0);
+  }
+  stop = true;
+  ASSERT_EQ(feeder.wait_for(60s), std::future_status::ready);
+}
+
+}  // namespace
+}  // namespace tarvel::test

@@ -1,0 +1,166 @@
+// A test module built from the framework: its plug-in binds every handler,
+// records what the framework did, and acts on custom commands so tests can
+// drive events, log lines and data results through the real exports.
+//
+// Custom commands (parameters in brackets), all answering 0:
+//   PROBE-STATE  -> RESULT: "key=value;..." of the instance's state
+//   RAISE        [NAME, GLOBAL, P1, P2]  raises an event, P1/P2 as parameters
+//   RAISE-MANY   [NAME, COUNT]           raises COUNT events named NAME-<i>
+//   LOG          [LEVEL, TEXT]           SendLog
+//   ADDLOG       [LEVEL, TEXT]           AddLog
+//   THROW                                throws (the export answers -3)
+//   NESTED                               runs a command from inside a command
+//   SET-TYPE     [TYPES, OPTIONS]        changes ModuleType / ModuleOptions
+//   ADD-CUSTOM   [F1, F2, F3, N1, N2]    adds a custom command descriptor
+//   DATA-MODE    [MODE]                  how OnProcessData behaves:
+//       count (default): result = rows seen; rows2: leaves 2 rows in ResultRows;
+//       throw: raises; result3: result 3 and Input.Data cleared
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+#include "Plugins/vopPluginModule.h"
+
+namespace tarvel {
+namespace {
+
+class TProbePlugin : public TvopPlugin {
+ public:
+  explicit TProbePlugin(PPluginCallRec rec) : TvopPlugin(rec) {
+    Description = "Probe";
+    LogTitle = "Probe";
+    ModuleType = ModuleTypeBit(mttFilter);
+    MinVersion = 4.0f;
+    OnLoad = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++loads_; };
+    OnUnload = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++unloads_; };
+    OnSaveSettingsNow = [this](TvopPlugin&) { saves_ += "S:" + IniFile() + ","; };
+    OnLoadSettingsNow = [this](TvopPlugin&) { saves_ += "L:" + IniFile() + ","; };
+    OnSetParserItems = [this](TvopPlugin&) { ++set_items_; };
+    OnBeforeGetParserItems = [this](TvopPlugin&) { ++before_items_; };
+    OnStateChanged = [this](TvopPlugin&, TModuleTypes t) { last_state_types_ = t; };
+    OnShowOptionsDialog = [this](TvopPlugin&, PPluginCallRec, bool& ok) { ok = options_answer_; };
+    OnChangeLanguage = [this](TvopPlugin&) { ++language_changes_; };
+    OnExecuteCustomCommand = [this](TvopPlugin&, const std::string& c, PPluginCallRec rec,
+                                    int32_t& r) { r = Custom(c, rec); };
+    OnProcessData = [this](TvopPlugin&, PPluginCallRec rec, int32_t& r) { r = Data(rec); };
+  }
+
+ private:
+  std::string Text(PPluginCallRec rec, const char* name) {
+    return rec->Params->GetParamValue(name).ToAnsi();
+  }
+  int Int(PPluginCallRec rec, const char* name, int fallback = 0) {
+    auto v = rec->Params->GetParamValue(name).AsInt64();
+    return v ? static_cast<int>(*v) : fallback;
+  }
+
+  int32_t Custom(const std::string& c, PPluginCallRec rec) {
+    if (c == "PROBE-STATE") {
+      std::string s =
+          "load=" + std::to_string(LoadCount()) + ";unloaded=" + std::to_string(Unloaded()) +
+          ";onload=" + std::to_string(loads_) + ";onunload=" + std::to_string(unloads_) +
+          ";rows=" + std::to_string(ResultRows() != nullptr) +
+          ";events=" + std::to_string(HandedOutEvents() != nullptr) + ";saves=" + saves_ +
+          ";ini=" + IniFile() + ";regpath=" + RegistryPath() +
+          ";hostwin=" + std::to_string(HostWindow()) + ";owner=" + std::to_string(OwnerWindow()) +
+          ";hostmod=" + std::to_string(HostModule() != 0) + ";lang=" + Language() +
+          ";langchanges=" + std::to_string(language_changes_) +
+          ";temp=" + std::to_string(TemporaryLoad()) + ";setitems=" + std::to_string(set_items_) +
+          ";beforeitems=" + std::to_string(before_items_) +
+          ";statetypes=" + std::to_string(last_state_types_) + ";roles=";
+      for (int i = 0; i < 8; ++i) s += ModuleTypeState(static_cast<TModuleType>(i)) ? '1' : '0';
+      s += ";sources=";
+      for (const auto& d : DataSources())
+        s += std::to_string(d->Id) + "," + d->Text2 + "," + d->Text3 + "/";
+      s += ";items=" + std::to_string(ParserItemCount()) + ";version=" + VersionText() +
+           ";seen=" + std::to_string(items_seen_) + ";id=" + std::to_string(InstanceId()) +
+           ";instances=" + std::to_string(InstanceCount()) +
+           ";pending=" + std::to_string(PendingEventItems()) + ";";
+      if (TvopParamsListItem* slot = rec->Params->ItemByName("RESULT"))
+        StoreItemValue(*rec->Params, slot, OleVariant(s));
+      return 0;
+    }
+    if (c == "RAISE") {
+      ParamsListPtr params = NewParamsList();
+      OleVariant p1 = rec->Params->GetParamValue("P1");
+      OleVariant p2 = rec->Params->GetParamValue("P2");
+      if (!p1.IsEmpty()) params->Add("CLIENTID-ITEM", p1);
+      if (!p2.IsEmpty()) params->Add("PARSER-ITEM", p2);
+      RaiseEvent(Int(rec, "GLOBAL") != 0, Text(rec, "NAME"),
+                 params->Count ? params.get() : nullptr);
+      return 0;
+    }
+    if (c == "RAISE-MANY") {
+      const std::string name = Text(rec, "NAME");
+      for (int i = 0, n = Int(rec, "COUNT"); i < n; ++i)
+        RaiseEvent(false, name + "-" + std::to_string(i), nullptr);
+      return 0;
+    }
+    if (c == "LOG") {
+      SendLog(static_cast<uint8_t>(Int(rec, "LEVEL", 1)), Text(rec, "TEXT"));
+      return 0;
+    }
+    if (c == "ADDLOG") {
+      AddLog(static_cast<uint8_t>(Int(rec, "LEVEL", 1)), Text(rec, "TEXT"));
+      return 0;
+    }
+    if (c == "THROW") throw std::runtime_error("probe failure");
+    if (c == "NESTED") return ExecuteCommand("PROBE-STATE", rec);
+    if (c == "SET-TYPE") {
+      ModuleType = static_cast<TModuleTypes>(Int(rec, "TYPES"));
+      ModuleOptions = static_cast<TModuleOptions>(Int(rec, "OPTIONS"));
+      return 0;
+    }
+    if (c == "ADD-CUSTOM") {
+      CustomCommands().Add({Text(rec, "F1"), Text(rec, "F2"), Text(rec, "F3"),
+                            static_cast<uint8_t>(Int(rec, "N1")),
+                            static_cast<uint8_t>(Int(rec, "N2"))});
+      return 0;
+    }
+    if (c == "DATA-MODE") {
+      data_mode_ = Text(rec, "MODE");
+      return 0;
+    }
+    if (c == "OPTIONS-ANSWER") {
+      options_answer_ = Int(rec, "OK") != 0;
+      return 0;
+    }
+    return kResultNotHandled;
+  }
+
+  int32_t Data(PPluginCallRec rec) {
+    auto* input = reinterpret_cast<TvopParamsList*>(rec->Input.Data);
+    items_seen_ = input ? input->Count : -1;
+    if (data_mode_ == "throw") throw std::runtime_error("probe data failure");
+    if (data_mode_ == "result3") {
+      rec->Input.Data = 0;
+      return 3;
+    }
+    if (data_mode_ == "rows2") {
+      ResultRows()->Clear();
+      ResultRows()->Add("A", OleVariant(1));
+      ResultRows()->AddNewRow();
+      ResultRows()->Add("A", OleVariant(2));
+      ResultRows()->AddNewRow();
+      return 2;
+    }
+    if (data_mode_ == "error") return -5;
+    return input ? input->RowCount() : 0;
+  }
+
+  int loads_ = 0, unloads_ = 0, set_items_ = 0, before_items_ = 0, language_changes_ = 0;
+  int items_seen_ = -2;
+  TModuleTypes last_state_types_ = 0;
+  bool options_answer_ = true;
+  std::string saves_;
+  std::string data_mode_ = "count";
+};
+
+const bool registered = [] {
+  ModuleStartup();
+  RegisterPluginClass([](PPluginCallRec rec) { return std::make_unique<TProbePlugin>(rec); });
+  return true;
+}();
+
+}  // namespace
+}  // namespace tarvel
