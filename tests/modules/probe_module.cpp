@@ -35,7 +35,13 @@ class TProbePlugin : public TvopPlugin {
     OnUnload = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++unloads_; };
     OnSaveSettingsNow = [this](TvopPlugin&) { saves_ += "S:" + IniFile() + ","; };
     OnLoadSettingsNow = [this](TvopPlugin&) { saves_ += "L:" + IniFile() + ","; };
-    OnSetParserItems = [this](TvopPlugin&) { ++set_items_; };
+    // A parser item named THROW makes the handler fail, so the exception
+    // leaves the command itself.
+    OnSetParserItems = [this](TvopPlugin&) {
+      ++set_items_;
+      if (ParserItemCount() > 0 && GetParserItem(0).Name == "THROW")
+        throw std::runtime_error("probe failure");
+    };
     OnBeforeGetParserItems = [this](TvopPlugin&) { ++before_items_; };
     OnStateChanged = [this](TvopPlugin&, TModuleTypes t) { last_state_types_ = t; };
     OnShowOptionsDialog = [this](TvopPlugin&, PPluginCallRec, bool& ok) { ok = options_answer_; };
