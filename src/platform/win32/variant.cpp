@@ -1,6 +1,6 @@
 #include "platform/variant.h"
 
-#include <oleauto.h>
+#include <ole2.h>
 #include <windows.h>
 
 namespace tarvel::platform {
