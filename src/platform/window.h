@@ -13,6 +13,18 @@
 //  - timers fire only while the owner pumps its messages;
 //  - handles are nonzero integers, never reused within a process.
 // All functions may be called from any thread unless they say otherwise.
+//
+// Example: a window on a worker thread that the host or other threads
+// reach by message.
+//
+//   WindowHandle w = CreateMessageWindow(
+//       [](WindowHandle, uint32_t msg, uintptr_t wp, intptr_t) -> intptr_t {
+//         return msg == kWmUser + 1 ? static_cast<intptr_t>(wp) * 2 : 0;
+//       });
+//   SetWindowTimer(w, 1, 500);                           // kWmTimer, wParam 1
+//   RunMessageLoop([&] { return stopping.load(); });     // handlers run here
+//   DestroyMessageWindow(w);
+//   // elsewhere: intptr_t r; SendMessageWithTimeout(w, kWmUser + 1, 21, 0, 1000, &r);
 #pragma once
 
 #include <cstdint>
@@ -34,16 +46,24 @@ struct CopyData {
 };
 
 // MessageHandler receives (window, message, wParam, lParam) and returns the
-// message result. It must not throw.
+// message result. It should not throw; an exception is caught and the
+// result is then 0. It receives kWmTimer, kWmCopyData and whatever is posted
+// or sent to the window; on Windows the system's own messages below kWmUser
+// (creation, destruction, ...) get default handling instead, so messages the
+// module defines are kWmUser and above.
 using MessageHandler =
     std::function<intptr_t(WindowHandle, uint32_t msg, uintptr_t wparam, intptr_t lparam)>;
 
 // CreateMessageWindow creates a hidden window owned by the calling thread.
-// Returns 0 on failure.
+// Returns 0 on failure. The window and its timers are destroyed at the
+// latest when the owner thread ends.
 WindowHandle CreateMessageWindow(MessageHandler handler);
 
 // DestroyMessageWindow destroys a window (its timers die with it). Call it
-// on the owner thread. Messages still queued for it are dropped.
+// on the owner thread: from another thread it does nothing (DestroyWindow
+// refuses too). Messages still queued for it are dropped; a sender still
+// waiting for it fails (POSIX: at once; Windows: when the owner next pumps).
+// A handler may destroy its own window.
 void DestroyMessageWindow(WindowHandle window);
 
 // IsWindowAlive reports whether the handle names a live window.
@@ -54,7 +74,14 @@ bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t
 
 // SendMessageWithTimeout sends a message and waits at most timeout_ms for
 // the result (SendMessageTimeout with SMTO_ABORTIFHUNG). False when the
-// window does not exist, the owner is hung or the time ran out.
+// window does not exist, the owner is hung (it has not looked at its
+// messages for 5 s and is not waiting for any) or the time ran out. From the
+// owner thread the handler is called directly and the timeout is ignored.
+// While it waits, the calling thread handles messages sent to its own
+// windows by other threads, so two threads sending to each other do not
+// deadlock. After a timeout the message may still be handled if the owner
+// had already taken it (its result is dropped), so lParam must not point at
+// memory the sender releases; WM_COPYDATA is safe (its data is copied).
 bool SendMessageWithTimeout(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam,
                             uint32_t timeout_ms, intptr_t* result);
 
@@ -65,17 +92,22 @@ bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, cons
 
 // SetWindowTimer starts or restarts timer id of a window: kWmTimer with
 // wParam = id arrives every interval_ms while the owner pumps. Call on the
-// owner thread.
+// owner thread (false otherwise). Intervals below 10 ms count as 10 ms, as
+// SetTimer does. On POSIX timers follow TickCount(), so a ManualTickClock
+// drives them; on Windows they follow real time.
 bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms);
 void KillWindowTimer(WindowHandle window, uintptr_t id);
 
 // ProcessPendingMessages dispatches every message that waits for the calling
-// thread's windows (posted, sent and due timers) and returns.
+// thread's windows (sent first, then posted, then due timers) and returns.
+// On Windows it dispatches everything PeekMessage returns for the thread; a
+// WM_QUIT it meets is posted again and ends the call.
 void ProcessPendingMessages();
 
 // RunMessageLoop pumps the calling thread's messages until stop() returns
 // true; it checks stop() after every message and at least every
-// poll_ms milliseconds.
+// poll_ms milliseconds. On Windows it also returns when it meets WM_QUIT,
+// which it posts again for the thread's outer loop.
 void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms = 10);
 
 }  // namespace tarvel::platform

@@ -1,0 +1,228 @@
+// Message windows as real HWND_MESSAGE windows of a class private to the
+// module that contains this code.
+#include "platform/window.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace tarvel::platform {
+namespace {
+
+static_assert(sizeof(CopyData) == sizeof(COPYDATASTRUCT));
+static_assert(offsetof(CopyData, dwData) == offsetof(COPYDATASTRUCT, dwData));
+static_assert(offsetof(CopyData, cbData) == offsetof(COPYDATASTRUCT, cbData));
+static_assert(offsetof(CopyData, lpData) == offsetof(COPYDATASTRUCT, lpData));
+static_assert(kWmTimer == WM_TIMER && kWmCopyData == WM_COPYDATA && kWmUser == WM_USER);
+
+constexpr char kClassName[] = "TarvelMessageWindow";
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+
+// WindowData hangs off GWLP_USERDATA. The handler is shared so a handler
+// that destroys its own window keeps running on a live object.
+struct WindowData {
+  std::shared_ptr<const MessageHandler> handler;
+};
+
+// WindowClass registers the class once, with the instance of the module
+// that holds this code (the DLL, or a test program that links the core
+// statically), and unregisters it when that module unloads.
+class WindowClass {
+ public:
+  WindowClass() {
+    ::GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&WindowProc), &instance_);
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance_;
+    wc.lpszClassName = kClassName;
+    atom_ = ::RegisterClassExA(&wc);
+  }
+
+  ~WindowClass() {
+    std::set<HWND> live;
+    {
+      std::lock_guard lock(mu_);
+      live.swap(live_);
+    }
+    for (HWND hwnd : live) {
+      if (::GetWindowThreadProcessId(hwnd, nullptr) == ::GetCurrentThreadId()) {
+        ::DestroyWindow(hwnd);
+      } else {
+        // Another thread's window cannot be destroyed from here; once this
+        // module is gone its procedure must not be called, so hand the
+        // window to the system's default. Its WindowData is left alone:
+        // that thread may be inside the handler right now.
+        ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcA));
+      }
+    }
+    if (atom_) ::UnregisterClassA(MAKEINTATOM(atom_), instance_);
+  }
+
+  WindowClass(const WindowClass&) = delete;
+  WindowClass& operator=(const WindowClass&) = delete;
+
+  ATOM Atom() const { return atom_; }
+  HINSTANCE Instance() const { return instance_; }
+
+  void Add(HWND hwnd) {
+    std::lock_guard lock(mu_);
+    live_.insert(hwnd);
+  }
+  void Remove(HWND hwnd) {
+    std::lock_guard lock(mu_);
+    live_.erase(hwnd);
+  }
+  bool Contains(HWND hwnd) {
+    std::lock_guard lock(mu_);
+    return live_.count(hwnd) != 0;
+  }
+
+ private:
+  HMODULE instance_ = nullptr;
+  ATOM atom_ = 0;
+  std::mutex mu_;
+  std::set<HWND> live_;  // guarded by mu_: windows of this class not yet destroyed
+};
+
+WindowClass& Class() {
+  static WindowClass window_class;
+  return window_class;
+}
+
+HWND ToHwnd(WindowHandle window) {
+  return reinterpret_cast<HWND>(window);
+}
+
+// Only the messages this service deals in reach the handler; the system's
+// own messages (creation, destruction, sizing) get the default treatment.
+bool IsRouted(UINT msg) {
+  return msg == WM_TIMER || msg == WM_COPYDATA || msg >= WM_USER;
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  // No exception may unwind into the system's dispatcher.
+  try {
+    auto* data = reinterpret_cast<WindowData*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_NCDESTROY) {
+      ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      Class().Remove(hwnd);
+      delete data;
+    } else if (data && IsRouted(msg)) {
+      std::shared_ptr<const MessageHandler> handler = data->handler;
+      if (!*handler) return 0;
+      return static_cast<LRESULT>((*handler)(reinterpret_cast<WindowHandle>(hwnd), msg,
+                                             static_cast<uintptr_t>(wparam),
+                                             static_cast<intptr_t>(lparam)));
+    }
+  } catch (...) {
+    return 0;
+  }
+  return ::DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+// Dispatch handles one retrieved message; false for WM_QUIT, which it posts
+// again so the loop that owns the thread sees it too.
+bool Dispatch(const MSG& m) {
+  if (m.message == WM_QUIT) {
+    ::PostQuitMessage(static_cast<int>(m.wParam));
+    return false;
+  }
+  ::DispatchMessageA(&m);
+  return true;
+}
+
+}  // namespace
+
+WindowHandle CreateMessageWindow(MessageHandler handler) {
+  WindowClass& window_class = Class();
+  if (!window_class.Atom()) return 0;
+  auto data = std::make_unique<WindowData>();
+  data->handler = std::make_shared<const MessageHandler>(std::move(handler));
+  HWND hwnd = ::CreateWindowExA(0, MAKEINTATOM(window_class.Atom()), "", 0, 0, 0, 0, 0,
+                                HWND_MESSAGE, nullptr, window_class.Instance(), nullptr);
+  if (!hwnd) return 0;
+  // Attached after creation: the handler sees none of the creation
+  // messages, so none can reach it before the handle is known.
+  ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data.release()));
+  window_class.Add(hwnd);
+  return reinterpret_cast<WindowHandle>(hwnd);
+}
+
+void DestroyMessageWindow(WindowHandle window) {
+  HWND hwnd = ToHwnd(window);
+  if (hwnd && Class().Contains(hwnd)) ::DestroyWindow(hwnd);
+}
+
+bool IsWindowAlive(WindowHandle window) {
+  return window && ::IsWindow(ToHwnd(window));
+}
+
+bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  // A null handle would make PostMessage post a thread message, and
+  // HWND_BROADCAST would reach every top-level window: IsWindow rules out
+  // both.
+  if (!IsWindowAlive(window)) return false;
+  return ::PostMessageA(ToHwnd(window), msg, static_cast<WPARAM>(wparam),
+                        static_cast<LPARAM>(lparam)) != 0;
+}
+
+bool SendMessageWithTimeout(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam,
+                            uint32_t timeout_ms, intptr_t* result) {
+  if (!IsWindowAlive(window)) return false;
+  // SMTO_NORMAL (not SMTO_BLOCK): while waiting, this thread still handles
+  // messages sent to its own windows, so a module thread sending to the
+  // host while the host sends to the module does not deadlock.
+  DWORD_PTR reply = 0;
+  if (!::SendMessageTimeoutA(ToHwnd(window), msg, static_cast<WPARAM>(wparam),
+                             static_cast<LPARAM>(lparam), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                             timeout_ms, &reply))
+    return false;
+  if (result) *result = static_cast<intptr_t>(reply);
+  return true;
+}
+
+bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, const void* data,
+                  uint32_t size, uint32_t timeout_ms, intptr_t* result) {
+  COPYDATASTRUCT copy{};
+  copy.dwData = static_cast<ULONG_PTR>(dwdata);
+  copy.cbData = size;
+  copy.lpData = const_cast<void*>(data);
+  return SendMessageWithTimeout(window, kWmCopyData, from, reinterpret_cast<intptr_t>(&copy),
+                                timeout_ms, result);
+}
+
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms) {
+  if (!IsWindowAlive(window)) return false;
+  return ::SetTimer(ToHwnd(window), static_cast<UINT_PTR>(id), interval_ms, nullptr) != 0;
+}
+
+void KillWindowTimer(WindowHandle window, uintptr_t id) {
+  if (IsWindowAlive(window)) ::KillTimer(ToHwnd(window), static_cast<UINT_PTR>(id));
+}
+
+void ProcessPendingMessages() {
+  MSG m;
+  while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+    if (!Dispatch(m)) return;
+}
+
+void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
+  while (!stop()) {
+    MSG m;
+    if (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (!Dispatch(m)) return;
+      continue;
+    }
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, poll_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+}  // namespace tarvel::platform
