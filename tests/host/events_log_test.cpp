@@ -37,7 +37,7 @@ class HostedProbeTest : public ProbeModuleTest {
   std::vector<std::string> Collect(uint32_t id) {
     HostCall first(id);
     EXPECT_EQ(module->GetEvents(first), 0);
-    EXPECT_EQ(first.rec.Output.Kind, 1);
+    EXPECT_EQ(+first.rec.Output.Kind, 1);
     auto* list = reinterpret_cast<TvopParamsList*>(first.rec.Output.Data);
     std::vector<std::string> rows;
     std::string row;
@@ -55,7 +55,7 @@ class HostedProbeTest : public ProbeModuleTest {
     HostCall second(id);
     second.rec.Output = first.rec.Output;
     EXPECT_EQ(module->GetEvents(second), 0);
-    EXPECT_EQ(second.rec.Output.Data, first.rec.Output.Data);
+    EXPECT_EQ(+second.rec.Output.Data, +first.rec.Output.Data);
     return rows;
   }
   std::string LogText(uint32_t id, int32_t size = 4096) {
@@ -200,8 +200,8 @@ TEST_F(HostedProbeTest, GetLogExBufferProtocol) {
   small.rec.Input.Data = reinterpret_cast<uintptr_t>(buf.data());
   small.rec.Input.Size = total - 1;
   EXPECT_EQ(module->GetLogEx(small), 0);
-  EXPECT_EQ(small.rec.Output.Data, static_cast<uintptr_t>(total));
-  EXPECT_EQ(small.rec.Output.Kind, 5);
+  EXPECT_EQ(+small.rec.Output.Data, static_cast<uintptr_t>(total));
+  EXPECT_EQ(+small.rec.Output.Kind, 5);
   HostCall no_buffer(7);
   no_buffer.rec.Input.Size = total;  // a size but no buffer
   EXPECT_EQ(module->GetLogEx(no_buffer), 0);
@@ -260,13 +260,13 @@ TEST_F(HostedProbeTest, CustomCommandsForAMenuExtension) {
   call.rec.Input.Data = reinterpret_cast<uintptr_t>(buf);
   call.rec.Input.Size = 25;
   EXPECT_EQ(module->GetCustomCommands(call), 0);  // not a menu extension
-  EXPECT_EQ(call.rec.Output.Data, 0u);
+  EXPECT_EQ(+call.rec.Output.Data, 0u);
   Run(10, "SET-TYPE", {{"TYPES", OleVariant(32 + 128)}});
   EXPECT_EQ(module->GetCustomCommands(call), 25);
   EXPECT_EQ(std::string(buf, 25), "A|B|C|1|0\r\nD|E|F|12|255\r\n");
   call.rec.Input.Size = 24;
   EXPECT_EQ(module->GetCustomCommands(call), 0);
-  EXPECT_EQ(call.rec.Output.Data, 25u);
+  EXPECT_EQ(+call.rec.Output.Data, 25u);
 }
 
 TEST_F(HostedProbeTest, DataCallsFollowTheRolesTheHostNames) {
@@ -314,7 +314,7 @@ TEST_F(HostedProbeTest, DataCallsFollowTheRolesTheHostNames) {
     data.rec.Input.Data = reinterpret_cast<uintptr_t>(c.input);
     data.rec.Output.Data = 99;
     EXPECT_EQ(module->ProcessData(data), c.expected);
-    EXPECT_EQ(data.rec.Input.Data, 0u);  // the host's pointer is never handed back
+    EXPECT_EQ(+data.rec.Input.Data, 0u);  // the host's pointer is never handed back
     EXPECT_EQ(State(module, id)["seen"], c.seen);
     auto messages = host.Take();
     if (*c.log) {
@@ -324,12 +324,12 @@ TEST_F(HostedProbeTest, DataCallsFollowTheRolesTheHostNames) {
       EXPECT_TRUE(messages.empty());
     }
     if (c.result_rows) {
-      EXPECT_EQ(data.rec.Output.Kind, 1);
+      EXPECT_EQ(+data.rec.Output.Kind, 1);
       auto* out = reinterpret_cast<TvopParamsList*>(data.rec.Output.Data);
       ASSERT_NE(out, nullptr);
       EXPECT_EQ(out->Count, 4);
     } else {
-      EXPECT_EQ(data.rec.Output.Data, 0u);
+      EXPECT_EQ(+data.rec.Output.Data, 0u);
     }
   }
 }
@@ -345,7 +345,7 @@ TEST_F(HostedProbeTest, DataCallsRefuseBrokenParameterLists) {
   get.Types(ModuleTypeBit(mttFilter));
   get.rec.Input.Data = 1234;
   EXPECT_EQ(module->GetData(get), 0);  // no handler
-  EXPECT_EQ(get.rec.Input.Data, 0u);
+  EXPECT_EQ(+get.rec.Input.Data, 0u);
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ TEST_F(ProductModuleTest, AnswersItsFixedProperties) {
   call.rec.Input.Size = sizeof buf;
   call.rec.Output.Data = 77;
   EXPECT_EQ(module->GetCustomCommands(call), 0);
-  EXPECT_EQ(call.rec.Output.Data, 0u);
-  EXPECT_EQ(call.rec.Output.Kind, 5);
+  EXPECT_EQ(+call.rec.Output.Data, 0u);
+  EXPECT_EQ(+call.rec.Output.Kind, 5);
   // A command the dispatcher does not know, with no handler for it.
   HostCall load(11, "Load");
   EXPECT_EQ(module->ExecutePluginCommand(load), -2);
@@ -49,17 +49,17 @@ TEST_F(ProductModuleTest, AMissingInstanceGetsTheMissingAnswerFromEveryExport) {
   module->ShowOptionsDialog(nullptr);
   zero.rec.Output = {};
   module->ShowOptionsDialog(zero);
-  EXPECT_EQ(zero.rec.Output.Data, 2u);
-  EXPECT_EQ(zero.rec.Output.Kind, 5);
-  EXPECT_EQ(zero.rec.Output.Size, 4);
+  EXPECT_EQ(+zero.rec.Output.Data, 2u);
+  EXPECT_EQ(+zero.rec.Output.Kind, 5);
+  EXPECT_EQ(+zero.rec.Output.Size, 4);
 }
 
 TEST_F(ProductModuleTest, OptionsDialogWithoutHandlerReportsThree) {
   HostCall call(12);
   module->ShowOptionsDialog(call);
-  EXPECT_EQ(call.rec.Output.Data, 3u);
-  EXPECT_EQ(call.rec.Output.Kind, 5);
-  EXPECT_EQ(call.rec.Output.Size, 4);
+  EXPECT_EQ(+call.rec.Output.Data, 3u);
+  EXPECT_EQ(+call.rec.Output.Kind, 5);
+  EXPECT_EQ(+call.rec.Output.Size, 4);
 }
 
 TEST_F(ProbeModuleTest, BadRecordsGetTheirCodesAndCreateNothing) {
@@ -79,8 +79,8 @@ TEST_F(ProbeModuleTest, BadRecordsGetTheirCodesAndCreateNothing) {
          c.rec.Action = 255;
        },
        -1, 0},
-      {"no COMMAND", [](HostCall& c) { c.params->Item(0)->Value.vt = 0; }, -1, 1},
-      {"null COMMAND", [](HostCall& c) { c.params->Item(0)->Value.vt = 1; }, -1, 1},
+      {"no COMMAND", [](HostCall& c) { c.Param("COMMAND", OleVariant()); }, -1, 1},
+      {"null COMMAND", [](HostCall& c) { c.Param("COMMAND", OleVariant::Null()); }, -1, 1},
       {"signature 0", [](HostCall& c) { c.params->Signature = 0; }, -3, 1},
   };
   uint32_t id = 1000;
