@@ -1,0 +1,123 @@
+// The INI lock on POSIX: flock serialises processes, and a per-process record
+// serialises the threads of one process (flock alone would let every thread
+// of the holding process in, since they share the process's open file) and
+// counts one thread's recursion. A crashed holder's flock dies with it, so
+// no process waits forever for a dead one.
+#include "platform/ini_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+
+#include "platform/thread.h"
+
+namespace tarvel::platform {
+
+namespace {
+
+struct Holder {
+  uint32_t owner = 0;  // thread id, 0 when free in this process
+  int recursion = 0;
+  int fd = -1;
+  int users = 0;  // IniFileLock objects of this name alive in this process
+};
+
+std::mutex g_mutex;
+std::condition_variable g_changed;
+std::map<std::string, Holder>& Holders() {  // guarded by g_mutex
+  static std::map<std::string, Holder> holders;
+  return holders;
+}
+
+std::string LockDir() {
+  if (const char* dir = std::getenv("TARVEL_LOCK_DIR"); dir && *dir) return dir;
+  return "/tmp/tarvel-locks";
+}
+
+std::string LockFileName(const std::string& name) {
+  // NAME_MAX is 255; keep room for the suffix and make long names unique.
+  constexpr size_t kMax = 200;
+  if (name.size() <= kMax) return name + ".lock";
+  size_t h = std::hash<std::string>{}(name);
+  static const char kHex[] = "0123456789abcdef";
+  std::string tail;
+  for (int i = 0; i < 16; ++i) tail += kHex[(h >> (4 * i)) & 15];
+  return name.substr(0, kMax - 17) + "_" + tail + ".lock";
+}
+
+}  // namespace
+
+IniFileLock::IniFileLock(std::string_view ini_file) : name_(IniLockName(ini_file)) {
+  std::string dir = LockDir();
+  if (::mkdir(dir.c_str(), 01777) == 0) ::chmod(dir.c_str(), 01777);
+  file_ = dir + "/" + LockFileName(name_);
+  int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) throw ELockError("Failed to create lock file " + file_);
+  ::close(fd);
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Holders()[file_].users++;
+}
+
+IniFileLock::~IniFileLock() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  auto it = Holders().find(file_);
+  if (it != Holders().end() && --it->second.users == 0 && it->second.owner == 0)
+    Holders().erase(it);
+}
+
+void IniFileLock::Acquire() {
+  uint32_t me = CurrentThreadId();
+  std::unique_lock<std::mutex> guard(g_mutex);
+  Holder* h = &Holders()[file_];
+  if (h->owner == me) {
+    h->recursion++;
+    return;
+  }
+  g_changed.wait(guard, [&] { return Holders()[file_].owner == 0; });
+  h = &Holders()[file_];
+  h->owner = me;
+  h->recursion = 1;
+  guard.unlock();
+  // The other processes are waited for outside the process record, so other
+  // threads can still look at it (and queue behind this one).
+  int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        ::close(fd);
+        fd = -1;
+        break;
+      }
+    }
+  }
+  guard.lock();
+  h = &Holders()[file_];
+  if (fd < 0) {
+    h->owner = 0;
+    h->recursion = 0;
+    g_changed.notify_all();
+    throw ELockError("Failed to lock " + file_);
+  }
+  h->fd = fd;
+}
+
+void IniFileLock::Release() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Holder& h = Holders()[file_];
+  if (h.owner != CurrentThreadId() || h.recursion <= 0) return;
+  if (--h.recursion > 0) return;
+  if (h.fd >= 0) ::close(h.fd);  // closing drops the flock
+  h.fd = -1;
+  h.owner = 0;
+  g_changed.notify_all();
+}
+
+}  // namespace tarvel::platform

@@ -1,0 +1,383 @@
+#include "settings/BigIni.h"
+
+#include <cmath>
+#include <unordered_set>
+
+#include "Common/OleVariant.h"
+#include "Common/vopStreamIO.h"
+#include "platform/text.h"
+
+namespace tarvel {
+
+namespace {
+
+std::string_view Strip(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+// SameLocale compares ignoring case under the user's locale. Pure ASCII
+// pairs (nearly every key) are compared in place; others go through the
+// system's case folding.
+bool SameLocale(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80 || y >= 0x80) return platform::AnsiLowerCase(a) == platform::AnsiLowerCase(b);
+    if (LowerAscii(static_cast<char>(x)) != LowerAscii(static_cast<char>(y))) return false;
+  }
+  return true;
+}
+
+std::string LowerAsciiCopy(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+}  // namespace
+
+// ---- TSectionValues ----
+
+void TSectionValues::Replace(int index, std::string line) {
+  Item& item = items_[static_cast<size_t>(index)];
+  item.text = std::move(line);
+  item.companion = 0;
+}
+
+int TSectionValues::EqualsPos(int index) {
+  Item& item = items_[static_cast<size_t>(index)];
+  if (item.companion == 0) {
+    size_t eq = item.text.find('=');
+    item.companion = eq == std::string::npos ? -1 : static_cast<intptr_t>(eq) + 1;
+  }
+  return static_cast<int>(item.companion);
+}
+
+std::string_view TSectionValues::Key(int index) {
+  int eq = EqualsPos(index);
+  std::string_view text = items_[static_cast<size_t>(index)].text;
+  if (eq < 0) return text;
+  return Strip(text.substr(0, static_cast<size_t>(eq - 1)));
+}
+
+std::string_view TSectionValues::Value(int index) {
+  int eq = EqualsPos(index);
+  if (eq < 0) return {};
+  std::string_view text = items_[static_cast<size_t>(index)].text;
+  return Strip(text.substr(static_cast<size_t>(eq)));
+}
+
+int TSectionValues::IndexOfKey(std::string_view key) {
+  for (int i = 0; i < Count(); ++i)
+    if (SameLocale(Key(i), key)) return i;
+  return -1;
+}
+
+// ---- TSectionList ----
+
+int TSectionList::Add(std::string name) {
+  auto* values = new TSectionValues();
+  items_.push_back(Item{std::move(name), reinterpret_cast<intptr_t>(values)});
+  return Count() - 1;
+}
+
+void TSectionList::Delete(int index) {
+  delete &Values(index);
+  items_.erase(items_.begin() + index);
+}
+
+void TSectionList::Clear() {
+  for (int i = 0; i < Count(); ++i) delete &Values(i);
+  items_.clear();
+  remembered_index = 0;
+}
+
+int TSectionList::FindByName(std::string_view name) {
+  int n = Count();
+  if (n == 0) return -1;
+  if (remembered_index < 0 || remembered_index >= n) remembered_index = 0;
+  for (int k = 0, i = remembered_index; k < n; ++k, i = (i + 1) % n) {
+    if (SameAscii(Strings(i), name)) {
+      remembered_index = i;
+      return i;
+    }
+  }
+  return -1;
+}
+
+// ---- TBigIniFile ----
+
+TBigIniFile::TBigIniFile(const std::string& file_name) {
+  OpenIniFile(file_name);
+  modified_ = false;
+}
+
+TBigIniFile::~TBigIniFile() {
+  try {
+    UpdateFile();
+  } catch (...) {
+    // Destructors must not throw; callers that need to know call UpdateFile.
+  }
+}
+
+void TBigIniFile::Clear() {
+  sections_.Clear();
+  section_index_ = 0;
+}
+
+void TBigIniFile::OpenIniFile(const std::string& file_name) {
+  UpdateFile();
+  Clear();
+  file_name_ = file_name;
+  if (!file_name_.empty()) {
+    if (auto source = platform::OpenFileForReading(file_name_)) LoadFromSource(*source);
+  }
+  modified_ = false;
+}
+
+void TBigIniFile::LoadFromString(std::string_view text) {
+  StringSource source(text);
+  LoadFromSource(source);
+}
+
+void TBigIniFile::LoadFromSource(platform::ByteSource& source) {
+  Clear();
+  buffer_.resize(buffer_size_);
+  TvopStreamReader reader(source, buffer_);
+  std::string line;
+  TSectionValues* current = nullptr;
+  while (reader.ReadLine(line)) {
+    if (line.empty() || (line.size() == 1 && line[0] == '\x1A')) continue;
+    if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
+      int index = sections_.Add(line.substr(1, line.size() - 2));
+      current = &sections_.Values(index);
+    } else if (current) {
+      current->Add(line);
+    }
+  }
+  // Merge duplicates: the first section of a name wins, later ones go.
+  std::unordered_set<std::string> seen;
+  for (int i = 0; i < sections_.Count();) {
+    if (!seen.insert(LowerAsciiCopy(sections_.Strings(i))).second) {
+      sections_.Delete(i);
+      modified_ = true;
+    } else {
+      ++i;
+    }
+  }
+  sections_.remembered_index = 0;
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+}
+
+std::string TBigIniFile::SaveToString() {
+  StringSink sink;
+  std::vector<char> buffer;
+  TvopStreamWriter writer(sink, buffer);
+  for (int i = 0; i < sections_.Count(); ++i) {
+    TSectionValues& values = sections_.Values(i);
+    if (values.Count() == 0) continue;
+    writer.Write("[");
+    writer.Write(sections_.Strings(i));
+    writer.WriteLine("]");
+    for (int j = 0; j < values.Count(); ++j) writer.WriteLine(values.Strings(j));
+    writer.WriteLine("");
+  }
+  writer.Flush();
+  return sink.Text();
+}
+
+void TBigIniFile::UpdateFile() {
+  if (modified_ && !file_name_.empty()) {
+    platform::ReplaceFile(file_name_, [this](platform::ByteSink& sink) {
+      buffer_.resize(buffer_size_);
+      TvopStreamWriter writer(sink, buffer_);
+      for (int i = 0; i < sections_.Count(); ++i) {
+        TSectionValues& values = sections_.Values(i);
+        if (values.Count() == 0) continue;
+        writer.Write("[");
+        writer.Write(sections_.Strings(i));
+        writer.WriteLine("]");
+        for (int j = 0; j < values.Count(); ++j) writer.WriteLine(values.Strings(j));
+        writer.WriteLine("");
+      }
+      writer.Flush();
+    });
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+  }
+  modified_ = false;
+}
+
+int TBigIniFile::FindSection(std::string_view section, bool create) {
+  int n = sections_.Count();
+  if (n > 0) {
+    if (section_index_ < 0 || section_index_ >= n) section_index_ = 0;
+    for (int k = 0, i = section_index_; k < n; ++k, i = (i + 1) % n) {
+      if (SameAscii(sections_.Strings(i), section)) {
+        section_index_ = i;
+        return i;
+      }
+    }
+  }
+  if (!create) return -1;
+  section_index_ = sections_.Add(std::string(section));
+  return section_index_;
+}
+
+std::string TBigIniFile::ReadString(std::string_view section, std::string_view key,
+                                    std::string_view default_value) {
+  int s = FindSection(section, false);
+  if (s >= 0) {
+    TSectionValues& values = sections_.Values(s);
+    int line = values.IndexOfKey(key);
+    if (line >= 0) return std::string(values.Value(line));
+  }
+  return std::string(default_value);
+}
+
+std::optional<int32_t> ParseIniInteger(std::string_view t) {
+  std::string text(t);
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.replace(0, 2, "$");
+  std::string_view s(text);
+  bool neg = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    neg = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (!s.empty() && s.front() == '$') {
+    s.remove_prefix(1);
+    if (s.empty() || s.size() > 8) return std::nullopt;
+    uint32_t v = 0;
+    for (char c : s) {
+      uint32_t d;
+      if (c >= '0' && c <= '9')
+        d = static_cast<uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        d = static_cast<uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        d = static_cast<uint32_t>(c - 'A' + 10);
+      else
+        return std::nullopt;
+      v = v * 16 + d;
+    }
+    return static_cast<int32_t>(neg ? 0u - v : v);
+  }
+  if (s.empty() || s.size() > 10) return std::nullopt;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  if (neg) v = -v;
+  if (v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(v);
+}
+
+int32_t TBigIniFile::ReadInteger(std::string_view section, std::string_view key,
+                                 int32_t default_value) {
+  return ParseIniInteger(ReadString(section, key, "")).value_or(default_value);
+}
+
+double TBigIniFile::ReadFloat(std::string_view section, std::string_view key,
+                              double default_value) {
+  std::string text = ReadString(section, key, "");
+  if (text.empty()) return default_value;
+  // Both "." and "," are taken as the separator whatever the locale, so a
+  // file written under another locale still reads.
+  char sep = platform::DecimalSeparator();
+  for (char& c : text)
+    if (c == ',' || c == '.' || c == sep) c = '.';
+  auto d = ParseNumber(text);
+  if (!d || !std::isfinite(*d)) return default_value;
+  return *d;
+}
+
+void TBigIniFile::ReadSection(std::string_view section, std::vector<std::string>& keys) {
+  int s = sections_.FindByName(section);
+  if (s < 0) return;
+  TSectionValues& values = sections_.Values(s);
+  for (int i = 0; i < values.Count(); ++i) {
+    std::string_view key = values.Key(i);
+    if (!key.empty()) keys.emplace_back(key);
+  }
+}
+
+bool TBigIniFile::ValueExists(std::string_view section, std::string_view key) {
+  if (key.empty()) return false;
+  int s = sections_.FindByName(section);
+  if (s < 0) return false;
+  TSectionValues& values = sections_.Values(s);
+  for (int i = 0; i < values.Count(); ++i)
+    if (SameAscii(values.Key(i), key)) return true;
+  return false;
+}
+
+bool TBigIniFile::SectionExists(std::string_view section) {
+  return sections_.FindByName(section) >= 0;
+}
+
+void TBigIniFile::WriteString(std::string_view section, std::string_view key,
+                              std::string_view value) {
+  if (key.empty()) {
+    if (!section.empty() || !value.empty())
+      EraseSection(section);
+    else
+      UpdateFile();
+    return;
+  }
+  std::string line;
+  line.reserve(key.size() + 1 + value.size());
+  line.append(key).append("=").append(value);
+  TSectionValues& values = sections_.Values(FindSection(section, true));
+  int index = values.IndexOfKey(key);
+  if (index < 0) {
+    values.Add(std::move(line));
+    modified_ = true;
+  } else if (values.Strings(index) != line) {
+    values.Replace(index, std::move(line));
+    modified_ = true;
+  }
+}
+
+void TBigIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TBigIniFile::WriteFloat(std::string_view section, std::string_view key, double value) {
+  WriteString(section, key, FormatFloat(value, platform::DecimalSeparator()));
+}
+
+void TBigIniFile::DeleteKey(std::string_view section, std::string_view key) {
+  TSectionValues& values = sections_.Values(FindSection(section, true));
+  int index = values.IndexOfKey(key);
+  if (index >= 0) {
+    values.Delete(index);
+    modified_ = true;
+  }
+}
+
+void TBigIniFile::EraseSection(std::string_view section) {
+  int s = sections_.FindByName(section);
+  if (s < 0) return;
+  sections_.Delete(s);
+  modified_ = true;
+  sections_.remembered_index = 0;
+  if (section_index_ >= sections_.Count()) section_index_ = 0;
+}
+
+}  // namespace tarvel
