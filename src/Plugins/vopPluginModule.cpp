@@ -139,7 +139,7 @@ TvopPlugin::~TvopPlugin() {
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
   std::lock_guard<std::mutex> lock(events_mutex_);
-  TvopParamsList::Destroy(result_rows_);
+  TvopParamsList::Destroy(result_rows_.exchange(nullptr));
   TvopParamsList::Destroy(events_);
   TvopParamsList::Destroy(pending_events_);
   if (holds_host_icon_) ReleaseHostIcon();
@@ -276,7 +276,7 @@ int32_t TvopPlugin::DoLoad(PPluginCallRec rec) {
   ReadIniFileParam(params, true);
   {
     std::lock_guard<std::mutex> lock(events_mutex_);
-    if (!result_rows_) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
+    if (!result_rows_.load()) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
     if (!events_) events_ = TvopParamsList::Create(kRowsParamsListClass);
     if (!pending_events_) pending_events_ = TvopParamsList::Create(kRowsParamsListClass);
   }
@@ -333,7 +333,8 @@ void TvopPlugin::FreeRowLists() {
   }
   const bool still_used = data_calls_.load() > 0;
   std::lock_guard<std::mutex> lock(events_mutex_);
-  for (TvopParamsList** list : {&result_rows_, &events_, &pending_events_}) {
+  TvopParamsList* result_rows = result_rows_.exchange(nullptr);
+  for (TvopParamsList** list : {&result_rows, &events_, &pending_events_}) {
     if (!*list) continue;
     if (still_used) {
       // Keep it alive until the instance goes: a running call still holds it.
@@ -555,9 +556,10 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
     if (call_handler && OnProcessData) {
       try {
         OnProcessData(*this, rec, result);
-        if (result_rows_ && result_rows_->Count > 0) {
+        TvopParamsList* rows = result_rows_.load();
+        if (rows && rows->Count > 0) {
           rec->Output.Kind = kValueKindList;
-          rec->Output.Data = reinterpret_cast<uintptr_t>(result_rows_);
+          rec->Output.Data = reinterpret_cast<uintptr_t>(rows);
         }
         if (result > 0 && !rec->Input.Data) result = 0;
         if (has(mttDataExport) || has(mttEventsHandling)) {
@@ -585,9 +587,10 @@ int32_t TvopPlugin::DoGetData(PPluginCallRec rec) {
   int32_t result = kResultOk;
   try {
     OnGetData(*this, rec, result);
-    if (result_rows_ && result_rows_->Count > 0) {
+    TvopParamsList* rows = result_rows_.load();
+    if (rows && rows->Count > 0) {
       rec->Output.Kind = kValueKindList;
-      rec->Output.Data = reinterpret_cast<uintptr_t>(result_rows_);
+      rec->Output.Data = reinterpret_cast<uintptr_t>(rows);
     }
     if (result > 0 && !rec->Input.Data) result = 0;
   } catch (...) {

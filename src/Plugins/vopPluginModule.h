@@ -158,7 +158,7 @@ class TvopPlugin {
 
   // ---- Data ----
   // The row lists exist from the first LOAD to the last UNLOAD.
-  TvopParamsList* ResultRows() const { return result_rows_; }
+  TvopParamsList* ResultRows() const { return result_rows_.load(); }
   int32_t DoProcessData(PPluginCallRec rec);
   int32_t DoGetData(PPluginCallRec rec);
 
@@ -221,7 +221,8 @@ class TvopPlugin {
 
   // Row lists. ResultRows belongs to the running data call; the event lists
   // are guarded by events_mutex_.
-  TvopParamsList* result_rows_ = nullptr;
+  // Atomic: a data call on an instance not yet loaded may meet the first LOAD.
+  std::atomic<TvopParamsList*> result_rows_{nullptr};
   mutable std::mutex events_mutex_;
   TvopParamsList* events_ = nullptr;          // handed to the host
   TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out

@@ -102,7 +102,7 @@ TEST_F(ProbeModuleTest, UnloadWhileDataCallsRunNeverFreesListsInUse) {
       data.rec.Input.Kind = 1;
       data.rec.Input.Data = reinterpret_cast<uintptr_t>(input.get());
       int32_t r = module->ProcessData(data);
-      EXPECT_TRUE(r == 2 || r == -1) << r;
+      EXPECT_TRUE(r == 2 || r == -1 || r == -3) << r;  // -3: before the first LOAD
     }
   });
   for (int i = 0; i < 200; ++i) {

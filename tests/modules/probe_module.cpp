@@ -15,11 +15,27 @@
 //   DATA-MODE    [MODE]                  how OnProcessData behaves:
 //       count (default): result = rows seen; rows2: leaves 2 rows in ResultRows;
 //       throw: raises; result3: result 3 and Input.Data cleared
+//
+// In the default data mode, items of a data row act as well:
+//   PROBE-EVENT=<name>         raises the event, the row's other items as its parameters
+//   PROBE-GLOBAL-EVENT=<name>  the same, raised as a global event
+//   PROBE-LOG=<text>           SendLog level 1 on the calling thread
+//   PROBE-LOG-ASIDE=<text>     SendLog level 1 from another thread that the data call
+//                              waits for, so a host busy in the call cannot answer
+//   PROBE-REPORT=<name>        raises the event with what the host handed over: INI-FILE,
+//                              REGISTRY-PATH, LANGUAGE, ITEMS, HOST-TAG, HAS-HOST-WINDOW
+//   PROBE-LATER=<name>         raises the event (the row's other items as parameters) from a
+//                              window timer PROBE-AFTER ms (default 100) later, which fires
+//                              only while the thread of the data call pumps its messages
 #include <atomic>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "Plugins/vopPluginModule.h"
+#include "platform/text.h"
+#include "platform/window.h"
 
 namespace tarvel {
 namespace {
@@ -49,6 +65,9 @@ class TProbePlugin : public TvopPlugin {
     OnExecuteCustomCommand = [this](TvopPlugin&, const std::string& c, PPluginCallRec rec,
                                     int32_t& r) { r = Custom(c, rec); };
     OnProcessData = [this](TvopPlugin&, PPluginCallRec rec, int32_t& r) { r = Data(rec); };
+  }
+  ~TProbePlugin() override {
+    if (timer_window_) platform::DestroyMessageWindow(timer_window_);
   }
 
  private:
@@ -124,7 +143,12 @@ class TProbePlugin : public TvopPlugin {
       return 0;
     }
     if (c == "DATA-MODE") {
-      data_mode_ = Text(rec, "MODE");
+      const std::string mode = Text(rec, "MODE");
+      data_mode_ = mode == "throw"     ? kThrow
+                   : mode == "result3" ? kResult3
+                   : mode == "rows2"   ? kRows2
+                   : mode == "error"   ? kError
+                                       : kCount;
       return 0;
     }
     if (c == "OPTIONS-ANSWER") {
@@ -137,12 +161,14 @@ class TProbePlugin : public TvopPlugin {
   int32_t Data(PPluginCallRec rec) {
     auto* input = reinterpret_cast<TvopParamsList*>(rec->Input.Data);
     items_seen_ = input ? input->Count : -1;
-    if (data_mode_ == "throw") throw std::runtime_error("probe data failure");
-    if (data_mode_ == "result3") {
+    const DataMode mode = data_mode_.load();
+    if (mode == kThrow) throw std::runtime_error("probe data failure");
+    if (mode == kResult3) {
       rec->Input.Data = 0;
       return 3;
     }
-    if (data_mode_ == "rows2") {
+    if (mode == kRows2) {
+      if (!ResultRows()) throw std::runtime_error("not loaded");
       ResultRows()->Clear();
       ResultRows()->Add("A", OleVariant(1));
       ResultRows()->AddNewRow();
@@ -150,16 +176,91 @@ class TProbePlugin : public TvopPlugin {
       ResultRows()->AddNewRow();
       return 2;
     }
-    if (data_mode_ == "error") return -5;
+    if (mode == kError) return -5;
+    if (input) ActOnRows(*input);
     return input ? input->RowCount() : 0;
   }
 
+  static bool NameIs(const TvopParamsListItem* item, std::string_view name) {
+    return item->LowNameView() == platform::AnsiLowerCase(name);
+  }
+
+  void ActOnRows(const TvopParamsList& input) {
+    int32_t begin = 0;
+    for (int32_t i = 0; i <= input.Count; ++i) {
+      if (i < input.Count && input.Item(i)->NameView() != kNewRowMarker) continue;
+      ActOnRow(input, begin, i);
+      begin = i + 1;
+    }
+  }
+
+  void ActOnRow(const TvopParamsList& input, int32_t begin, int32_t end) {
+    ParamsListPtr params = NewParamsList();
+    for (int32_t i = begin; i < end; ++i) {
+      const TvopParamsListItem* item = input.Item(i);
+      if (item->NameView().rfind("PROBE-", 0) != 0) params->AddItem(item);
+    }
+    int after = 100;
+    for (int32_t i = begin; i < end; ++i)
+      if (NameIs(input.Item(i), "PROBE-AFTER"))
+        after = static_cast<int>(OleVariant::CopyOf(input.Item(i)->Value).AsInt64().value_or(100));
+    for (int32_t i = begin; i < end; ++i) {
+      const TvopParamsListItem* item = input.Item(i);
+      const std::string value = OleVariant::CopyOf(item->Value).ToAnsi();
+      if (NameIs(item, "PROBE-EVENT") || NameIs(item, "PROBE-GLOBAL-EVENT")) {
+        RaiseEvent(NameIs(item, "PROBE-GLOBAL-EVENT"), value,
+                   params->Count ? params.get() : nullptr);
+      } else if (NameIs(item, "PROBE-LOG")) {
+        SendLog(1, value);
+      } else if (NameIs(item, "PROBE-LOG-ASIDE")) {
+        std::thread([&] { SendLog(1, value); }).join();
+      } else if (NameIs(item, "PROBE-REPORT")) {
+        ParamsListPtr report = NewParamsList();
+        report->Add("INI-FILE", OleVariant(IniFile()));
+        report->Add("REGISTRY-PATH", OleVariant(RegistryPath()));
+        report->Add("LANGUAGE", OleVariant(Language()));
+        report->Add("ITEMS", OleVariant(GetParserItemsText()));
+        report->Add("HOST-TAG", OleVariant(static_cast<int32_t>(HostTag())));
+        report->Add("HAS-HOST-WINDOW", OleVariant(HostWindow() != 0));
+        RaiseEvent(false, value, report.get());
+      } else if (NameIs(item, "PROBE-LATER")) {
+        Later(value, params.get(), after);
+      }
+    }
+  }
+
+  // Later raises an event from a one-shot timer of a window on this thread.
+  void Later(const std::string& name, const TvopParamsList* params, int after_ms) {
+    if (!timer_window_) {
+      timer_window_ = platform::CreateMessageWindow(
+          [this](platform::WindowHandle w, uint32_t msg, uintptr_t id, intptr_t) -> intptr_t {
+            if (msg != platform::kWmTimer) return 0;
+            platform::KillWindowTimer(w, id);
+            auto it = later_.find(id);
+            if (it == later_.end()) return 0;
+            auto [event, event_params] = std::move(it->second);
+            later_.erase(it);
+            RaiseEvent(false, event, event_params->Count ? event_params.get() : nullptr);
+            return 0;
+          });
+    }
+    ParamsListPtr copy = NewParamsList();
+    copy->AddList(params);
+    const uintptr_t id = ++last_timer_;
+    later_.emplace(id, std::make_pair(name, std::move(copy)));
+    platform::SetWindowTimer(timer_window_, id, static_cast<uint32_t>(after_ms));
+  }
+
   int loads_ = 0, unloads_ = 0, set_items_ = 0, before_items_ = 0, language_changes_ = 0;
-  int items_seen_ = -2;
+  std::atomic<int> items_seen_{-2};  // data calls run on any thread
   TModuleTypes last_state_types_ = 0;
   bool options_answer_ = true;
   std::string saves_;
-  std::string data_mode_ = "count";
+  enum DataMode { kCount, kThrow, kResult3, kRows2, kError };
+  std::atomic<DataMode> data_mode_{kCount};
+  platform::WindowHandle timer_window_ = 0;
+  uintptr_t last_timer_ = 0;
+  std::map<uintptr_t, std::pair<std::string, ParamsListPtr>> later_;
 };
 
 const bool registered = [] {
