@@ -61,12 +61,13 @@ void FreeItem(TvopParamsListItem* item) {
 }
 }  // namespace
 
-const TClassInfo kParamsListItemClass{"TvopParamsListItem", nullptr, sizeof(TvopParamsListItem)};
-const TClassInfo kParamsListClass{"TvopParamsList", nullptr, sizeof(TvopParamsList)};
-const TClassInfo kRowsParamsListClass{"TvopRowsParamsList", &kParamsListClass,
-                                      sizeof(TvopRowsParamsList)};
+const TListClassInfo kParamsListItemClass{"TvopParamsListItem", nullptr,
+                                          sizeof(TvopParamsListItem)};
+const TListClassInfo kParamsListClass{"TvopParamsList", nullptr, sizeof(TvopParamsList)};
+const TListClassInfo kRowsParamsListClass{"TvopRowsParamsList", &kParamsListClass,
+                                          sizeof(TvopRowsParamsList)};
 
-TvopParamsList* TvopParamsList::Create(const TClassInfo& cls) {
+TvopParamsList* TvopParamsList::Create(const TListClassInfo& cls) {
   if (&cls != &kParamsListClass && &cls != &kRowsParamsListClass)
     throw std::invalid_argument("not a parameter list class");
   auto* list = static_cast<TvopParamsList*>(std::calloc(1, cls.instance_size));

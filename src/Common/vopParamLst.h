@@ -33,17 +33,17 @@ constexpr uint8_t kItemStateModule = 2;
 
 // Class references of the module's own list classes. A list whose class
 // reference is none of these was built elsewhere.
-struct TClassInfo {
+struct TListClassInfo {
   const char* name;
-  const TClassInfo* parent;
+  const TListClassInfo* parent;
   uint32_t instance_size;
 };
-extern const TClassInfo kParamsListItemClass;
-extern const TClassInfo kParamsListClass;
-extern const TClassInfo kRowsParamsListClass;
+extern const TListClassInfo kParamsListItemClass;
+extern const TListClassInfo kParamsListClass;
+extern const TListClassInfo kRowsParamsListClass;
 
 struct TvopParamsListItem {
-  const TClassInfo* class_ref;
+  const TListClassInfo* class_ref;
   char* Name;     // AnsiStr, exactly as passed in
   char* LowName;  // AnsiStr, ANSI lower case of Name: the lookup key
   uint32_t reserved0;
@@ -56,7 +56,7 @@ struct TvopParamsListItem {
 };
 
 struct TvopParamsList {
-  const TClassInfo* class_ref;
+  const TListClassInfo* class_ref;
   TvopParamsListItem** items;
   int32_t Count;
   int32_t Capacity;
@@ -67,7 +67,7 @@ struct TvopParamsList {
   // Create builds an empty list of the given class (kParamsListClass or
   // kRowsParamsListClass). Destroy begins destruction: Signature becomes 0,
   // the items are freed, then the object. Both accept only module lists.
-  static TvopParamsList* Create(const TClassInfo& cls = kParamsListClass);
+  static TvopParamsList* Create(const TListClassInfo& cls = kParamsListClass);
   static void Destroy(TvopParamsList* list);
 
   // IsModuleList reports whether this object was created by this module.
@@ -133,7 +133,7 @@ struct ParamsListDeleter {
 };
 using ParamsListPtr = std::unique_ptr<TvopParamsList, ParamsListDeleter>;
 
-inline ParamsListPtr NewParamsList(const TClassInfo& cls = kParamsListClass) {
+inline ParamsListPtr NewParamsList(const TListClassInfo& cls = kParamsListClass) {
   return ParamsListPtr(TvopParamsList::Create(cls));
 }
 

@@ -28,6 +28,8 @@
 #include "Plugins/vopPluginTypes.h"
 #include "platform/module.h"
 #include "platform/window.h"
+#include "settings/Storage.h"
+#include "settings/TWregistry.h"
 
 namespace tarvel {
 
@@ -101,6 +103,10 @@ class TvopPlugin {
   CommandEvent OnGetData;
   NotifyEvent OnBeforeGetParserItems;
   NotifyEvent OnChangeLanguage;
+  // Handed to the property map by LoadSettings / SaveSettings.
+  TSetValueProc OnSetPropertyValue;
+  TGetValueProc OnGetPropertyValue;
+  TBeforeProcessItemProc OnBeforeProcessSettingsItem;
   // The creation notice: runs once after the whole construction.
   NotifyEvent OnCreate;
   // The destruction notice: runs first when the instance is destroyed.
@@ -134,6 +140,22 @@ class TvopPlugin {
   void* SendDataProc() const { return send_data_proc_; }
   void* SendStringProc() const { return send_string_proc_; }
   void* SendByteProc() const { return send_byte_proc_; }
+
+  TRegistryRoot RegistryRoot() const { return registry_root_; }
+  TRegistryRoot SecondRegistryRoot() const { return second_registry_root_; }
+
+  // LoadSettings / SaveSettings move the target's properties named by the
+  // map lines to or from this instance's settings place (the INI file
+  // override, else IniFile, else the registry at RegistryPath). False when
+  // there are no map lines or no store could be used; errors of the
+  // property map itself reach the caller.
+  bool LoadSettings(const std::string& map_lines, TComponent* target,
+                    const std::string& ini_override = {});
+  bool SaveSettings(const std::string& map_lines, TComponent* target,
+                    const std::string& ini_override = {});
+  // SaveSettingsShort saves only the map up to and including ";---short---".
+  bool SaveSettingsShort(const std::string& map_lines, TComponent* target,
+                         const std::string& ini_override = {});
 
   // ReadTemporaryLoad takes TEMPORARY-LOAD from a list when it holds a value.
   bool ReadTemporaryLoad(const TvopParamsList* params);
@@ -209,6 +231,8 @@ class TvopPlugin {
   void ReleaseHostIcon();
   void FreeRowLists();
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
+  bool RunPropertyMap(const std::string& map_lines, TComponent* target,
+                      const std::string& ini_override, bool saving);
 
   uint32_t instance_id_ = 0;
   std::atomic<uint32_t> host_tag_{0};
@@ -238,6 +262,8 @@ class TvopPlugin {
 
   std::string module_path_, module_dir_, module_file_name_, version_text_;
   std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
+  TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
+  TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
   std::string language_ = "EN";
   std::string language_file_;
   bool language_applied_ = false;

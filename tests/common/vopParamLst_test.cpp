@@ -196,14 +196,14 @@ TEST(ParamsListForeign, AHostBuiltListIsReadThroughTheLayoutAndNeverGrown) {
   std::memcpy(name_block + 8, "ping", 5);
   TvopParamsListItem item{};
   int host_class = 0;
-  item.class_ref = reinterpret_cast<const TClassInfo*>(&host_class);
+  item.class_ref = reinterpret_cast<const TListClassInfo*>(&host_class);
   item.Name = name_block + 8;
   item.LowName = name_block + 8;
   item.Value.vt = VT_I4;
   item.Value.lVal = 42;
   TvopParamsListItem* slots[1] = {&item};
   TvopParamsList host{};
-  host.class_ref = reinterpret_cast<const TClassInfo*>(&host_class);
+  host.class_ref = reinterpret_cast<const TListClassInfo*>(&host_class);
   host.items = slots;
   host.Count = 1;
   host.Capacity = 1;
