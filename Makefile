@@ -29,7 +29,9 @@ test-win32: win32
 	$(CTEST) --preset win32
 	@WINEPREFIX=$(CURDIR)/build/win32/wineprefix wineserver -k 2>/dev/null || true
 
-test-fuzz: native-fuzz
+test-fuzz: bootstrap
+	@$(CMAKE) --preset native-fuzz >/dev/null
+	@$(CMAKE) --build --preset native-fuzz -j $(JOBS) --target fuzzers
 	@scripts/run-fuzzers build/native-fuzz 20
 
 test: test-native test-asan test-tsan test-win32 test-fuzz

@@ -72,7 +72,10 @@ std::string KeyDir(RegistryRootKey root, std::string_view path) {
   while (!path.empty()) {
     size_t sep = path.find('\\');
     std::string_view part = path.substr(0, sep);
-    if (!part.empty()) dir += "/" + EscapeName(part);
+    if (!part.empty()) {
+      dir += '/';
+      dir += EscapeName(part);
+    }
     if (sep == std::string_view::npos) break;
     path.remove_prefix(sep + 1);
   }
