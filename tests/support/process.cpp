@@ -88,7 +88,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     return result;
   }
   std::string command = QuoteArgument(program);
-  for (const std::string& a : args) command += " " + QuoteArgument(a);
+  for (const std::string& a : args) {
+    command += ' ';
+    command += QuoteArgument(a);
+  }
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -112,7 +115,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   std::thread err_reader(Drain, err_r.h, &result.err);
   std::thread writer([&] {
     DWORD n = 0;
-    if (!input.empty()) WriteFile(in_w.h, input.data(), static_cast<DWORD>(input.size()), &n, nullptr);
+    if (!input.empty())
+      WriteFile(in_w.h, input.data(), static_cast<DWORD>(input.size()), &n, nullptr);
     in_w.Close();
   });
   if (WaitForSingleObject(process.h, timeout_ms) != WAIT_OBJECT_0) {
@@ -124,7 +128,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   out_reader.join();
   err_reader.join();
   DWORD code = 0;
-  if (!result.timed_out && GetExitCodeProcess(process.h, &code)) result.exit_code = static_cast<int>(code);
+  if (!result.timed_out && GetExitCodeProcess(process.h, &code))
+    result.exit_code = static_cast<int>(code);
   return result;
 }
 
