@@ -47,10 +47,10 @@ bool FileExists(const std::string& path);
 // raises EFileError when it exists but cannot be opened.
 std::unique_ptr<ByteSource> OpenFileForReading(const std::string& path);
 
-// ReplaceFile writes a new content for path: write() fills a temporary file
+// ReplaceFileAtomically writes a new content for path: write() fills a temporary file
 // beside it, which is flushed to disk and then renamed over path. When
 // write() or any step raises, the temporary file is removed, path keeps its
 // old content and EFileError (or write()'s own error) propagates.
-void ReplaceFile(const std::string& path, const std::function<void(ByteSink&)>& write);
+void ReplaceFileAtomically(const std::string& path, const std::function<void(ByteSink&)>& write);
 
 }  // namespace tarvel::platform

@@ -10,8 +10,9 @@
 //    recursion count (in that order), shared by all processes.
 //  - POSIX: an flock on the file "<name>.lock" in the directory
 //    TARVEL_LOCK_DIR (default /tmp/tarvel-locks), plus a per-process record
-//    of the owning thread and its recursion count. A long name is shortened
-//    with a hash so the file name stays valid.
+//    of the owning thread and its recursion count.
+// A name longer than 200 characters is shortened with a hash
+// (BoundedLockName) on both builds, so long INI paths still get a lock.
 //
 // An IniFileLock object may be used from any thread; each Acquire needs one
 // Release from the same thread.
@@ -33,6 +34,11 @@ class ELockError : public std::runtime_error {
 };
 
 std::string IniLockName(std::string_view ini_file);
+
+// BoundedLockName keeps a lock name within the limits of kernel object and
+// file names (200 characters): a longer name is cut and ends with a 64-bit
+// FNV-1a hash of the whole name, so every process derives the same object.
+std::string BoundedLockName(const std::string& name);
 
 class IniFileLock {
  public:

@@ -202,7 +202,7 @@ std::string TBigIniFile::SaveToString() {
 
 void TBigIniFile::UpdateFile() {
   if (modified_ && !file_name_.empty()) {
-    platform::ReplaceFile(file_name_, [this](platform::ByteSink& sink) {
+    platform::ReplaceFileAtomically(file_name_, [this](platform::ByteSink& sink) {
       buffer_.resize(buffer_size_);
       TvopStreamWriter writer(sink, buffer_);
       for (int i = 0; i < sections_.Count(); ++i) {

@@ -96,6 +96,11 @@ TEST(IniLock, RecursiveForTheHolderAndSharedByName) {
   IniFileLock a(file);
   IniFileLock b(file);  // same name: the same lock
   EXPECT_EQ(a.Name(), b.Name());
+  EXPECT_EQ(BoundedLockName(a.Name()), a.Name()) << "short names are kept";
+  std::string long_a = BoundedLockName(std::string(300, 'a'));
+  EXPECT_EQ(long_a.size(), 200u);
+  EXPECT_EQ(long_a, BoundedLockName(std::string(300, 'a')));
+  EXPECT_NE(long_a, BoundedLockName(std::string(301, 'a')));
   a.Acquire();
   b.Acquire();  // the holder enters again at once
   a.Acquire();

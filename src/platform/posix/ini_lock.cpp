@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <mutex>
 
@@ -43,14 +42,7 @@ std::string LockDir() {
 }
 
 std::string LockFileName(const std::string& name) {
-  // NAME_MAX is 255; keep room for the suffix and make long names unique.
-  constexpr size_t kMax = 200;
-  if (name.size() <= kMax) return name + ".lock";
-  size_t h = std::hash<std::string>{}(name);
-  static const char kHex[] = "0123456789abcdef";
-  std::string tail;
-  for (int i = 0; i < 16; ++i) tail += kHex[(h >> (4 * i)) & 15];
-  return name.substr(0, kMax - 17) + "_" + tail + ".lock";
+  return BoundedLockName(name) + ".lock";
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ std::unique_ptr<ByteSource> OpenFileForReading(const std::string& path) {
   return std::make_unique<FileSource>(h, path);
 }
 
-void ReplaceFile(const std::string& path, const std::function<void(ByteSink&)>& write) {
+void ReplaceFileAtomically(const std::string& path, const std::function<void(ByteSink&)>& write) {
   // One fixed temporary name per file: writers of one file are serialised by
   // the caller, and a leftover from a crash is simply overwritten.
   std::string tmp = path + ".tarvel-tmp";

@@ -22,8 +22,8 @@ SharedInfo* Info(void* view) {
 }  // namespace
 
 IniFileLock::IniFileLock(std::string_view ini_file) : name_(IniLockName(ini_file)) {
-  std::string event_name = "Optex_Event_" + name_;
-  std::string mapping_name = "Optex_MMF_" + name_;
+  std::string event_name = "Optex_Event_" + BoundedLockName(name_);
+  std::string mapping_name = "Optex_MMF_" + BoundedLockName(name_);
   event_ = ::CreateEventA(nullptr, FALSE, FALSE, event_name.c_str());
   if (!event_) throw ELockError("Failed to create event");
   HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
