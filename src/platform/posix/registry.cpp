@@ -170,7 +170,9 @@ bool StoreEntries(const std::string& dir, const std::vector<Entry>& entries) {
     }
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+  // No fsync: like the Windows registry, changes reach the disk lazily; the
+  // rename alone keeps a crash of this process from leaving a torn file.
+  if (::close(fd) != 0) {
     ::unlink(tmp.c_str());
     return false;
   }
