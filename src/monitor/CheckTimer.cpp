@@ -1,5 +1,6 @@
 #include "monitor/CheckTimer.h"
 
+#include <mutex>
 #include <stdexcept>
 
 #include "platform/thread.h"
@@ -20,6 +21,9 @@ struct TCheckTimer::State {
   std::atomic<uint32_t> interval{3000};
   std::atomic<bool> enabled{false};
   std::atomic<bool> dead{false};
+  // Held while a tick runs, so the timer's owner object can wait for a tick
+  // that runs on the owner thread before it goes away.
+  std::mutex tick_mu;
 
   // Apply runs on the owner thread and brings the window timer in line with
   // the wanted state.
@@ -55,6 +59,7 @@ TCheckTimer::TCheckTimer(std::function<void()> on_tick, uint32_t interval_ms)
           } else if (msg == kMsgDestroy) {
             platform::DestroyMessageWindow(window);
           } else if (msg == platform::kWmTimer && wparam == kTimerId) {
+            std::lock_guard<std::mutex> lock(keep->tick_mu);
             if (keep->enabled.load() && !keep->dead.load() && keep->on_tick) keep->on_tick();
           }
         } catch (...) {
@@ -66,11 +71,17 @@ TCheckTimer::TCheckTimer(std::function<void()> on_tick, uint32_t interval_ms)
 }
 
 TCheckTimer::~TCheckTimer() {
-  state_->dead = true;
-  state_->enabled = false;
   if (platform::CurrentThreadId() == state_->owner) {
+    state_->dead = true;
+    state_->enabled = false;
     platform::DestroyMessageWindow(state_->window);
   } else {
+    {
+      // Wait out a tick running on the owner thread; none starts after this.
+      std::lock_guard<std::mutex> lock(state_->tick_mu);
+      state_->dead = true;
+      state_->enabled = false;
+    }
     platform::PostMessageTo(state_->window, kMsgDestroy, 0, 0);
   }
 }

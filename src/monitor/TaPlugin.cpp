@@ -1,5 +1,9 @@
 #include "monitor/TaPlugin.h"
 
+#include <stdexcept>
+
+#include "Common/Assert.h"
+
 namespace tarvel {
 
 TaPlugin::TaPlugin(PPluginCallRec rec) : TvopPlugin(rec) {
@@ -13,9 +17,125 @@ TaPlugin::TaPlugin(PPluginCallRec rec) : TvopPlugin(rec) {
   MsgNoData = "No data for processing";
   MsgWriteComplete = "Data have been processed successfully";
   MsgWriteCompleteError = "Data have been processed with errors";
+
+  chk_timeouts_ = std::make_unique<TCheckTimer>([this] { ChkTimeoutsTimer(); }, 3000);
+
+  OnCreate = [this](TvopPlugin&) { vopPluginCreate(); };
+  OnLoad = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) { vopPluginLoad(r, result); };
+  OnUnload = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) { vopPluginUnload(r, result); };
+  OnSaveSettingsNow = [this](TvopPlugin&) { vopPluginSaveSettingsNow(); };
+  OnLoadSettingsNow = [this](TvopPlugin&) { vopPluginLoadSettingsNow(); };
+  OnProcessData = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) {
+    vopPluginProcessData(r, result);
+  };
 }
 
-TaPlugin::~TaPlugin() = default;
+TaPlugin::~TaPlugin() {
+  // The timer goes first: after this no tick reaches the members below.
+  chk_timeouts_.reset();
+  std::shared_ptr<TimeoutMonitor> monitor;
+  {
+    std::lock_guard<std::mutex> lock(monitor_mu_);
+    monitor.swap(monitor_);
+  }
+}
+
+std::shared_ptr<TimeoutMonitor> TaPlugin::Monitor() const {
+  std::lock_guard<std::mutex> lock(monitor_mu_);
+  return monitor_;
+}
+
+MonitorTexts TaPlugin::Texts() const {
+  MonitorTexts texts;
+  if (text_res_) {
+    texts.timeout = text_res_->TimeoutText;
+    texts.generating_event = text_res_->GeneratingEventText;
+  }
+  return texts;
+}
+
+void TaPlugin::vopPluginCreate() {
+  text_res_ = std::make_unique<TTextResources>();
+}
+
+void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
+  MonitorSink& sink = *this;
+  MonitorTimer& timer = *this;
+  auto monitor = std::make_shared<TimeoutMonitor>(sink, timer, nullptr, Texts());
+  {
+    std::lock_guard<std::mutex> lock(monitor_mu_);
+    monitor_ = monitor;
+  }
+  cfg_ = std::make_unique<TDataSourceCfg>(*this, [this] {
+    // Every read of the settings starts the watching afresh.
+    if (auto m = Monitor()) m->ReplaceSettings(MakeMonitorSettings(*cfg_));
+  });
+  vopPluginLoadSettingsNow();
+}
+
+void TaPlugin::vopPluginUnload(PPluginCallRec, int32_t&) {
+  chk_timeouts_->Stop();
+  cfg_.reset();
+  std::shared_ptr<TimeoutMonitor> monitor;
+  {
+    std::lock_guard<std::mutex> lock(monitor_mu_);
+    monitor.swap(monitor_);
+  }
+  // A data call or tick still running keeps its own reference; the engine
+  // goes with the last one.
+}
+
+void TaPlugin::vopPluginSaveSettingsNow() {
+  if (cfg_) cfg_->Save();
+}
+
+void TaPlugin::vopPluginLoadSettingsNow() {
+  if (!cfg_) return;
+  chk_timeouts_->Stop();
+  struct Restart {
+    TaPlugin& self;
+    ~Restart() {
+      if (auto m = self.Monitor()) m->ScheduleCheck();
+    }
+  } restart{*this};
+  cfg_->Load();
+}
+
+void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
+  std::shared_ptr<TimeoutMonitor> monitor = Monitor();
+  // Data before the first LOAD has nothing to feed: fail before touching anything.
+  if (!monitor) throw std::logic_error("data before LOAD");
+  result = 0;
+  // This plug-in hands back no rows; the list is only ever empty, and
+  // clearing an empty list from concurrent data calls would be a race.
+  if (TvopParamsList* rows = ResultRows(); rows && rows->Count > 0) rows->Clear();
+  rec->Output = rec->Input;  // the data passes through unchanged
+  const auto* data = rec->Input.Kind == kValueKindList
+                         ? reinterpret_cast<const TvopParamsList*>(rec->Input.Data)
+                         : nullptr;
+  if (data && !data->IsValid()) AssertionFailure("Common/vopParamLst", 189);
+  monitor->ProcessData(data);
+}
+
+void TaPlugin::ChkTimeoutsTimer() {
+  if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
+}
+
+void TaPlugin::RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) {
+  TvopPlugin::RaiseEvent(global, name, params);
+}
+
+void TaPlugin::SendLog(uint8_t level, std::string_view text) {
+  TvopPlugin::SendLog(level, text);
+}
+
+void TaPlugin::ScheduleTick(uint32_t interval_ms) {
+  chk_timeouts_->SetInterval(interval_ms);
+}
+
+void TaPlugin::StopTicks() {
+  chk_timeouts_->Stop();
+}
 
 void RegisterTaPlugin() {
   RegisterPluginClass([](PPluginCallRec rec) { return std::make_unique<TaPlugin>(rec); });

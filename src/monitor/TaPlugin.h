@@ -1,15 +1,62 @@
 // TaPlugin: the timeout monitor's plug-in class, the one the module creates
-// for every host instance.
+// for every host instance. It owns the monitor's state between LOAD and
+// UNLOAD: the stored settings (Cfg), the client records (the engine), the
+// check timer and the log texts, and wires the framework's handlers to them.
+//
+// Threads: the check timer ticks on the thread that created the instance
+// (while it pumps messages); data calls arrive on any host thread; commands
+// run one at a time. The engine is held by shared pointer so a data call or
+// a tick that is still running keeps it alive across UNLOAD.
 #pragma once
 
+#include <memory>
+#include <mutex>
+
 #include "Plugins/vopPluginModule.h"
+#include "monitor/CheckTimer.h"
+#include "monitor/DataSourceCfg.h"
+#include "monitor/TextResources.h"
+#include "monitor/TimeoutMonitor.h"
 
 namespace tarvel {
 
-class TaPlugin : public TvopPlugin {
+class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
  public:
   explicit TaPlugin(PPluginCallRec rec);
   ~TaPlugin() override;
+
+  // The handlers, as the framework calls them.
+  void vopPluginCreate();
+  void vopPluginLoad(PPluginCallRec rec, int32_t& result);
+  void vopPluginUnload(PPluginCallRec rec, int32_t& result);
+  void vopPluginSaveSettingsNow();
+  void vopPluginLoadSettingsNow();
+  void vopPluginProcessData(PPluginCallRec rec, int32_t& result);
+  void ChkTimeoutsTimer();
+
+  TCheckTimer& ChkTimeouts() { return *chk_timeouts_; }  // exists until destruction
+  // Cfg is the current settings object (null while not loaded).
+  TDataSourceCfg* Cfg() const { return cfg_.get(); }
+  TTextResources* TextRes() const { return text_res_.get(); }
+  // Monitor is the running engine (null while not loaded).
+  std::shared_ptr<TimeoutMonitor> Monitor() const;
+
+ private:
+  // MonitorSink
+  void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) override;
+  void SendLog(uint8_t level, std::string_view text) override;
+  // MonitorTimer
+  void ScheduleTick(uint32_t interval_ms) override;
+  void StopTicks() override;
+
+  MonitorTexts Texts() const;
+
+  std::unique_ptr<TCheckTimer> chk_timeouts_;
+  std::unique_ptr<TTextResources> text_res_;
+  std::unique_ptr<TDataSourceCfg> cfg_;  // changed by commands only
+
+  mutable std::mutex monitor_mu_;
+  std::shared_ptr<TimeoutMonitor> monitor_;  // guarded by monitor_mu_
 };
 
 // RegisterTaPlugin makes the module create TaPlugin objects.

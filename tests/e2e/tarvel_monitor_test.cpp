@@ -1,0 +1,261 @@
+// The shipped module end to end, in this process: the real tarvel.dll (or
+// libtarvel.so) loaded like the host loads it, settings in a real INI file
+// and the real registry, a real host window on this thread, and real time:
+// the module's check timer ticks only while this thread pumps messages.
+// Timeouts are a few hundred milliseconds and every wait is bounded.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "host/host_test_util.h"
+#include "host/host_window.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "support/test_support.h"
+
+namespace tarvel::test {
+namespace {
+
+constexpr uint32_t kTag = 77;
+
+// Two watched variables of 300 ms; resume events on.
+const char* const kSettings =
+    "[Common]\r\n"
+    "Var1=TEMP\r\nType1=0\r\nVal1=300\r\nEvent1=temp-timeout\r\n"
+    "Var2=Press\r\nType2=0\r\nVal2=300\r\nEvent2=press-lost\r\n"
+    "Resume event=True\r\n";
+
+struct Event {
+  std::string name, client, item;
+  bool operator==(const Event&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Event& e) {
+  return os << e.name << "(" << e.client << "," << e.item << ")";
+}
+
+class TarvelModuleTest : public ProductModuleTest {
+ protected:
+  void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  int32_t Command(uint32_t id, const char* command,
+                  std::initializer_list<std::pair<const char*, OleVariant>> params = {}) {
+    HostCall call(id, command);
+    call.rec.HostTag = kTag;
+    for (const auto& [name, value] : params) call.Param(name, value);
+    return module->ExecutePluginCommand(call);
+  }
+  int32_t Load(uint32_t id, std::initializer_list<std::pair<const char*, OleVariant>> params) {
+    HostCall call(id, "LOAD");
+    call.rec.HostTag = kTag;
+    call.Param("MessagesProcessorHandle", OleVariant(host.HandleParam()));
+    for (const auto& [name, value] : params) call.Param(name, value);
+    return module->ExecutePluginCommand(call);
+  }
+  // Feed sends one data portion of rows "NAME=VALUE ..." (values are text
+  // unless they parse as integers).
+  int32_t Feed(uint32_t id,
+               const std::vector<std::vector<std::pair<std::string, OleVariant>>>& rows) {
+    auto list = NewParamsList(kRowsParamsListClass);
+    for (const auto& row : rows) {
+      for (const auto& [name, value] : row) list->Add(name, value);
+      list->AddNewRow();
+    }
+    HostCall data(id);
+    data.Types(ModuleTypeBit(mttFilter));
+    data.rec.Input.Kind = 1;
+    data.rec.Input.Data = reinterpret_cast<uintptr_t>(list.get());
+    const int32_t r = module->ProcessData(data);
+    if (r == 0) {  // the data comes back unchanged
+      EXPECT_EQ(+data.rec.Output.Data, reinterpret_cast<uintptr_t>(list.get()));
+      EXPECT_EQ(+data.rec.Output.Kind, 1);
+    }
+    return r;
+  }
+  // Collect gathers the events queued so far (the host's two calls).
+  std::vector<Event> Collect(uint32_t id) {
+    HostCall first(id);
+    EXPECT_EQ(module->GetEvents(first), 0);
+    auto* list = reinterpret_cast<TvopParamsList*>(+first.rec.Output.Data);
+    std::vector<Event> out;
+    Event e;
+    for (int32_t i = 0; list && i < list->Count; ++i) {
+      const TvopParamsListItem* item = list->Item(i);
+      const std::string name(item->NameView());
+      const std::string value = OleVariant::CopyOf(item->Value).ToAnsi();
+      if (name == "$NEW_ROW$") {
+        out.push_back(e);
+        e = {};
+      } else if (name == "EVENT-TYPE") {
+        e.name = value;
+      } else if (name == "CLIENTID-ITEM") {
+        e.client = value;
+      } else if (name == "PARSER-ITEM") {
+        e.item = value;
+        EXPECT_EQ(item->Value.vt, platform::VT_BSTR);
+      }
+    }
+    HostCall second(id);
+    second.rec.Output = first.rec.Output;
+    EXPECT_EQ(module->GetEvents(second), 0);
+    return out;
+  }
+  // PumpFor pumps this thread's messages (the module's timer ticks here)
+  // for about ms milliseconds of real time.
+  void PumpFor(uint32_t ms) {
+    const uint32_t start = platform::SystemTickCount();
+    while (platform::TickDiff(platform::SystemTickCount(), start) < static_cast<int32_t>(ms)) {
+      host.Pump();
+      platform::SleepMs(5);
+    }
+    host.Pump();
+  }
+  // WaitForEvents pumps until at least n events are queued (at most 10 s)
+  // and returns everything collected.
+  std::vector<Event> WaitForEvents(uint32_t id, size_t n) {
+    std::vector<Event> all;
+    const uint32_t start = platform::SystemTickCount();
+    while (all.size() < n && platform::TickDiff(platform::SystemTickCount(), start) < 10000) {
+      PumpFor(20);
+      for (const Event& e : Collect(id)) all.push_back(e);
+    }
+    return all;
+  }
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    for (const auto& m : host.Take())
+      if (m.msg == platform::kWmCopyData) lines.push_back(m.text);
+    return lines;
+  }
+
+  void SetUp() override {
+    ProductModuleTest::SetUp();
+#ifndef _WIN32
+    // The file-backed registry of this build lives in the test's own folder.
+    setenv("TARVEL_REGISTRY_DIR", dir.File("registry").c_str(), 1);
+#endif
+  }
+
+  TempDir dir;
+  RecordingWindow host;
+};
+
+using Row = std::vector<std::pair<std::string, OleVariant>>;
+
+TEST_F(TarvelModuleTest, SilenceTimeoutResumeReloadAndUnloadWithAnIniFile) {
+  constexpr uint32_t id = 1;
+  const std::string ini = dir.File("tarvel.ini");
+  WriteFile(ini, kSettings);
+  ASSERT_EQ(Load(id, {{"INI-FILE", OleVariant(ini)}}), 0);
+  EXPECT_EQ(
+      Command(id, "SET-ITEMS", {{"ITEMS", OleVariant("src|TEMP|Float|\r\nsrc|Press|Float|")}}), 0);
+
+  // Two clients; client 2 also carries PRESS, client 1 only TEMP.
+  ASSERT_EQ(
+      Feed(id,
+           {Row{{"CLIENTID", OleVariant(1)}, {"TEMP", OleVariant(20.5)}},
+            Row{{"ClientId", OleVariant(2)}, {"TEMP", OleVariant(21)}, {"PRESS", OleVariant(1)}}}),
+      0);
+  // Client 1 keeps sending TEMP; client 2 falls silent.
+  for (int i = 0; i < 4; ++i) {
+    PumpFor(100);
+    ASSERT_EQ(Feed(id, {Row{{"CLIENTID", OleVariant(1)}, {"TEMP", OleVariant(20)}}}), 0);
+  }
+  std::vector<Event> events = WaitForEvents(id, 2);
+  // Client 1's PRESS never came (waiting for data); client 2's two watches fired, in row order.
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], (Event{"TEMP-TIMEOUT", "2", "temp"}));
+  EXPECT_EQ(events[1], (Event{"PRESS-LOST", "2", "press"}));
+  auto lines = LogLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "\x02Tarvel. Timeout: 2"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "\x02Tarvel. Generating event: temp-timeout"),
+            lines.end());
+
+  // Event-once: no repeat while client 2 stays silent (client 1 keeps talking).
+  for (int i = 0; i < 5; ++i) {
+    PumpFor(100);
+    Feed(id, {Row{{"CLIENTID", OleVariant(1)}, {"TEMP", OleVariant(20)}}});
+  }
+  EXPECT_TRUE(Collect(id).empty());
+
+  // Client 2 comes back with TEMP: one resume event.
+  ASSERT_EQ(Feed(id, {Row{{"CLIENTID", OleVariant(2)}, {"TEMP", OleVariant(22)}}}), 0);
+  events = Collect(id);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0], (Event{"TEMP-TIMEOUT-RESUME", "2", "temp"}));
+  lines = LogLines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "\x03Tarvel. Generating event: temp-timeout-RESUME"),
+      lines.end());
+
+  // Reloading the settings drops every client: silence now raises nothing.
+  EXPECT_EQ(Command(id, "LOAD-SETTINGS-NOW"), -2);
+  PumpFor(700);
+  EXPECT_TRUE(Collect(id).empty());
+  // A client seen again starts afresh.
+  ASSERT_EQ(Feed(id, {Row{{"CLIENTID", OleVariant(3)}, {"TEMP", OleVariant(1)}}}), 0);
+  events = WaitForEvents(id, 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0], (Event{"TEMP-TIMEOUT", "3", "temp"}));
+
+  // UNLOAD: no more data, no more events; the settings file keeps its content.
+  ASSERT_EQ(Feed(id, {Row{{"CLIENTID", OleVariant(4)}, {"TEMP", OleVariant(1)}}}), 0);
+  EXPECT_EQ(Command(id, "UNLOAD", {{"INI-FILE", OleVariant(ini)}}), 0);
+  EXPECT_EQ(Feed(id, {Row{{"CLIENTID", OleVariant(4)}, {"TEMP", OleVariant(1)}}}), -1);
+  PumpFor(500);
+  HostCall events_call(id);
+  EXPECT_EQ(module->GetEvents(events_call), -1);
+}
+
+TEST_F(TarvelModuleTest, SettingsMoveFromAnIniFileIntoTheRegistry) {
+  // A key of its own per run, under the machine root or the user's.
+  const std::string key = "Software\\TarvelTests\\" + platform::NewGuidText();
+  const std::string ini = dir.File("import.ini");
+  WriteFile(ini, kSettings);
+  // The first instance starts with an empty store, reads the INI file and
+  // saves what it read to its usual place, the registry.
+  ASSERT_EQ(Load(10, {{"RegistryPath", OleVariant(key)}}), 0);
+  EXPECT_EQ(Command(10, "LOAD-SETTINGS-NOW", {{"INI-FILE", OleVariant(ini)}}), -2);
+  // A second instance with the same place watches what was saved.
+  ASSERT_EQ(Load(11, {{"RegistryPath", OleVariant(key)}}), 0);
+  ASSERT_EQ(Feed(11, {Row{{"CLIENTID", OleVariant("north")}, {"press", OleVariant(1)}}}), 0);
+  std::vector<Event> events = WaitForEvents(11, 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0], (Event{"PRESS-LOST", "north", "press"}));
+  EXPECT_EQ(Command(10, "UNLOAD"), 0);
+  EXPECT_EQ(Command(11, "UNLOAD"), 0);
+}
+
+TEST_F(TarvelModuleTest, DataBeforeTheFirstLoadFailsAndTouchesNothing) {
+  HostCall data(20);
+  data.Types(ModuleTypeBit(mttFilter));
+  auto list = NewParamsList(kRowsParamsListClass);
+  list->Add("TEMP", OleVariant(1));
+  data.rec.Input.Kind = 1;
+  data.rec.Input.Data = reinterpret_cast<uintptr_t>(list.get());
+  EXPECT_EQ(module->ProcessData(data), -3);
+  EXPECT_EQ(+data.rec.Output.Data, 0u);
+  EXPECT_EQ(list->Count, 1);
+}
+
+TEST_F(TarvelModuleTest, SavingWhileUnloadedDoesNothing) {
+  const std::string ini = dir.File("never.ini");
+  EXPECT_EQ(Command(30, "SAVE-SETTINGS-NOW", {{"INI-FILE", OleVariant(ini)}}), -2);
+  std::ifstream in(ini);
+  EXPECT_FALSE(in.good());
+  ASSERT_EQ(Load(30, {{"INI-FILE", OleVariant(ini)}}), 0);
+  EXPECT_EQ(Command(30, "SAVE-SETTINGS-NOW", {{"INI-FILE", OleVariant(ini)}}), -2);
+  std::ifstream saved(ini);
+  std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Client variable=CLIENTID"), std::string::npos) << text;
+  EXPECT_NE(text.find("Resume event suffix=-RESUME"), std::string::npos) << text;
+  EXPECT_EQ(Command(30, "UNLOAD", {{"INI-FILE", OleVariant(ini)}}), 0);
+}
+
+}  // namespace
+}  // namespace tarvel::test
