@@ -62,7 +62,7 @@ WindowHandle CreateMessageWindow(MessageHandler handler);
 // DestroyMessageWindow destroys a window (its timers die with it). Call it
 // on the owner thread: from another thread it does nothing (DestroyWindow
 // refuses too). Messages still queued for it are dropped; a sender still
-// waiting for it fails (POSIX: at once; Windows: when the owner next pumps).
+// waiting for it fails at once instead of waiting out its timeout.
 // A handler may destroy its own window.
 void DestroyMessageWindow(WindowHandle window);
 
@@ -94,7 +94,8 @@ bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, cons
 // wParam = id arrives every interval_ms while the owner pumps. Call on the
 // owner thread (false otherwise). Intervals below 10 ms count as 10 ms, as
 // SetTimer does. On POSIX timers follow TickCount(), so a ManualTickClock
-// drives them; on Windows they follow real time.
+// drives them; on Windows they follow real time. A late timer fires once;
+// missed ticks are not made up.
 bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms);
 void KillWindowTimer(WindowHandle window, uintptr_t id);
 
