@@ -1,0 +1,167 @@
+// Client and watch records of the timeout monitor, and the clock they count
+// in.
+//
+//  - TickClock64: milliseconds of the 32-bit system tick counter, extended to
+//    64 bits so that deadlines neither wrap after 49.7 days nor overflow for
+//    long timeouts.
+//  - ClientIdView / ClientKey: a client ID (a variant from the data) as a
+//    lookup key and in its stored, 16-byte form. Identity: numbers compare
+//    by value whatever their variant type (5 equals 5.0), texts byte for
+//    byte, booleans by truth; a number never equals a text; null only equals
+//    null and empty only equals empty. Types a client ID cannot sensibly be
+//    (error codes, objects, references, arrays) count as null.
+//  - TTimeoutListItem: one watch, packed into 8 bytes (deadline and marks).
+//  - TClientListItem: one client: its ID, its creation number and its
+//    watches inline, in settings row order.
+//
+// Threads: TickClock64 is safe for concurrent callers. The records carry no
+// lock of their own; TimeoutMonitor guards them (see the field comments).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "Common/OleVariant.h"
+#include "monitor/MonitorSettings.h"
+
+namespace tarvel {
+
+// No deadline: the value for "nothing armed" and "not scheduled".
+constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
+
+// TickClock64 extends platform::TickCount() to a 64-bit count. It remembers
+// the last tick it saw and adds the wrap-aware distance to it, so it must be
+// read at least once every 2^31 ms (24.8 days); the monitor's check timer
+// never sleeps that long. The count starts at the tick value of the first
+// reading, so with a manual tick clock installed it equals the manual tick
+// until the first wrap.
+class TickClock64 {
+ public:
+  TickClock64();
+  // Now returns the current 64-bit millisecond count. Concurrent callers may
+  // see values in either order, never a jump of 2^32.
+  int64_t Now();
+
+ private:
+  std::atomic<int64_t> last_;
+};
+
+enum class ClientKind : uint8_t { kEmpty, kNull, kNumber, kBool, kText };
+
+// ClientIdView reads a client ID from a variant without copying it (an OLE
+// string is converted to ANSI text into the view's own buffer). Not
+// copyable: the text may point into the view itself.
+class ClientIdView {
+ public:
+  ClientIdView() { SetNull(); }
+  ClientIdView(const ClientIdView&) = delete;
+  ClientIdView& operator=(const ClientIdView&) = delete;
+
+  void Assign(const Variant& value);
+  void SetNull();
+
+  ClientKind Kind() const { return kind_; }
+  uint64_t Hash() const { return hash_; }
+
+ private:
+  friend class ClientKey;
+  void Finish();
+
+  ClientKind kind_ = ClientKind::kNull;
+  uint16_t vt_ = platform::VT_NULL;
+  uint64_t raw_ = 0;  // the variant's 8 value bytes, for numbers and booleans
+  bool is_int_ = false;
+  int64_t int_ = 0;
+  double dbl_ = 0;
+  std::string_view text_;
+  std::string converted_;
+  uint64_t hash_ = 0;
+};
+
+// ClientKey: a client ID as stored in a client record, 16 bytes. Texts of
+// up to 12 bytes live inline, longer ones on the heap. It keeps the original
+// variant type, so ToVariant gives back what the data carried (an OLE string
+// comes back from its ANSI form).
+class ClientKey {
+ public:
+  ClientKey() = default;  // null
+  explicit ClientKey(const ClientIdView& id);
+  ~ClientKey();
+  ClientKey(const ClientKey&) = delete;
+  ClientKey& operator=(const ClientKey&) = delete;
+
+  bool Equals(const ClientIdView& id) const;
+  uint64_t Hash() const;
+  ClientKind Kind() const { return static_cast<ClientKind>(kind_); }
+  OleVariant ToVariant() const;
+  // ToText renders the ID as the host runtime converts a variant to text;
+  // "" for null and empty.
+  std::string ToText() const;
+
+ private:
+  static constexpr uint8_t kHeapText = 0xFF;
+  std::string_view Text() const;
+  uint64_t Raw() const;
+
+  uint8_t kind_ = static_cast<uint8_t>(ClientKind::kNull);
+  uint8_t len_ = 0;  // inline text length, or kHeapText
+  uint16_t vt_ = platform::VT_NULL;
+  // Number/boolean: the 8 value bytes at offset 4. Inline text: 12 bytes.
+  // Heap text: uint32 length at 0, pointer at 4.
+  alignas(4) unsigned char payload_[12] = {};
+};
+static_assert(sizeof(ClientKey) == 16);
+
+// TTimeoutListItem: one watch. The deadline (64-bit count of TickClock64)
+// and the three marks share one word. Guarded by the client's shard lock.
+struct TTimeoutListItem {
+  static constexpr uint8_t kWaitingForData = 1;  // quiet until the variable arrives
+  static constexpr uint8_t kTimedOut = 2;        // timed out since the last data
+  static constexpr uint8_t kFired = 4;           // event-once: reported, quiet until data
+
+  uint64_t bits = 0;
+
+  int64_t Deadline() const { return static_cast<int64_t>(bits) >> 8; }
+  uint8_t Marks() const { return static_cast<uint8_t>(bits); }
+  bool Has(uint8_t mark) const { return (bits & mark) != 0; }
+  // Armed: neither waiting nor reported, so the deadline counts.
+  bool Armed() const { return (bits & (kWaitingForData | kFired)) == 0; }
+  void Set(int64_t deadline, uint8_t marks) {
+    bits = (static_cast<uint64_t>(deadline) << 8) | marks;
+  }
+  // Restart: a new deadline from now, all marks cleared.
+  void Restart(int64_t now, int64_t timeout_ms) { Set(now + timeout_ms, 0); }
+};
+static_assert(sizeof(TTimeoutListItem) == 8);
+
+// TClientListItem: one client. Records never move and live as long as the
+// client table that made them.
+struct TClientListItem {
+  explicit TClientListItem(const ClientIdView& id, uint32_t creation, uint16_t shard_index)
+      : ClientId(id), seq(creation), shard(shard_index) {}
+
+  const ClientKey ClientId;
+  const uint32_t seq;    // creation order: events of one tick follow it
+  const uint16_t shard;  // the shard whose lock guards this record
+  // The earliest deadline among armed watches, or kNoDeadline. Written under
+  // the shard lock; read without it as a hint when scheduling.
+  std::atomic<int64_t> earliest{kNoDeadline};
+  // The deadline of this client's entry in the deadline heap, or
+  // kNoDeadline. Guarded by the heap lock.
+  int64_t scheduled = kNoDeadline;
+  // The watches, in settings row order; as many as the settings have rows.
+  TTimeoutListItem Watches[MonitorSettings::kMaxRows];
+};
+
+// BuildWatches gives a new client its watches: every row of the settings
+// starts its deadline now and waits for data when the settings say so.
+void BuildWatches(const MonitorSettings& settings, TClientListItem& client, int64_t now);
+
+// EarliestDeadline returns the smallest deadline among the armed watches,
+// or kNoDeadline.
+int64_t EarliestDeadline(const TClientListItem& client, size_t watch_count);
+
+}  // namespace tarvel

@@ -1,0 +1,166 @@
+// The timeout monitor under concurrent data, ticks and settings reloads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "monitor/TimeoutMonitor.h"
+#include "monitor/monitor_fakes.h"
+#include "platform/thread.h"
+
+namespace tarvel {
+namespace {
+
+using test::Data;
+using test::DataRow;
+using test::JournalSink;
+using test::RecordingTimer;
+
+constexpr int kClients = 12;
+
+// Settings of generation g name their events "A<g>" and "B<g>", so events
+// can be told apart by the settings that raised them.
+std::shared_ptr<const MonitorSettings> Generation(int g) {
+  MonitorSettings s;
+  // (Appended rather than "A" + text: GCC 12 warns falsely about the latter.)
+  std::string a = "A", b = "B";
+  a.append(std::to_string(g));
+  b.append(std::to_string(g));
+  s.rows = {{"a", 8, a}, {"b", 13, b}};
+  s.event_resume = true;
+  return std::make_shared<const MonitorSettings>(s);
+}
+
+TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
+  platform::ManualTickClock clock(1000);
+  JournalSink sink;
+  RecordingTimer timer;
+  TimeoutMonitor monitor(sink, timer, Generation(0));
+  monitor.ScheduleCheck();
+
+  constexpr int kFeeders = 3;
+  constexpr int kPortionsEach = 1500;
+  constexpr int kReloads = 5;
+  std::atomic<bool> stop{false};
+  std::atomic<int> last_generation{0};
+  std::atomic<int> progress{0};  // portions fed so far
+
+  std::vector<std::thread> feeders;
+  for (int f = 0; f < kFeeders; ++f) {
+    feeders.emplace_back([&, f] {
+      std::mt19937 rng(1234 + f);
+      for (int p = 0; p < kPortionsEach; ++p) {
+        ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+        const int rows = 1 + static_cast<int>(rng() % 3);
+        for (int r = 0; r < rows; ++r) {
+          if (r > 0) data->AddNewRow();
+          // The feeders share a window of clients that moves on, so clients
+          // fall silent and come back.
+          const int32_t client = static_cast<int32_t>((p / 10 + rng() % 4) % kClients);
+          data->Add("ClientId", OleVariant(client));
+          const unsigned vars = rng() % 8;
+          if (vars & 1) data->Add("A", OleVariant(1));
+          if (vars & 2) data->Add("b", OleVariant(2));
+          if (vars & 4) data->Add("other", OleVariant(3));
+        }
+        monitor.ProcessData(data.get());
+        progress.fetch_add(1);
+        if (p % 2 == 0) clock.Advance(1);
+        if (p % 8 == 0) platform::YieldThread();
+      }
+    });
+  }
+  std::thread ticker([&] {
+    while (!stop.load()) {
+      monitor.ChkTimeoutsTimer();
+      platform::YieldThread();
+    }
+  });
+  std::thread reloader([&] {
+    // Reload at even steps of the feeding.
+    for (int g = 1; g <= kReloads; ++g) {
+      while (!stop.load() && progress.load() < g * kFeeders * kPortionsEach / (kReloads + 1))
+        platform::YieldThread();
+      if (stop.load()) break;
+      monitor.ReplaceSettings(Generation(g));
+      last_generation.store(g);
+    }
+  });
+  for (std::thread& t : feeders) t.join();
+  stop.store(true);
+  ticker.join();
+  reloader.join();
+
+  // Every client of the current settings speaks once more, then all fall
+  // silent until every running watch has timed out.
+  for (int c = 0; c < kClients; ++c) {
+    ParamsListPtr data = Data({{{"CLIENTID", OleVariant(c)}, {"a", OleVariant(1)}}});
+    monitor.ProcessData(data.get());
+  }
+  clock.Advance(100);
+  monitor.ChkTimeoutsTimer();
+
+  // Per settings generation, client and variable: timeout, resume, timeout,
+  // ... Never two timeouts of one silence, never a resume without one.
+  std::map<std::tuple<std::string, std::string, char>, std::string> sequences;
+  for (const test::SeenEvent& e : sink.Events()) {
+    const bool resume = e.name.size() > 7 && e.name.ends_with("-RESUME");
+    const std::string base = resume ? e.name.substr(0, e.name.size() - 7) : e.name;
+    sequences[{base.substr(1), e.client, base[0]}] += resume ? 'R' : 'T';
+  }
+  ASSERT_FALSE(sequences.empty());
+  for (const auto& [key, seq] : sequences) {
+    SCOPED_TRACE(std::get<0>(key) + " " + std::get<1>(key) + " " + std::get<2>(key) + " " + seq);
+    for (size_t i = 0; i < seq.size(); ++i) EXPECT_EQ(seq[i], i % 2 == 0 ? 'T' : 'R');
+  }
+
+  // The current settings' silences have all been reported, each once.
+  const std::string current = std::to_string(last_generation.load());
+  for (int c = 0; c < kClients; ++c) {
+    for (size_t row = 0; row < 2; ++row) {
+      std::optional<WatchStatus> w = monitor.FindWatch(OleVariant(c), row);
+      if (!w || w->waiting_for_data) continue;
+      SCOPED_TRACE("client " + std::to_string(c) + " row " + std::to_string(row));
+      EXPECT_TRUE(w->timed_out && w->fired);
+      auto it = sequences.find({current, "i4:" + std::to_string(c), row == 0 ? 'A' : 'B'});
+      ASSERT_NE(it, sequences.end());
+      EXPECT_EQ(it->second.back(), 'T');
+    }
+  }
+  EXPECT_TRUE(timer.Armed());
+}
+
+TEST(MonitorConcurrency, ANewClientMetByManyThreadsGetsOneRecord) {
+  platform::ManualTickClock clock(1000);
+  JournalSink sink;
+  RecordingTimer timer;
+  TimeoutMonitor monitor(sink, timer, Generation(0));
+  constexpr int kThreads = 4;
+  constexpr int kIds = 300;
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) platform::YieldThread();
+      for (int i = 0; i < kIds; ++i) {
+        // Each thread meets the IDs in another order and kind.
+        const int id = (t % 2 == 0) ? i : kIds - 1 - i;
+        ParamsListPtr data =
+            Data({{{"CLIENTID", t < 2 ? OleVariant(id) : OleVariant(static_cast<double>(id))},
+                   {"a", OleVariant(1)}}});
+        monitor.ProcessData(data.get());
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(monitor.ClientCount(), static_cast<size_t>(kIds));
+}
+
+}  // namespace
+}  // namespace tarvel
