@@ -36,7 +36,9 @@ test-fuzz: bootstrap
 
 test: test-native test-asan test-tsan test-win32 test-fuzz
 
-demo: native
+demo: bootstrap
+	@$(CMAKE) --preset native >/dev/null
+	@$(CMAKE) --build --preset native --target tarvel tarvel-host -j $(JOBS)
 	@scripts/demo build/native
 
 format:

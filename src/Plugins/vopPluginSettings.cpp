@@ -11,6 +11,10 @@ constexpr std::string_view kShortMarker = ";---short---";
 bool TvopPlugin::RunPropertyMap(const std::string& map_lines, TComponent* target,
                                 const std::string& ini_override, bool saving) {
   if (map_lines.empty()) return false;
+  const std::string& ini = ini_override.empty() ? ini_file_ : ini_override;
+  // Without a file and without a key the settings have no place: writing
+  // them would scatter values over the registry root itself.
+  if (ini.empty() && registry_path_.empty()) return false;
   TWreg reg;  // one engine per operation, freed also when an exception passes
   reg.RegistryRoot = registry_root_;
   reg.SecondRegistryRoot = second_registry_root_;
@@ -19,7 +23,7 @@ bool TvopPlugin::RunPropertyMap(const std::string& map_lines, TComponent* target
   reg.OnSetValue = OnSetPropertyValue;
   reg.OnGetValue = OnGetPropertyValue;
   reg.OnBeforeProcessItem = OnBeforeProcessSettingsItem;
-  reg.INIFile = ini_override.empty() ? ini_file_ : ini_override;
+  reg.INIFile = ini;
   reg.Components.SetText(map_lines);
   return saving ? reg.SaveProperties(target) : reg.LoadProperties(target);
 }

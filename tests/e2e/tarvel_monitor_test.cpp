@@ -16,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/thread.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace tarvel::test {
@@ -255,6 +256,52 @@ TEST_F(TarvelModuleTest, SavingWhileUnloadedDoesNothing) {
   EXPECT_NE(text.find("Client variable=CLIENTID"), std::string::npos) << text;
   EXPECT_NE(text.find("Resume event suffix=-RESUME"), std::string::npos) << text;
   EXPECT_EQ(Command(30, "UNLOAD", {{"INI-FILE", OleVariant(ini)}}), 0);
+}
+
+}  // namespace
+}  // namespace tarvel::test
+
+namespace tarvel::test {
+namespace {
+
+// The bundled demo, run as a user runs it: the stand-in host program with
+// the shipped module, the demo settings file and the demo feed.
+TEST(TarvelHostDemo, OneBoilerFallsSilentAndComesBack) {
+  TempDir dir;
+  const std::string ini = dir.File("demo.ini");
+  {
+    std::ifstream in(TestDataPath("../../examples/demo.ini"), std::ios::binary);
+    std::ofstream(ini, std::ios::binary) << in.rdbuf();
+  }
+  ProgramResult r = RunProgram(ProgramBesideTests("tarvel-host"),
+                               {"--module", ProductModulePath(), "--ini", ini, "--feed",
+                                TestDataPath("../../examples/demo.feed"), "--linger", "500"},
+                               {}, 60000);
+  ASSERT_FALSE(r.timed_out);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> expected = {
+      "LOG 1 Tarvel. Timeout: 2",
+      "LOG 1 Tarvel. Generating event: temp-timeout",
+      "EVENT TEMP-TIMEOUT CLIENTID-ITEM=2 PARSER-ITEM=\"temp\"",
+      "LOG 1 Tarvel. Generating event: press-lost",
+      "EVENT PRESS-LOST CLIENTID-ITEM=2 PARSER-ITEM=\"press\"",
+      "LOG 2 Tarvel. Generating event: temp-timeout-RESUME",
+      "EVENT TEMP-TIMEOUT-RESUME CLIENTID-ITEM=2 PARSER-ITEM=\"temp\"",
+      "EVENT PRESS-LOST-RESUME CLIENTID-ITEM=2 PARSER-ITEM=\"press\"",
+  };
+  // The lines appear in this order (other lines between), each event once.
+  size_t at = 0;
+  for (const std::string& line : expected) {
+    SCOPED_TRACE(line);
+    const size_t found = r.out.find(line, at);
+    ASSERT_NE(found, std::string::npos) << r.out;
+    if (line.rfind("EVENT", 0) == 0) {
+      EXPECT_EQ(r.out.find(line, found + line.size()), std::string::npos) << "twice:\n" << r.out;
+    }
+    at = found + line.size();
+  }
+  // Boiler 1 never fell silent.
+  EXPECT_EQ(r.out.find("CLIENTID-ITEM=1"), std::string::npos) << r.out;
 }
 
 }  // namespace
