@@ -9,49 +9,30 @@
 
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginTypes.h"
+#include "module_api.h"
 #include "platform/module.h"
-
-#ifdef _WIN32
-#define TARVEL_TEST_STDCALL __stdcall
-#else
-#define TARVEL_TEST_STDCALL
-#endif
 
 namespace tarvel::test {
 
-struct ModuleExports {
-  int32_t(TARVEL_TEST_STDCALL* GetPluginIntfVersion)() = nullptr;
-  float(TARVEL_TEST_STDCALL* GetAppMinVersion)(PPluginCallRec) = nullptr;
-  const char*(TARVEL_TEST_STDCALL* GetModuleDescription)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* GetModuleType)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* GetCustomCommands)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* GetLogEx)(PPluginCallRec) = nullptr;
-  void(TARVEL_TEST_STDCALL* ShowOptionsDialog)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* ExecutePluginCommand)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* GetData)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* GetEvents)(PPluginCallRec) = nullptr;
-  int32_t(TARVEL_TEST_STDCALL* ProcessData)(PPluginCallRec) = nullptr;
-  bool(TARVEL_TEST_STDCALL* MultiThreadSupport)(PPluginCallRec) = nullptr;
-};
-
-// LoadedModule loads a module and resolves all twelve exports.
+// LoadedModule loads a module and resolves all twelve exports, with the
+// stand-in host's loader.
 class LoadedModule {
  public:
-  explicit LoadedModule(const std::string& path);
-  ~LoadedModule();
+  explicit LoadedModule(const std::string& path) { ok_ = module_.Load(path, error_); }
   LoadedModule(const LoadedModule&) = delete;
   LoadedModule& operator=(const LoadedModule&) = delete;
 
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
-  const ModuleExports& api() const { return api_; }
-  const ModuleExports* operator->() const { return &api_; }
+  const host::ModuleApi* operator->() const { return module_.operator->(); }
   // Unload frees the module now (module shutdown runs).
-  void Unload();
+  void Unload() {
+    module_.Unload();
+    ok_ = false;
+  }
 
  private:
-  platform::ModuleHandle handle_ = 0;
-  ModuleExports api_;
+  host::HostedModule module_;
   bool ok_ = false;
   std::string error_;
 };
