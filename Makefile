@@ -25,16 +25,17 @@ test-asan: native-asan
 test-tsan: native-tsan
 	$(CTEST) --preset native-tsan
 
+# The Wine server of the private prefix is ended afterwards, pass or fail.
 test-win32: win32
-	$(CTEST) --preset win32
-	@WINEPREFIX=$(CURDIR)/build/win32/wineprefix wineserver -k 2>/dev/null || true
+	@status=0; $(CTEST) --preset win32 || status=$$?; \
+	  WINEPREFIX=$(CURDIR)/build/win32/wineprefix wineserver -k 2>/dev/null; exit $$status
 
 test-fuzz: bootstrap
 	@$(CMAKE) --preset native-fuzz >/dev/null
 	@$(CMAKE) --build --preset native-fuzz -j $(JOBS) --target fuzzers
 	@scripts/run-fuzzers build/native-fuzz 20
 
-test: test-native test-asan test-tsan test-win32 test-fuzz
+test: test-fuzz test-native test-asan test-tsan test-win32
 
 demo: bootstrap
 	@$(CMAKE) --preset native >/dev/null
