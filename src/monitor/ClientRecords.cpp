@@ -170,6 +170,8 @@ uint64_t ReadRaw(const Variant& v) {
 
 }  // namespace
 
+ClientIdView::ClientIdView() : hash_(Mix(kSaltNull)) {}
+
 void ClientIdView::SetNull() {
   kind_ = ClientKind::kNull;
   vt_ = VT_NULL;
@@ -179,6 +181,16 @@ void ClientIdView::SetNull() {
 }
 
 void ClientIdView::Assign(const Variant& value) {
+  if (value.vt == VT_I4) {  // the usual case, kept short
+    kind_ = ClientKind::kNumber;
+    vt_ = VT_I4;
+    raw_ = static_cast<uint32_t>(value.lVal);
+    text_ = {};
+    is_int_ = true;
+    int_ = value.lVal;
+    hash_ = Mix(static_cast<uint64_t>(int_) ^ kSaltInt);
+    return;
+  }
   raw_ = 0;
   text_ = {};
   vt_ = value.vt;
@@ -273,6 +285,8 @@ uint64_t ClientKey::Raw() const {
 }
 
 bool ClientKey::Equals(const ClientIdView& id) const {
+  if (vt_ == VT_I4 && id.vt_ == VT_I4)  // the usual case, kept short
+    return static_cast<int32_t>(Raw()) == id.int_;
   if (static_cast<ClientKind>(kind_) != id.kind_) return false;
   switch (id.kind_) {
     case ClientKind::kEmpty:
@@ -330,6 +344,12 @@ OleVariant ClientKey::ToVariant() const {
       return OleVariant(Text());
   }
   return OleVariant::Null();
+}
+
+void ClientKey::MoveInto(Variant* target) const {
+  Variant value = ToVariant().Detach();
+  OleVariant::ClearRaw(target);
+  *target = value;
 }
 
 std::string ClientKey::ToText() const {

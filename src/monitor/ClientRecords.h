@@ -56,7 +56,7 @@ enum class ClientKind : uint8_t { kEmpty, kNull, kNumber, kBool, kText };
 // copyable: the text may point into the view itself.
 class ClientIdView {
  public:
-  ClientIdView() { SetNull(); }
+  ClientIdView();  // null
   ClientIdView(const ClientIdView&) = delete;
   ClientIdView& operator=(const ClientIdView&) = delete;
 
@@ -95,6 +95,8 @@ class ClientKey {
 
   bool Equals(const ClientIdView& id) const;
   uint64_t Hash() const;
+  // MoveInto replaces a variant's value with the ID (as ToVariant gives it).
+  void MoveInto(Variant* target) const;
   ClientKind Kind() const { return static_cast<ClientKind>(kind_); }
   OleVariant ToVariant() const;
   // ToText renders the ID as the host runtime converts a variant to text;
@@ -137,24 +139,28 @@ struct TTimeoutListItem {
 };
 static_assert(sizeof(TTimeoutListItem) == 8);
 
-// TClientListItem: one client. Records never move and live as long as the
-// client table that made them.
-struct TClientListItem {
-  explicit TClientListItem(const ClientIdView& id, uint32_t creation, uint16_t shard_index)
-      : ClientId(id), seq(creation), shard(shard_index) {}
+// TClientListItem: one client in one cache line. Records never move and
+// live as long as the client table that made them.
+struct alignas(64) TClientListItem {
+  // scheduled when the client has no entry in the deadline heap.
+  static constexpr uint32_t kNotScheduled = 0xFFFFFFFFu;
+
+  TClientListItem(const ClientIdView& id, uint32_t creation) : ClientId(id), seq(creation) {}
 
   const ClientKey ClientId;
-  const uint32_t seq;    // creation order: events of one tick follow it
-  const uint16_t shard;  // the shard whose lock guards this record
+  const uint32_t seq;  // creation order: events of one tick follow it
+  // The low 32 bits of the deadline of this client's current entry in the
+  // deadline heap (entries whose deadline differs are stale), or
+  // kNotScheduled. Guarded by the heap lock. A stale entry that happens to
+  // match only costs the tick a look at the client.
+  uint32_t scheduled = kNotScheduled;
   // The earliest deadline among armed watches, or kNoDeadline. Written under
-  // the shard lock; read without it as a hint when scheduling.
+  // the client's shard lock; read without it as a hint when scheduling.
   std::atomic<int64_t> earliest{kNoDeadline};
-  // The deadline of this client's entry in the deadline heap, or
-  // kNoDeadline. Guarded by the heap lock.
-  int64_t scheduled = kNoDeadline;
   // The watches, in settings row order; as many as the settings have rows.
   TTimeoutListItem Watches[MonitorSettings::kMaxRows];
 };
+static_assert(sizeof(TClientListItem) == 64);
 
 // BuildWatches gives a new client its watches: every row of the settings
 // starts its deadline now and waits for data when the settings say so.

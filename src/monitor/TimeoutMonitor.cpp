@@ -6,14 +6,29 @@
 #include <string>
 #include <utility>
 
+#include "platform/text.h"
+#include "platform/thread.h"
+
 namespace tarvel {
 
 namespace {
 
+constexpr std::string_view kNewRowKey = "$new_row$";
 constexpr std::string_view kClientIdItem = "CLIENTID-ITEM";
 constexpr std::string_view kParserItem = "PARSER-ITEM";
 constexpr uint8_t kLevelWarning = 1;
 constexpr uint8_t kLevelNotice = 2;
+
+// Names in data are short and often differ only in their last byte (v1,
+// v2, ...): a loop without early exit beats both memcmp and a loop that
+// leaves at the first difference.
+bool SameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned diff = 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    diff |= static_cast<unsigned char>(a[i]) ^ static_cast<unsigned char>(b[i]);
+  return diff == 0;
+}
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -42,14 +57,53 @@ TvopParamsList& FreshParams(ParamsListPtr& params) {
   return *params;
 }
 
+// ShardLock guards one shard: held for well under a microsecond per row,
+// longer only while a sink call runs under it. A waiter spins briefly, then
+// yields, then sleeps. Under ThreadSanitizer it is a plain mutex, so that
+// lock order is checked too.
+#if defined(__SANITIZE_THREAD__)
+#define TARVEL_SHARD_MUTEX 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TARVEL_SHARD_MUTEX 1
+#endif
+#endif
+#ifdef TARVEL_SHARD_MUTEX
+using ShardLock = std::mutex;
+#else
+class ShardLock {
+ public:
+  void lock() {
+    if (!locked_.exchange(true, std::memory_order_acquire)) return;
+    LockSlow();
+  }
+  void unlock() { locked_.store(false, std::memory_order_release); }
+
+ private:
+  void LockSlow() {
+    for (unsigned spins = 0;; ++spins) {
+      if (!locked_.load(std::memory_order_relaxed) &&
+          !locked_.exchange(true, std::memory_order_acquire))
+        return;
+      if (spins < 100) continue;
+      if (spins < 200)
+        platform::YieldThread();
+      else
+        platform::SleepMs(1);
+    }
+  }
+  std::atomic<bool> locked_{false};
+};
+#endif
+
 }  // namespace
 
 // ClientTable: the clients of one settings generation. Clients are spread
 // over shards by the hash of their ID; a shard's lock guards its index, its
 // records and their watches. Deadlines wait in one min-heap with at most one
-// current entry per client (the one whose deadline equals the client's
+// current entry per client (the one whose deadline matches the client's
 // `scheduled`); others are left behind by changes and dropped when they
-// surface. A client's entry is never later than its earliest armed
+// surface. A client's current entry is never later than its earliest armed
 // deadline: data only moves deadlines later, so a restart leaves the entry
 // where it is and the entry is moved when it comes up.
 class TimeoutMonitor::ClientTable {
@@ -59,12 +113,15 @@ class TimeoutMonitor::ClientTable {
   static constexpr unsigned kChunkBits = 8;  // records per chunk: 256
 
   struct alignas(64) Shard {
-    std::mutex mu;
+    ShardLock mu;
     // Index slots: 0 empty, else (hash tag << 32) | (record number + 1).
     std::unique_ptr<uint64_t[]> slots;     // guarded by mu
     uint32_t mask = 0;                     // guarded by mu
     uint32_t size = 0;                     // guarded by mu
     std::vector<TClientListItem*> chunks;  // guarded by mu
+    // Copies of slots/mask read without the lock, only to prefetch.
+    std::atomic<const uint64_t*> prefetch_slots{nullptr};
+    std::atomic<uint32_t> prefetch_mask{0};
 
     TClientListItem* Record(uint32_t number) const {
       return chunks[number >> kChunkBits] + (number & ((1u << kChunkBits) - 1));
@@ -77,7 +134,10 @@ class TimeoutMonitor::ClientTable {
   };
 
   explicit ClientTable(std::shared_ptr<const MonitorSettings> s)
-      : settings_(std::move(s)), settings(*settings_), watch_count(settings.rows.size()) {}
+      : settings_(std::move(s)),
+        settings(*settings_),
+        watch_count(settings.rows.size()),
+        client_var_key(platform::AnsiLowerCase(settings.client_var)) {}
 
   ~ClientTable() {
     std::allocator<TClientListItem> alloc;
@@ -88,46 +148,35 @@ class TimeoutMonitor::ClientTable {
   }
 
   Shard& ShardOf(uint64_t hash) { return shards[hash >> (64 - kShardBits)]; }
+  static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 24); }
 
-  // FindOrCreate looks the client up and creates it when missing (its
-  // watches from the settings, started at now). Caller holds shard.mu.
-  TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id, int64_t now, bool* created) {
-    const uint64_t hash = id.Hash();
-    const uint32_t tag = static_cast<uint32_t>(hash >> 24);
-    if (shard.slots) {
-      for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
-        const uint64_t slot = shard.slots[i];
-        if (slot == 0) break;
-        if (static_cast<uint32_t>(slot >> 32) == tag) {
-          TClientListItem* c = shard.Record(static_cast<uint32_t>(slot) - 1);
-          if (c->ClientId.Equals(id)) {
-            *created = false;
-            return c;
-          }
-        }
-      }
+  // PrefetchSlot asks the cache for the index slot of a hash, without the
+  // lock: at worst it fetches a line that is no longer used.
+  void PrefetchSlot(uint64_t hash) {
+    Shard& shard = ShardOf(hash);
+    const uint64_t* slots = shard.prefetch_slots.load(std::memory_order_relaxed);
+    if (slots)
+      __builtin_prefetch(slots + (static_cast<uint32_t>(hash) &
+                                  shard.prefetch_mask.load(std::memory_order_relaxed)));
+  }
+
+  // Candidate returns the record whose slot carries the hash's tag (the
+  // client it most likely is), or null. Caller holds shard.mu.
+  TClientListItem* Candidate(Shard& shard, uint64_t hash) {
+    if (!shard.slots) return nullptr;
+    const uint32_t tag = TagOf(hash);
+    for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
+      const uint64_t slot = shard.slots[i];
+      if (slot == 0) return nullptr;
+      if (static_cast<uint32_t>(slot >> 32) == tag)
+        return shard.Record(static_cast<uint32_t>(slot) - 1);
     }
-    // Make room first, so that a failed allocation leaves nothing half done.
-    if (!shard.slots || (shard.size + 1) * 4 > (shard.mask + 1) * 3) Grow(shard);
-    const uint32_t number = shard.size;
-    if ((number >> kChunkBits) == shard.chunks.size()) {
-      shard.chunks.reserve(shard.chunks.size() + 1);
-      shard.chunks.push_back(std::allocator<TClientListItem>().allocate(size_t{1} << kChunkBits));
-    }
-    const uint16_t shard_index = static_cast<uint16_t>(&shard - shards);
-    TClientListItem* c = new (shard.Record(number))
-        TClientListItem(id, next_seq.fetch_add(1, std::memory_order_relaxed), shard_index);
-    BuildWatches(settings, *c, now);
-    Place(shard, hash, number);
-    ++shard.size;
-    *created = true;
-    return c;
   }
 
   TClientListItem* Find(Shard& shard, const ClientIdView& id) {
     if (!shard.slots) return nullptr;
     const uint64_t hash = id.Hash();
-    const uint32_t tag = static_cast<uint32_t>(hash >> 24);
+    const uint32_t tag = TagOf(hash);
     for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
       const uint64_t slot = shard.slots[i];
       if (slot == 0) return nullptr;
@@ -136,6 +185,29 @@ class TimeoutMonitor::ClientTable {
         if (c->ClientId.Equals(id)) return c;
       }
     }
+  }
+
+  // FindOrCreate looks the client up and creates it when missing (its
+  // watches from the settings, started at now). Caller holds shard.mu.
+  TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id, int64_t now, bool* created) {
+    if (TClientListItem* c = Find(shard, id)) {
+      *created = false;
+      return c;
+    }
+    // Make room first, so that a failed allocation leaves nothing half done.
+    if (!shard.slots || (shard.size + 1) * 4 > (shard.mask + 1) * 3) Grow(shard);
+    const uint32_t number = shard.size;
+    if ((number >> kChunkBits) == shard.chunks.size()) {
+      shard.chunks.reserve(shard.chunks.size() + 1);
+      shard.chunks.push_back(std::allocator<TClientListItem>().allocate(size_t{1} << kChunkBits));
+    }
+    TClientListItem* c = new (shard.Record(number))
+        TClientListItem(id, next_seq.fetch_add(1, std::memory_order_relaxed));
+    BuildWatches(settings, *c, now);
+    Place(shard, id.Hash(), number);
+    ++shard.size;
+    *created = true;
+    return c;
   }
 
   // Rearm records a client's new earliest deadline after its watches
@@ -148,7 +220,7 @@ class TimeoutMonitor::ClientTable {
     // only costs a look when it comes up); an earlier one needs a new entry.
     if (earliest >= before) return;
     std::lock_guard<std::mutex> lock(heap_mu);
-    if (earliest < c.scheduled) PushLocked(c, earliest);
+    PushLocked(c, earliest);
   }
 
   // Settle gives a client that the tick has taken out of the heap its
@@ -156,27 +228,27 @@ class TimeoutMonitor::ClientTable {
   void Settle(TClientListItem& c) {
     std::lock_guard<std::mutex> lock(heap_mu);
     const int64_t earliest = c.earliest.load(std::memory_order_relaxed);
-    c.scheduled = kNoDeadline;
+    c.scheduled = TClientListItem::kNotScheduled;
     if (earliest != kNoDeadline) PushLocked(c, earliest);
   }
 
   // CollectDue takes out of the heap every client whose entry is due and
   // whose earliest deadline has passed; others get their entry moved to
-  // their real earliest deadline. The taken clients keep `scheduled` at the
-  // taken entry's deadline (in the past), so that data arriving meanwhile
-  // adds no entry; the tick settles each one.
+  // their real earliest deadline. The taken clients keep `scheduled`, so
+  // that data arriving meanwhile adds no entry for them unless it makes a
+  // deadline earlier; the tick settles each one.
   void CollectDue(int64_t now, std::vector<TClientListItem*>& due) {
     std::lock_guard<std::mutex> lock(heap_mu);
     while (!heap.empty() && heap.front().deadline <= now) {
       const HeapEntry top = heap.front();
       TClientListItem& c = *top.client;
       const int64_t earliest = c.earliest.load(std::memory_order_relaxed);
-      const bool current = top.deadline == c.scheduled;
+      const bool current = Current(top);
       // Listed before it leaves the heap, so a failed allocation loses no one.
       if (current && earliest <= now) due.push_back(&c);
       PopLocked();
       if (current && earliest > now) {
-        c.scheduled = kNoDeadline;
+        c.scheduled = TClientListItem::kNotScheduled;
         if (earliest != kNoDeadline) PushLocked(c, earliest);
       }
     }
@@ -189,7 +261,7 @@ class TimeoutMonitor::ClientTable {
     while (!heap.empty()) {
       const HeapEntry top = heap.front();
       TClientListItem& c = *top.client;
-      if (top.deadline != c.scheduled) {
+      if (!Current(top)) {
         PopLocked();
         continue;
       }
@@ -197,7 +269,7 @@ class TimeoutMonitor::ClientTable {
       // Smaller only for a moment while a data call is adding its entry.
       if (earliest <= top.deadline) return earliest;
       PopLocked();
-      c.scheduled = kNoDeadline;
+      c.scheduled = TClientListItem::kNotScheduled;
       if (earliest != kNoDeadline) PushLocked(c, earliest);
     }
     return kNoDeadline;
@@ -206,7 +278,7 @@ class TimeoutMonitor::ClientTable {
   size_t ClientCount() {
     size_t n = 0;
     for (Shard& shard : shards) {
-      std::lock_guard<std::mutex> lock(shard.mu);
+      std::lock_guard<ShardLock> lock(shard.mu);
       n += shard.size;
     }
     return n;
@@ -214,11 +286,14 @@ class TimeoutMonitor::ClientTable {
 
  private:
   static bool Later(const HeapEntry& a, const HeapEntry& b) { return a.deadline > b.deadline; }
+  static bool Current(const HeapEntry& e) {
+    return static_cast<uint32_t>(e.deadline) == e.client->scheduled;
+  }
 
   void PushLocked(TClientListItem& c, int64_t deadline) {
     heap.push_back({deadline, &c});
     std::push_heap(heap.begin(), heap.end(), Later);
-    c.scheduled = deadline;
+    c.scheduled = static_cast<uint32_t>(deadline);
   }
 
   HeapEntry PopLocked() {
@@ -231,15 +306,17 @@ class TimeoutMonitor::ClientTable {
   static void Place(Shard& shard, uint64_t hash, uint32_t number) {
     uint32_t i = static_cast<uint32_t>(hash) & shard.mask;
     while (shard.slots[i] != 0) i = (i + 1) & shard.mask;
-    shard.slots[i] = (uint64_t{static_cast<uint32_t>(hash >> 24)} << 32) | (number + 1);
+    shard.slots[i] = (uint64_t{TagOf(hash)} << 32) | (number + 1);
   }
 
   static void Grow(Shard& shard) {
     const uint32_t capacity = shard.slots ? (shard.mask + 1) * 2 : 16;
-    auto old = std::move(shard.slots);
-    shard.slots = std::make_unique<uint64_t[]>(capacity);
+    auto fresh = std::make_unique<uint64_t[]>(capacity);
+    auto old = std::exchange(shard.slots, std::move(fresh));
     shard.mask = capacity - 1;
     for (uint32_t n = 0; n < shard.size; ++n) Place(shard, shard.Record(n)->ClientId.Hash(), n);
+    shard.prefetch_slots.store(shard.slots.get(), std::memory_order_relaxed);
+    shard.prefetch_mask.store(shard.mask, std::memory_order_relaxed);
   }
 
   const std::shared_ptr<const MonitorSettings> settings_;
@@ -247,12 +324,38 @@ class TimeoutMonitor::ClientTable {
  public:
   const MonitorSettings& settings;
   const size_t watch_count;
+  const std::string client_var_key;  // the key items named like the client variable have
   Shard shards[kShards];
   std::atomic<uint32_t> next_seq{0};
   std::mutex heap_mu;
   std::vector<HeapEntry> heap;  // guarded by heap_mu
 
   std::shared_ptr<const MonitorSettings> SettingsPtr() const { return settings_; }
+};
+
+// PendingRow: one complete row of a data portion, waiting for its client.
+struct TimeoutMonitor::PendingRow {
+  const Variant* client_id = nullptr;
+  ClientIdView id;
+  uint8_t fed[MonitorSettings::kMaxRows];  // watches fed, in the order of their variables
+  uint8_t fed_count = 0;
+};
+
+// FireContext: what one tick reuses for every event it raises.
+struct TimeoutMonitor::FireContext {
+  FireContext(const MonitorSettings& s, const MonitorTexts& t) : texts(t) {
+    params->Add(kClientIdItem, OleVariant::Null());
+    params->Add(kParserItem, OleVariant::Null());
+    for (const MonitorSettings::Row& row : s.rows) {
+      parser_values.emplace_back(std::string_view(row.var_name));
+      generating_lines.push_back(Joined(texts.generating_event, row.event_name));
+    }
+  }
+  const MonitorTexts& texts;
+  ParamsListPtr params = NewParamsList();
+  std::vector<OleVariant> parser_values;      // per row: PARSER-ITEM
+  std::vector<std::string> generating_lines;  // per row: the log line after its event
+  std::string timeout_line;                   // of the client being fired
 };
 
 namespace {
@@ -314,7 +417,7 @@ std::optional<WatchStatus> TimeoutMonitor::FindWatch(const OleVariant& client_id
   ClientIdView id;
   id.Assign(client_id.Raw());
   ClientTable::Shard& shard = t.ShardOf(id.Hash());
-  std::lock_guard<std::mutex> lock(shard.mu);
+  std::lock_guard<ShardLock> lock(shard.mu);
   const TClientListItem* c = t.Find(shard, id);
   if (!c) return std::nullopt;
   const TTimeoutListItem& w = c->Watches[row];
@@ -336,66 +439,100 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     }
   } reschedule{*this};
 
-  if (data && data->Count > 0) {
+  if (data && data->Count > 0 && data->items) {
     Snapshot snap = Current();
-    const MonitorSettings& s = snap.table->settings;
+    ClientTable& t = *snap.table;
+    const MonitorSettings& s = t.settings;
     const int64_t now = clock_.Now();
     const int32_t count = data->Count;
     ParamsListPtr params;
-    int32_t row_start = 0;
-    const Variant* client_id = nullptr;
+    // Rows go to their clients in batches, so that the memory of several
+    // clients is fetched at once rather than one after the other.
+    constexpr size_t kBatch = 32;
+    PendingRow batch[kBatch];
+    size_t pending = 0;
+    unsigned seen = 0;
+    TvopParamsListItem* const* items = data->items;
     for (int32_t i = 0; i < count; ++i) {
-      const TvopParamsListItem* item = data->Item(i);
+      // Each item is a chain of three small blocks (slot, item, key); ask
+      // for the items and then their keys a few steps ahead.
+      if (i + 8 < count) __builtin_prefetch(items[i + 8]);
+      if (i + 4 < count && items[i + 4]) __builtin_prefetch(items[i + 4]->LowName);
+      PendingRow& row = batch[pending];
+      const TvopParamsListItem* item = items[i];
       bool row_end = i == count - 1;
       if (item) {
-        const std::string_view name = item->NameView();
-        if (name == kNewRowMarker)
-          row_end = true;
-        else if (s.check_client && EqualsIgnoringAsciiCase(name, s.client_var))
-          client_id = &item->Value;
+        // The lower-case key is read for every item; the name itself only
+        // when the key says it may be the marker or the client variable
+        // (both have keys of their own: the ANSI lower case of the name).
+        const std::string_view low = item->LowNameView();
+        if (SameBytes(low, kNewRowKey)) {
+          row_end = row_end || SameBytes(item->NameView(), kNewRowMarker);
+        } else if (s.check_client && SameBytes(low, t.client_var_key) &&
+                   EqualsIgnoringAsciiCase(item->NameView(), s.client_var)) {
+          row.client_id = &item->Value;
+        }
+        // Only the first watch of a variable is fed.
+        for (size_t w = 0; w < t.watch_count; ++w) {
+          if (!SameBytes(s.rows[w].var_name, low)) continue;
+          if (!(seen & (1u << w))) {
+            seen |= 1u << w;
+            row.fed[row.fed_count++] = static_cast<uint8_t>(w);
+          }
+          break;
+        }
       }
-      if (row_end) {
-        ProcessRow(*snap.table, *snap.texts, *data, row_start, i, client_id, now, params);
-        row_start = i + 1;
-        client_id = nullptr;
+      if (!row_end) continue;
+      if (row.client_id)
+        row.id.Assign(*row.client_id);
+      else
+        row.id.SetNull();
+      seen = 0;
+      if (++pending == kBatch) {
+        ProcessRows(t, *snap.texts, batch, pending, now, params);
+        pending = 0;
       }
+      batch[pending].client_id = nullptr;
+      batch[pending].fed_count = 0;
     }
+    ProcessRows(t, *snap.texts, batch, pending, now, params);
   }
   ScheduleCheck();
 }
 
-void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts,
-                                const TvopParamsList& data, int32_t first, int32_t last,
-                                const Variant* client_id, int64_t now, ParamsListPtr& params) {
-  const MonitorSettings& s = t.settings;
-  // The watches this row feeds, in the order their variables come; only
-  // the first watch of a variable is fed.
-  uint8_t fed[MonitorSettings::kMaxRows];
-  size_t fed_count = 0;
-  unsigned seen = 0;
-  if (t.watch_count != 0) {
-    for (int32_t k = first; k <= last; ++k) {
-      const TvopParamsListItem* item = data.Item(k);
-      if (!item) continue;
-      const std::string_view low = item->LowNameView();
-      for (size_t w = 0; w < t.watch_count; ++w) {
-        if (s.rows[w].var_name != low) continue;
-        if (!(seen & (1u << w))) {
-          seen |= 1u << w;
-          fed[fed_count++] = static_cast<uint8_t>(w);
-        }
-        break;
-      }
-    }
-  }
+void TimeoutMonitor::ProcessRows(ClientTable& t, const MonitorTexts& texts, PendingRow* rows,
+                                 size_t count, int64_t now, ParamsListPtr& params) {
+  // While the clients fit in the caches, fetching ahead costs more than it saves.
+  constexpr uint32_t kCachedClients = 16384;
+  if (t.next_seq.load(std::memory_order_relaxed) > kCachedClients) Prefetch(t, rows, count);
+  for (size_t r = 0; r < count; ++r) ProcessRow(t, texts, rows[r], now, params);
+}
 
-  ClientIdView id;
-  if (client_id) id.Assign(*client_id);
-  ClientTable::Shard& shard = t.ShardOf(id.Hash());
-  std::lock_guard<std::mutex> lock(shard.mu);
+void TimeoutMonitor::Prefetch(ClientTable& t, const PendingRow* rows, size_t count) {
+  for (size_t r = 0; r < count; ++r) t.PrefetchSlot(rows[r].id.Hash());
+  for (size_t r = 0; r < count; ++r) {
+    const uint64_t hash = rows[r].id.Hash();
+    ClientTable::Shard& shard = t.ShardOf(hash);
+    TClientListItem* candidate;
+    {
+      std::lock_guard<ShardLock> lock(shard.mu);
+      candidate = t.Candidate(shard, hash);
+    }
+    // The record stays where it is for the table's lifetime; this only
+    // warms the cache for the row's turn.
+    if (candidate) __builtin_prefetch(candidate, 1);
+  }
+}
+
+void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts, PendingRow& row,
+                                int64_t now, ParamsListPtr& params) {
+  const MonitorSettings& s = t.settings;
+  ClientTable::Shard& shard = t.ShardOf(row.id.Hash());
+  std::lock_guard<ShardLock> lock(shard.mu);
   bool created = false;
-  TClientListItem& c = *t.FindOrCreate(shard, id, now, &created);
+  TClientListItem& c = *t.FindOrCreate(shard, row.id, now, &created);
   const int64_t before = created ? kNoDeadline : c.earliest.load(std::memory_order_relaxed);
+  if (row.fed_count == 0 && !created) return;
   struct RearmOnExit {
     ClientTable& t;
     TClientListItem& c;
@@ -411,12 +548,12 @@ void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts,
       }
     }
   } rearm{t, c, before};
-  for (size_t i = 0; i < fed_count; ++i) {
-    TTimeoutListItem& w = c.Watches[fed[i]];
-    const MonitorSettings::Row& row = s.rows[fed[i]];
+  for (size_t i = 0; i < row.fed_count; ++i) {
+    TTimeoutListItem& w = c.Watches[row.fed[i]];
+    const MonitorSettings::Row& settings_row = s.rows[row.fed[i]];
     if (w.Has(TTimeoutListItem::kTimedOut) && s.event_resume)
-      RaiseResume(row, s, texts, client_id, params);
-    w.Restart(now, row.timeout_ms);
+      RaiseResume(settings_row, s, texts, row.client_id, params);
+    w.Restart(now, settings_row.timeout_ms);
   }
 }
 
@@ -437,35 +574,50 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     std::lock_guard<std::mutex> lock(schedule_mu_);
     timer_.StopTicks();
     timer_armed_ = false;
+    tick_running_ = true;
   }
   Snapshot snap = Current();
   ClientTable& t = *snap.table;
   std::vector<TClientListItem*> due;
   size_t next = 0;  // due[next..] have not been reached
   try {
-    t.CollectDue(clock_.Now(), due);
-    std::sort(due.begin(), due.end(),
-              [](const TClientListItem* a, const TClientListItem* b) { return a->seq < b->seq; });
-    ParamsListPtr params;
-    while (next < due.size()) FireClient(t, *snap.texts, *due[next++], params);
+    std::unique_ptr<FireContext> context;
+    // Deadlines that pass while a tick raises its events are taken at once
+    // by another pass, rather than 10 ms later; the passes are few, so a
+    // flood of timeouts cannot keep the tick from returning.
+    constexpr int kPasses = 3;
+    for (int pass = 0; pass < kPasses; ++pass) {
+      due.clear();
+      next = 0;
+      t.CollectDue(clock_.Now(), due);
+      if (due.empty()) {
+        // One more look if a deadline passed since the collection.
+        if (t.EarliestPending() <= clock_.Now()) continue;
+        break;
+      }
+      std::sort(due.begin(), due.end(),
+                [](const TClientListItem* a, const TClientListItem* b) { return a->seq < b->seq; });
+      due.erase(std::unique(due.begin(), due.end()), due.end());
+      if (!context) context = std::make_unique<FireContext>(t.settings, *snap.texts);
+      while (next < due.size()) FireClient(t, *context, *due[next++]);
+    }
   } catch (...) {
     // Clients taken out of the heap but not reached go back, and the timer
     // runs on: one failing event must not silence every other watch. The
     // client that failed has settled itself.
     try {
       for (size_t k = next; k < due.size(); ++k) t.Settle(*due[k]);
-      ScheduleCheck();
+      Schedule(true);
     } catch (...) {
     }
     throw;
   }
-  ScheduleCheck();
+  Schedule(true);
 }
 
-void TimeoutMonitor::FireClient(ClientTable& t, const MonitorTexts& texts, TClientListItem& c,
-                                ParamsListPtr& params) {
+void TimeoutMonitor::FireClient(ClientTable& t, FireContext& context, TClientListItem& c) {
   const MonitorSettings& s = t.settings;
-  std::lock_guard<std::mutex> lock(t.shards[c.shard].mu);
+  std::lock_guard<ShardLock> lock(t.ShardOf(c.ClientId.Hash()).mu);
   struct SettleOnExit {
     ClientTable& t;
     TClientListItem& c;
@@ -483,8 +635,7 @@ void TimeoutMonitor::FireClient(ClientTable& t, const MonitorTexts& texts, TClie
   } settle{t, c};
 
   const int64_t now = clock_.Now();
-  std::string id_text;
-  bool have_id_text = false;
+  bool prepared = false;
   for (size_t i = 0; i < t.watch_count; ++i) {
     TTimeoutListItem& w = c.Watches[i];
     if (!w.Armed() || w.Deadline() > now) continue;
@@ -495,22 +646,28 @@ void TimeoutMonitor::FireClient(ClientTable& t, const MonitorTexts& texts, TClie
       w.Set(w.Deadline(), TTimeoutListItem::kTimedOut | TTimeoutListItem::kFired);
     else
       w.Set(now + row.timeout_ms, TTimeoutListItem::kTimedOut);
-    if (!have_id_text) {
-      id_text = c.ClientId.ToText();
-      have_id_text = true;
+    if (!prepared) {
+      const std::string id_text = c.ClientId.ToText();
+      context.timeout_line =
+          id_text.empty() ? context.texts.timeout : Joined(context.texts.timeout, id_text);
+      c.ClientId.MoveInto(&context.params->Item(0)->Value);
+      prepared = true;
     }
-    sink_.SendLog(kLevelWarning, id_text.empty() ? texts.timeout : Joined(texts.timeout, id_text));
+    sink_.SendLog(kLevelWarning, context.timeout_line);
     if (row.event_name.empty()) continue;
-    TvopParamsList& list = FreshParams(params);
-    list.Add(kClientIdItem, c.ClientId.ToVariant());
-    list.Add(kParserItem, OleVariant(std::string_view(row.var_name)));
-    sink_.RaiseEvent(false, row.event_name, &list);
-    sink_.SendLog(kLevelWarning, Joined(texts.generating_event, row.event_name));
+    OleVariant::CopyInto(&context.params->Item(1)->Value, context.parser_values[i].Raw());
+    sink_.RaiseEvent(false, row.event_name, context.params.get());
+    sink_.SendLog(kLevelWarning, context.generating_lines[i]);
   }
 }
 
 uint32_t TimeoutMonitor::ScheduleCheck() {
+  return Schedule(false);
+}
+
+uint32_t TimeoutMonitor::Schedule(bool ending_tick) {
   std::lock_guard<std::mutex> lock(schedule_mu_);
+  if (ending_tick) tick_running_ = false;
   const std::shared_ptr<ClientTable> table = Current().table;
   const int64_t earliest = table->EarliestPending();
   const int64_t now = clock_.Now();
@@ -528,9 +685,12 @@ uint32_t TimeoutMonitor::ScheduleCheck() {
     interval = static_cast<uint32_t>(std::min<int64_t>(earliest - now, kMaxIntervalMs));
     target = now + interval;
   }
+  // While a tick runs, it sets the timer itself when it ends, from what it
+  // sees then (this call's changes included).
   const bool keep =
-      timer_armed_ && (target == armed_target_ ||
-                       (overdue && armed_target_ != kNoDeadline && armed_target_ <= target));
+      tick_running_ ||
+      (timer_armed_ && (target == armed_target_ ||
+                        (overdue && armed_target_ != kNoDeadline && armed_target_ <= target)));
   if (!keep) {
     timer_.ScheduleTick(interval);
     timer_armed_ = true;

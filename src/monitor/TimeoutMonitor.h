@@ -101,8 +101,10 @@ class TimeoutMonitor {
   // events, then ScheduleCheck (also when an exception passes).
   void ProcessData(const TvopParamsList* data);
 
-  // ChkTimeoutsTimer is the tick: stops the timer, fires every due watch,
-  // then ScheduleCheck (also when an exception passes).
+  // ChkTimeoutsTimer is the tick: stops the timer, fires every due watch
+  // (also those that fall due while it raises events, in a second or third
+  // pass), then sets the timer as ScheduleCheck does (also when an
+  // exception passes). Data calls during a tick leave the timer to it.
   void ChkTimeoutsTimer();
 
   // ScheduleCheck asks the timer for the next tick: 3000 ms when nothing is
@@ -122,18 +124,22 @@ class TimeoutMonitor {
 
  private:
   class ClientTable;
+  struct PendingRow;
+  struct FireContext;
   struct Snapshot {
     std::shared_ptr<ClientTable> table;
     std::shared_ptr<const MonitorTexts> texts;
   };
   Snapshot Current() const;
-  void ProcessRow(ClientTable& table, const MonitorTexts& texts, const TvopParamsList& data,
-                  int32_t first, int32_t last, const Variant* client_id, int64_t now,
+  void ProcessRows(ClientTable& table, const MonitorTexts& texts, PendingRow* rows, size_t count,
+                   int64_t now, ParamsListPtr& params);
+  static void Prefetch(ClientTable& table, const PendingRow* rows, size_t count);
+  void ProcessRow(ClientTable& table, const MonitorTexts& texts, PendingRow& row, int64_t now,
                   ParamsListPtr& params);
   void RaiseResume(const MonitorSettings::Row& row, const MonitorSettings& settings,
                    const MonitorTexts& texts, const Variant* client_id, ParamsListPtr& params);
-  void FireClient(ClientTable& table, const MonitorTexts& texts, TClientListItem& client,
-                  ParamsListPtr& params);
+  void FireClient(ClientTable& table, FireContext& context, TClientListItem& client);
+  uint32_t Schedule(bool ending_tick);
 
   MonitorSink& sink_;
   MonitorTimer& timer_;
@@ -146,8 +152,9 @@ class TimeoutMonitor {
   // Serialises ScheduleCheck; taken before mu_ and before a table's heap
   // lock, never after them.
   std::mutex schedule_mu_;
-  bool timer_armed_ = false;  // guarded by schedule_mu_
-  int64_t armed_target_ = 0;  // guarded by schedule_mu_; moment of the next tick
+  bool timer_armed_ = false;   // guarded by schedule_mu_
+  bool tick_running_ = false;  // guarded by schedule_mu_
+  int64_t armed_target_ = 0;   // guarded by schedule_mu_; moment of the next tick
 };
 
 }  // namespace tarvel

@@ -485,7 +485,7 @@ TEST_F(MonitorTest, NextIntervalFollowsTheEarliestDeadline) {
   EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kIdleIntervalMs) << "every watch reported";
 }
 
-TEST_F(MonitorTest, PassedDeadlineAsksForATickIn10MsThatDataCannotDelay) {
+TEST_F(MonitorTest, DeadlinesPassingDuringATickAreTakenAtOnce) {
   Start(Watching({{"a", 1000, "EA"}}));
   Feed({{Id(1), Var("a")}});
   clock_.Advance(5);
@@ -494,16 +494,30 @@ TEST_F(MonitorTest, PassedDeadlineAsksForATickIn10MsThatDataCannotDelay) {
   sink_.on_event = [&] { clock_.Advance(20); };
   Run(995);
   sink_.on_event = nullptr;
-  EXPECT_EQ(sink_.Events().size(), 1u);
-  EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kOverdueIntervalMs);
+  const std::vector<test::SeenEvent> events = sink_.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].client, "i4:1");
+  EXPECT_EQ(events[1].client, "i4:2");
+  EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kIdleIntervalMs);
+}
+
+TEST_F(MonitorTest, PassedDeadlineAsksForATickIn10MsThatDataCannotDelay) {
+  Start(Watching({{"a", 1000, "EA"}}));
+  Feed({{Id(1), Var("a")}, {Id(2), Var("a")}});
+  clock_.Advance(1000);
+  sink_.FailNextEvents(1);
+  EXPECT_THROW(monitor_->ChkTimeoutsTimer(), std::runtime_error);
+  EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kOverdueIntervalMs) << "client 2 waits";
   EXPECT_EQ(timer_.MsUntilTick(), 10);
+  EXPECT_EQ(monitor_->ScheduleCheck(), TimeoutMonitor::kOverdueIntervalMs);
   for (int i = 0; i < 3; ++i) {
     clock_.Advance(4);
     Feed({{Id(3), Var("a")}});
   }
   EXPECT_EQ(timer_.MsUntilTick(), -2) << "data did not move the due tick";
   monitor_->ChkTimeoutsTimer();
-  EXPECT_EQ(sink_.Events().size(), 2u);
+  ASSERT_EQ(sink_.Events().size(), 1u);
+  EXPECT_EQ(sink_.Events()[0].client, "i4:2");
   EXPECT_EQ(timer_.MsUntilTick(), 1000) << "client 3, fed just now";
 }
 
