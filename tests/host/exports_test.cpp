@@ -189,3 +189,45 @@ TEST(ModuleShutdown, AfterUnloadingTheModuleAFreshLoadStartsEmpty) {
 
 }  // namespace
 }  // namespace tarvel::test
+
+namespace tarvel::test {
+namespace {
+
+TEST_F(ProbeModuleTest, OptionsDialogReportsItsAnswerAndConfirmedSettingsReloadSiblings) {
+  auto load = [&](uint32_t id, const char* path) {
+    HostCall call(id, "LOAD");
+    call.Param("RegistryPath", OleVariant(path));
+    ASSERT_EQ(module->ExecutePluginCommand(call), 0);
+  };
+  load(81, "Soft\\Shared");
+  load(82, "Soft\\Shared");
+  load(83, "Soft\\Other");
+  load(84, "soft\\shared");  // paths compare exactly
+  struct {
+    int ok;
+    uintptr_t status;
+    const char* sibling_saves;
+  } cases[] = {{0, 0, ""}, {1, 1, "L:,"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ok);
+    HostCall answer(81, "OPTIONS-ANSWER");
+    answer.Param("OK", OleVariant(c.ok));
+    ASSERT_EQ(module->ExecutePluginCommand(answer), 0);
+    HostCall dialog(81);
+    dialog.Param("INI-FILE", OleVariant("dlg.ini")).Param("OWNERFORM", OleVariant(4321));
+    module->ShowOptionsDialog(dialog);
+    EXPECT_EQ(+dialog.rec.Output.Data, c.status);
+    EXPECT_EQ(+dialog.rec.Output.Kind, 5);
+    EXPECT_EQ(+dialog.rec.Output.Size, 4);
+    EXPECT_EQ(State(module, 82)["saves"], c.sibling_saves);
+    EXPECT_EQ(State(module, 81)["saves"], "");  // the dialog's own instance is not reloaded
+    EXPECT_EQ(State(module, 83)["saves"], "");
+    EXPECT_EQ(State(module, 84)["saves"], "");
+  }
+  auto state = State(module, 81);
+  EXPECT_EQ(state["ini"], "dlg.ini");
+  EXPECT_EQ(state["owner"], "4321");
+}
+
+}  // namespace
+}  // namespace tarvel::test
