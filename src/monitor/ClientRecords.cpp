@@ -31,22 +31,13 @@ int64_t TickClock64::Now() {
 
 namespace {
 
-uint64_t Mix(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ULL;
-  x ^= x >> 33;
-  return x;
-}
-
-// Salts keep a number, a boolean and a text with equal bits apart.
-constexpr uint64_t kSaltEmpty = 0x9e3779b97f4a7c15ULL;
-constexpr uint64_t kSaltNull = 0x6a09e667f3bcc909ULL;
-constexpr uint64_t kSaltInt = 0xbb67ae8584caa73bULL;
-constexpr uint64_t kSaltDouble = 0x3c6ef372fe94f82bULL;
-constexpr uint64_t kSaltBool = 0xa54ff53a5f1d36f1ULL;
-constexpr uint64_t kSaltText = 0x510e527fade682d1ULL;
+using client_hash::kSaltBool;
+using client_hash::kSaltDouble;
+using client_hash::kSaltEmpty;
+using client_hash::kSaltInt;
+using client_hash::kSaltNull;
+using client_hash::kSaltText;
+using client_hash::Mix;
 
 uint64_t HashText(std::string_view text) {
   uint64_t h = 0xcbf29ce484222325ULL;
@@ -170,8 +161,6 @@ uint64_t ReadRaw(const Variant& v) {
 
 }  // namespace
 
-ClientIdView::ClientIdView() : hash_(Mix(kSaltNull)) {}
-
 void ClientIdView::SetNull() {
   kind_ = ClientKind::kNull;
   vt_ = VT_NULL;
@@ -180,17 +169,7 @@ void ClientIdView::SetNull() {
   Finish();
 }
 
-void ClientIdView::Assign(const Variant& value) {
-  if (value.vt == VT_I4) {  // the usual case, kept short
-    kind_ = ClientKind::kNumber;
-    vt_ = VT_I4;
-    raw_ = static_cast<uint32_t>(value.lVal);
-    text_ = {};
-    is_int_ = true;
-    int_ = value.lVal;
-    hash_ = Mix(static_cast<uint64_t>(int_) ^ kSaltInt);
-    return;
-  }
+void ClientIdView::AssignOther(const Variant& value) {
   raw_ = 0;
   text_ = {};
   vt_ = value.vt;
@@ -284,9 +263,7 @@ uint64_t ClientKey::Raw() const {
   return raw;
 }
 
-bool ClientKey::Equals(const ClientIdView& id) const {
-  if (vt_ == VT_I4 && id.vt_ == VT_I4)  // the usual case, kept short
-    return static_cast<int32_t>(Raw()) == id.int_;
+bool ClientKey::EqualsOther(const ClientIdView& id) const {
   if (static_cast<ClientKind>(kind_) != id.kind_) return false;
   switch (id.kind_) {
     case ClientKind::kEmpty:
@@ -362,15 +339,6 @@ void BuildWatches(const MonitorSettings& settings, TClientListItem& client, int6
   const size_t n = settings.rows.size();
   for (size_t i = 0; i < n; ++i) client.Watches[i].Set(now + settings.rows[i].timeout_ms, marks);
   client.earliest.store(EarliestDeadline(client, n), std::memory_order_relaxed);
-}
-
-int64_t EarliestDeadline(const TClientListItem& client, size_t watch_count) {
-  int64_t earliest = kNoDeadline;
-  for (size_t i = 0; i < watch_count; ++i) {
-    const TTimeoutListItem& w = client.Watches[i];
-    if (w.Armed() && w.Deadline() < earliest) earliest = w.Deadline();
-  }
-  return earliest;
 }
 
 }  // namespace tarvel

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -51,16 +52,49 @@ class TickClock64 {
 
 enum class ClientKind : uint8_t { kEmpty, kNull, kNumber, kBool, kText };
 
+namespace client_hash {
+// Mix spreads a 64-bit value over all bits (the finaliser of MurmurHash3).
+constexpr uint64_t Mix(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ULL;
+  x ^= x >> 33;
+  return x;
+}
+// Salts keep a number, a boolean and a text with equal bits apart.
+constexpr uint64_t kSaltEmpty = 0x9e3779b97f4a7c15ULL;
+constexpr uint64_t kSaltNull = 0x6a09e667f3bcc909ULL;
+constexpr uint64_t kSaltInt = 0xbb67ae8584caa73bULL;
+constexpr uint64_t kSaltDouble = 0x3c6ef372fe94f82bULL;
+constexpr uint64_t kSaltBool = 0xa54ff53a5f1d36f1ULL;
+constexpr uint64_t kSaltText = 0x510e527fade682d1ULL;
+}  // namespace client_hash
+
 // ClientIdView reads a client ID from a variant without copying it (an OLE
 // string is converted to ANSI text into the view's own buffer). Not
 // copyable: the text may point into the view itself.
 class ClientIdView {
  public:
-  ClientIdView();  // null
+  ClientIdView() = default;  // null
   ClientIdView(const ClientIdView&) = delete;
   ClientIdView& operator=(const ClientIdView&) = delete;
 
-  void Assign(const Variant& value);
+  // Assign reads the variant. Integers, and doubles holding a whole value,
+  // hash by their int64 value, so that equal numbers hash alike.
+  void Assign(const Variant& value) {
+    if (value.vt == platform::VT_I4) {  // the usual case, kept inline
+      kind_ = ClientKind::kNumber;
+      vt_ = platform::VT_I4;
+      raw_ = static_cast<uint32_t>(value.lVal);
+      text_ = {};
+      is_int_ = true;
+      int_ = value.lVal;
+      hash_ = client_hash::Mix(static_cast<uint64_t>(int_) ^ client_hash::kSaltInt);
+      return;
+    }
+    AssignOther(value);
+  }
   void SetNull();
 
   ClientKind Kind() const { return kind_; }
@@ -68,6 +102,7 @@ class ClientIdView {
 
  private:
   friend class ClientKey;
+  void AssignOther(const Variant& value);
   void Finish();
 
   ClientKind kind_ = ClientKind::kNull;
@@ -78,7 +113,7 @@ class ClientIdView {
   double dbl_ = 0;
   std::string_view text_;
   std::string converted_;
-  uint64_t hash_ = 0;
+  uint64_t hash_ = client_hash::Mix(client_hash::kSaltNull);
 };
 
 // ClientKey: a client ID as stored in a client record, 16 bytes. Texts of
@@ -93,7 +128,14 @@ class ClientKey {
   ClientKey(const ClientKey&) = delete;
   ClientKey& operator=(const ClientKey&) = delete;
 
-  bool Equals(const ClientIdView& id) const;
+  bool Equals(const ClientIdView& id) const {
+    if (vt_ == platform::VT_I4 && id.vt_ == platform::VT_I4) {  // the usual case, kept inline
+      int32_t value;
+      std::memcpy(&value, payload_ + 4, sizeof value);
+      return value == id.int_;
+    }
+    return EqualsOther(id);
+  }
   uint64_t Hash() const;
   // MoveInto replaces a variant's value with the ID (as ToVariant gives it).
   void MoveInto(Variant* target) const;
@@ -105,6 +147,7 @@ class ClientKey {
 
  private:
   static constexpr uint8_t kHeapText = 0xFF;
+  bool EqualsOther(const ClientIdView& id) const;
   std::string_view Text() const;
   uint64_t Raw() const;
 
@@ -167,7 +210,14 @@ static_assert(sizeof(TClientListItem) == 64);
 void BuildWatches(const MonitorSettings& settings, TClientListItem& client, int64_t now);
 
 // EarliestDeadline returns the smallest deadline among the armed watches,
-// or kNoDeadline.
-int64_t EarliestDeadline(const TClientListItem& client, size_t watch_count);
+// or kNoDeadline. Inline: the intake calls it for every row.
+inline int64_t EarliestDeadline(const TClientListItem& client, size_t watch_count) {
+  int64_t earliest = kNoDeadline;
+  for (size_t i = 0; i < watch_count; ++i) {
+    const TTimeoutListItem& w = client.Watches[i];
+    if (w.Armed() && w.Deadline() < earliest) earliest = w.Deadline();
+  }
+  return earliest;
+}
 
 }  // namespace tarvel

@@ -1,8 +1,10 @@
 #include "monitor/TimeoutMonitor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -18,16 +20,35 @@ constexpr std::string_view kClientIdItem = "CLIENTID-ITEM";
 constexpr std::string_view kParserItem = "PARSER-ITEM";
 constexpr uint8_t kLevelWarning = 1;
 constexpr uint8_t kLevelNotice = 2;
+// While the clients fit in the caches, fetching ahead costs more than it saves.
+constexpr uint32_t kCachedClients = 16384;
+// Rows go to their clients in batches of this many.
+constexpr size_t kBatch = 32;
 
-// Names in data are short and often differ only in their last byte (v1,
-// v2, ...): a loop without early exit beats both memcmp and a loop that
-// leaves at the first difference.
-bool SameBytes(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  unsigned diff = 0;
-  for (size_t i = 0; i < a.size(); ++i)
-    diff |= static_cast<unsigned char>(a[i]) ^ static_cast<unsigned char>(b[i]);
-  return diff == 0;
+template <typename T>
+T LoadBytes(const char* p) {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+// SameBytes compares in words: names in data are short, and a byte loop
+// costs more than the rest of an item's handling.
+[[gnu::always_inline]] inline bool SameBytes(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8)
+      if (LoadBytes<uint64_t>(p + i) != LoadBytes<uint64_t>(q + i)) return false;
+    return LoadBytes<uint64_t>(p + n - 8) == LoadBytes<uint64_t>(q + n - 8);
+  }
+  if (n >= 4)
+    return ((LoadBytes<uint32_t>(p) ^ LoadBytes<uint32_t>(q)) |
+            (LoadBytes<uint32_t>(p + n - 4) ^ LoadBytes<uint32_t>(q + n - 4))) == 0;
+  if (n == 0) return true;
+  return p[0] == q[0] && p[n / 2] == q[n / 2] && p[n - 1] == q[n - 1];
 }
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -40,6 +61,24 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+// NameSignature: length, first and last byte of a key. Keys that differ in
+// it cannot be equal, so most items are told apart from every watched name
+// with integer compares.
+uint64_t NameSignature(std::string_view key) {
+  if (key.empty()) return 0;
+  return (uint64_t{key.size()} << 16) | (uint64_t{static_cast<unsigned char>(key.front())} << 8) |
+         static_cast<unsigned char>(key.back());
+}
+
+// KeyBucket spreads signatures over 64 buckets; names such as v1, v2, ...
+// land in different ones.
+constexpr unsigned kKeyBuckets = 64;
+unsigned KeyBucket(uint64_t signature) {
+  return static_cast<unsigned>((signature >> 16) * 7 + ((signature >> 8) & 0xFF) * 3 +
+                               (signature & 0xFF)) &
+         (kKeyBuckets - 1);
 }
 
 std::string Joined(std::string_view a, std::string_view b) {
@@ -114,13 +153,15 @@ class TimeoutMonitor::ClientTable {
 
   struct alignas(64) Shard {
     ShardLock mu;
-    // Index slots: 0 empty, else (hash tag << 32) | (record number + 1).
-    std::unique_ptr<uint64_t[]> slots;     // guarded by mu
+    // Index slots: 0 empty, else (hash tag << kNumberBits) | (record number
+    // + 1). Four bytes, so that the index of 10^6 clients stays within the
+    // caches' and the address translation's reach.
+    std::unique_ptr<uint32_t[]> slots;     // guarded by mu
     uint32_t mask = 0;                     // guarded by mu
     uint32_t size = 0;                     // guarded by mu
     std::vector<TClientListItem*> chunks;  // guarded by mu
     // Copies of slots/mask read without the lock, only to prefetch.
-    std::atomic<const uint64_t*> prefetch_slots{nullptr};
+    std::atomic<const uint32_t*> prefetch_slots{nullptr};
     std::atomic<uint32_t> prefetch_mask{0};
 
     TClientListItem* Record(uint32_t number) const {
@@ -133,11 +174,31 @@ class TimeoutMonitor::ClientTable {
     TClientListItem* client;
   };
 
+  // NameKey: one key the intake looks for in items' lower-case names.
+  static constexpr uint8_t kMarkerKey = 0xFF;  // the row marker's key
+  static constexpr uint8_t kClientKey = 0xFE;  // the client variable's key
+  struct NameKey {
+    uint64_t signature;
+    std::string_view text;
+    uint8_t what;  // kMarkerKey, kClientKey or a watch index
+  };
+
   explicit ClientTable(std::shared_ptr<const MonitorSettings> s)
       : settings_(std::move(s)),
         settings(*settings_),
         watch_count(settings.rows.size()),
-        client_var_key(platform::AnsiLowerCase(settings.client_var)) {}
+        client_var_key(platform::AnsiLowerCase(settings.client_var)) {
+    AddKey(kNewRowKey, kMarkerKey);
+    if (settings.check_client) AddKey(client_var_key, kClientKey);
+    // Only the first watch of a variable is ever fed: later rows with the
+    // same name get no key.
+    for (size_t w = 0; w < watch_count; ++w) {
+      const std::string_view name = settings.rows[w].var_name;
+      bool first = true;
+      for (size_t k = 0; k < w; ++k) first = first && settings.rows[k].var_name != name;
+      if (first) AddKey(name, static_cast<uint8_t>(w));
+    }
+  }
 
   ~ClientTable() {
     std::allocator<TClientListItem> alloc;
@@ -148,13 +209,17 @@ class TimeoutMonitor::ClientTable {
   }
 
   Shard& ShardOf(uint64_t hash) { return shards[hash >> (64 - kShardBits)]; }
-  static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 24); }
+  // A slot: 8 bits of tag, 24 of record number + 1 (2^24 - 1 clients per
+  // shard, far more than memory holds).
+  static constexpr unsigned kNumberBits = 24;
+  static constexpr uint32_t kNumberMask = (1u << kNumberBits) - 1;
+  static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 40) & 0xFF; }
 
   // PrefetchSlot asks the cache for the index slot of a hash, without the
   // lock: at worst it fetches a line that is no longer used.
   void PrefetchSlot(uint64_t hash) {
     Shard& shard = ShardOf(hash);
-    const uint64_t* slots = shard.prefetch_slots.load(std::memory_order_relaxed);
+    const uint32_t* slots = shard.prefetch_slots.load(std::memory_order_relaxed);
     if (slots)
       __builtin_prefetch(slots + (static_cast<uint32_t>(hash) &
                                   shard.prefetch_mask.load(std::memory_order_relaxed)));
@@ -166,10 +231,9 @@ class TimeoutMonitor::ClientTable {
     if (!shard.slots) return nullptr;
     const uint32_t tag = TagOf(hash);
     for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
-      const uint64_t slot = shard.slots[i];
+      const uint32_t slot = shard.slots[i];
       if (slot == 0) return nullptr;
-      if (static_cast<uint32_t>(slot >> 32) == tag)
-        return shard.Record(static_cast<uint32_t>(slot) - 1);
+      if ((slot >> kNumberBits) == tag) return shard.Record((slot & kNumberMask) - 1);
     }
   }
 
@@ -178,10 +242,10 @@ class TimeoutMonitor::ClientTable {
     const uint64_t hash = id.Hash();
     const uint32_t tag = TagOf(hash);
     for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
-      const uint64_t slot = shard.slots[i];
+      const uint32_t slot = shard.slots[i];
       if (slot == 0) return nullptr;
-      if (static_cast<uint32_t>(slot >> 32) == tag) {
-        TClientListItem* c = shard.Record(static_cast<uint32_t>(slot) - 1);
+      if ((slot >> kNumberBits) == tag) {
+        TClientListItem* c = shard.Record((slot & kNumberMask) - 1);
         if (c->ClientId.Equals(id)) return c;
       }
     }
@@ -189,11 +253,19 @@ class TimeoutMonitor::ClientTable {
 
   // FindOrCreate looks the client up and creates it when missing (its
   // watches from the settings, started at now). Caller holds shard.mu.
-  TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id, int64_t now, bool* created) {
+  // A candidate (a record of this shard, or null) that is the client
+  // saves the index walk: records never move and their IDs never change.
+  TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id, TClientListItem* candidate,
+                                int64_t now, bool* created) {
+    if (candidate && candidate->ClientId.Equals(id)) {
+      *created = false;
+      return candidate;
+    }
     if (TClientListItem* c = Find(shard, id)) {
       *created = false;
       return c;
     }
+    if (shard.size + 1 >= kNumberMask) throw std::length_error("too many clients");
     // Make room first, so that a failed allocation leaves nothing half done.
     if (!shard.slots || (shard.size + 1) * 4 > (shard.mask + 1) * 3) Grow(shard);
     const uint32_t number = shard.size;
@@ -303,15 +375,28 @@ class TimeoutMonitor::ClientTable {
     return e;
   }
 
+  void AddKey(std::string_view text, uint8_t what) {
+    const unsigned bit = 1u << key_count;
+    if (what == kMarkerKey)
+      marker_keys |= bit;
+    else if (what == kClientKey)
+      client_keys |= bit;
+    else
+      watch_keys |= bit;
+    const uint64_t signature = NameSignature(text);
+    key_buckets[KeyBucket(signature)] |= static_cast<uint8_t>(1u << key_count);
+    keys[key_count++] = {signature, text, what};
+  }
+
   static void Place(Shard& shard, uint64_t hash, uint32_t number) {
     uint32_t i = static_cast<uint32_t>(hash) & shard.mask;
     while (shard.slots[i] != 0) i = (i + 1) & shard.mask;
-    shard.slots[i] = (uint64_t{TagOf(hash)} << 32) | (number + 1);
+    shard.slots[i] = (TagOf(hash) << kNumberBits) | (number + 1);
   }
 
   static void Grow(Shard& shard) {
     const uint32_t capacity = shard.slots ? (shard.mask + 1) * 2 : 16;
-    auto fresh = std::make_unique<uint64_t[]>(capacity);
+    auto fresh = std::make_unique<uint32_t[]>(capacity);
     auto old = std::exchange(shard.slots, std::move(fresh));
     shard.mask = capacity - 1;
     for (uint32_t n = 0; n < shard.size; ++n) Place(shard, shard.Record(n)->ClientId.Hash(), n);
@@ -325,6 +410,26 @@ class TimeoutMonitor::ClientTable {
   const MonitorSettings& settings;
   const size_t watch_count;
   const std::string client_var_key;  // the key items named like the client variable have
+  // The keys, the marker's first, then the client variable's, then watches.
+  NameKey keys[2 + MonitorSettings::kMaxRows];
+  size_t key_count = 0;
+  // Per bucket of signatures, the keys in it (bit k: keys[k]).
+  uint8_t key_buckets[kKeyBuckets] = {};
+  unsigned marker_keys = 0, client_keys = 0, watch_keys = 0;  // bits of keys
+
+  // MatchKeys returns the bits of the keys a lower-case name equals.
+  unsigned MatchKeys(std::string_view low) const {
+    const uint64_t signature = NameSignature(low);
+    unsigned matched = 0;
+    for (unsigned in_bucket = key_buckets[KeyBucket(signature)]; in_bucket != 0;
+         in_bucket &= in_bucket - 1) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctz(in_bucket));
+      // Equal signatures of up to 3 bytes are equal names.
+      if (keys[k].signature == signature && (low.size() <= 3 || SameBytes(keys[k].text, low)))
+        matched |= 1u << k;
+    }
+    return matched;
+  }
   Shard shards[kShards];
   std::atomic<uint32_t> next_seq{0};
   std::mutex heap_mu;
@@ -339,6 +444,8 @@ struct TimeoutMonitor::PendingRow {
   ClientIdView id;
   uint8_t fed[MonitorSettings::kMaxRows];  // watches fed, in the order of their variables
   uint8_t fed_count = 0;
+  // The record the index pointed to when it was fetched ahead, or null.
+  TClientListItem* candidate = nullptr;
 };
 
 // FireContext: what one tick reuses for every event it raises.
@@ -448,7 +555,7 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     ParamsListPtr params;
     // Rows go to their clients in batches, so that the memory of several
     // clients is fetched at once rather than one after the other.
-    constexpr size_t kBatch = 32;
+    const bool prefetch = t.next_seq.load(std::memory_order_relaxed) > kCachedClients;
     PendingRow batch[kBatch];
     size_t pending = 0;
     unsigned seen = 0;
@@ -462,24 +569,27 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
       const TvopParamsListItem* item = items[i];
       bool row_end = i == count - 1;
       if (item) {
-        // The lower-case key is read for every item; the name itself only
-        // when the key says it may be the marker or the client variable
-        // (both have keys of their own: the ANSI lower case of the name).
-        const std::string_view low = item->LowNameView();
-        if (SameBytes(low, kNewRowKey)) {
-          row_end = row_end || SameBytes(item->NameView(), kNewRowMarker);
-        } else if (s.check_client && SameBytes(low, t.client_var_key) &&
-                   EqualsIgnoringAsciiCase(item->NameView(), s.client_var)) {
-          row.client_id = &item->Value;
-        }
-        // Only the first watch of a variable is fed.
-        for (size_t w = 0; w < t.watch_count; ++w) {
-          if (!SameBytes(s.rows[w].var_name, low)) continue;
-          if (!(seen & (1u << w))) {
-            seen |= 1u << w;
-            row.fed[row.fed_count++] = static_cast<uint8_t>(w);
+        // The lower-case key is read for every item and matched against the
+        // keys by signature; the name itself only when the key says it may
+        // be the marker or the client variable (both have keys of their
+        // own: the ANSI lower case of the name).
+        const unsigned matched = t.MatchKeys(item->LowNameView());
+        if (matched != 0) {
+          if (matched & t.marker_keys) {
+            row_end = row_end || SameBytes(item->NameView(), kNewRowMarker);
+          } else if (matched & t.client_keys) {
+            const std::string_view name = item->NameView();
+            if (SameBytes(name, s.client_var) || EqualsIgnoringAsciiCase(name, s.client_var))
+              row.client_id = &item->Value;
           }
-          break;
+          // Watch keys are distinct names: at most one matches.
+          if (const unsigned watch = matched & t.watch_keys) {
+            const uint8_t w = t.keys[__builtin_ctz(watch)].what;
+            if (!(seen & (1u << w))) {
+              seen |= 1u << w;
+              row.fed[row.fed_count++] = w;
+            }
+          }
         }
       }
       if (!row_end) continue;
@@ -488,12 +598,15 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
       else
         row.id.SetNull();
       seen = 0;
+      // Asked for now, the index slot is in the cache when the batch runs.
+      if (prefetch) t.PrefetchSlot(row.id.Hash());
       if (++pending == kBatch) {
         ProcessRows(t, *snap.texts, batch, pending, now, params);
         pending = 0;
       }
       batch[pending].client_id = nullptr;
       batch[pending].fed_count = 0;
+      batch[pending].candidate = nullptr;
     }
     ProcessRows(t, *snap.texts, batch, pending, now, params);
   }
@@ -502,26 +615,24 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
 
 void TimeoutMonitor::ProcessRows(ClientTable& t, const MonitorTexts& texts, PendingRow* rows,
                                  size_t count, int64_t now, ParamsListPtr& params) {
-  // While the clients fit in the caches, fetching ahead costs more than it saves.
-  constexpr uint32_t kCachedClients = 16384;
   if (t.next_seq.load(std::memory_order_relaxed) > kCachedClients) Prefetch(t, rows, count);
   for (size_t r = 0; r < count; ++r) ProcessRow(t, texts, rows[r], now, params);
 }
 
-void TimeoutMonitor::Prefetch(ClientTable& t, const PendingRow* rows, size_t count) {
-  for (size_t r = 0; r < count; ++r) t.PrefetchSlot(rows[r].id.Hash());
+void TimeoutMonitor::Prefetch(ClientTable& t, PendingRow* rows, size_t count) {
+  // The records are looked up first and fetched after: a locked instruction
+  // waits for the fetches before it, so fetching between the locks would
+  // take the misses one at a time.
   for (size_t r = 0; r < count; ++r) {
     const uint64_t hash = rows[r].id.Hash();
     ClientTable::Shard& shard = t.ShardOf(hash);
-    TClientListItem* candidate;
-    {
-      std::lock_guard<ShardLock> lock(shard.mu);
-      candidate = t.Candidate(shard, hash);
-    }
-    // The record stays where it is for the table's lifetime; this only
-    // warms the cache for the row's turn.
-    if (candidate) __builtin_prefetch(candidate, 1);
+    std::lock_guard<ShardLock> lock(shard.mu);
+    rows[r].candidate = t.Candidate(shard, hash);
   }
+  // A record stays where it is for the table's lifetime; this only warms
+  // the cache for the row's turn.
+  for (size_t r = 0; r < count; ++r)
+    if (rows[r].candidate) __builtin_prefetch(rows[r].candidate, 1);
 }
 
 void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts, PendingRow& row,
@@ -530,31 +641,26 @@ void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts, Pendi
   ClientTable::Shard& shard = t.ShardOf(row.id.Hash());
   std::lock_guard<ShardLock> lock(shard.mu);
   bool created = false;
-  TClientListItem& c = *t.FindOrCreate(shard, row.id, now, &created);
+  TClientListItem& c = *t.FindOrCreate(shard, row.id, row.candidate, now, &created);
   const int64_t before = created ? kNoDeadline : c.earliest.load(std::memory_order_relaxed);
   if (row.fed_count == 0 && !created) return;
-  struct RearmOnExit {
-    ClientTable& t;
-    TClientListItem& c;
-    int64_t before;
-    ~RearmOnExit() noexcept(false) {
-      if (std::uncaught_exceptions() == 0) {
-        t.Rearm(c, before);
-        return;
-      }
-      try {
-        t.Rearm(c, before);
-      } catch (...) {
-      }
+  try {
+    for (size_t i = 0; i < row.fed_count; ++i) {
+      TTimeoutListItem& w = c.Watches[row.fed[i]];
+      const MonitorSettings::Row& settings_row = s.rows[row.fed[i]];
+      if (w.Has(TTimeoutListItem::kTimedOut) && s.event_resume)
+        RaiseResume(settings_row, s, texts, row.client_id, params);
+      w.Restart(now, settings_row.timeout_ms);
     }
-  } rearm{t, c, before};
-  for (size_t i = 0; i < row.fed_count; ++i) {
-    TTimeoutListItem& w = c.Watches[row.fed[i]];
-    const MonitorSettings::Row& settings_row = s.rows[row.fed[i]];
-    if (w.Has(TTimeoutListItem::kTimedOut) && s.event_resume)
-      RaiseResume(settings_row, s, texts, row.client_id, params);
-    w.Restart(now, settings_row.timeout_ms);
+  } catch (...) {
+    // The watches restarted so far still need their deadline recorded.
+    try {
+      t.Rearm(c, before);
+    } catch (...) {
+    }
+    throw;
   }
+  t.Rearm(c, before);
 }
 
 void TimeoutMonitor::RaiseResume(const MonitorSettings::Row& row, const MonitorSettings& s,
