@@ -43,9 +43,6 @@ std::ostream& operator<<(std::ostream& os, const Event& e) {
 
 class TarvelModuleTest : public ProductModuleTest {
  protected:
-  void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
   int32_t Command(uint32_t id, const char* command,
                   std::initializer_list<std::pair<const char*, OleVariant>> params = {}) {
     HostCall call(id, command);
@@ -153,7 +150,7 @@ using Row = std::vector<std::pair<std::string, OleVariant>>;
 TEST_F(TarvelModuleTest, SilenceTimeoutResumeReloadAndUnloadWithAnIniFile) {
   constexpr uint32_t id = 1;
   const std::string ini = dir.File("tarvel.ini");
-  WriteFile(ini, kSettings);
+  WriteWholeFile(ini, kSettings);
   ASSERT_EQ(Load(id, {{"INI-FILE", OleVariant(ini)}}), 0);
   EXPECT_EQ(
       Command(id, "SET-ITEMS", {{"ITEMS", OleVariant("src|TEMP|Float|\r\nsrc|Press|Float|")}}), 0);
@@ -221,7 +218,7 @@ TEST_F(TarvelModuleTest, SettingsMoveFromAnIniFileIntoTheRegistry) {
   // A key of its own per run, under the machine root or the user's.
   const std::string key = "Software\\TarvelTests\\" + platform::NewGuidText();
   const std::string ini = dir.File("import.ini");
-  WriteFile(ini, kSettings);
+  WriteWholeFile(ini, kSettings);
   // The first instance starts with an empty store, reads the INI file and
   // saves what it read to its usual place, the registry.
   ASSERT_EQ(Load(10, {{"RegistryPath", OleVariant(key)}}), 0);
@@ -255,8 +252,7 @@ TEST_F(TarvelModuleTest, SavingWhileUnloadedDoesNothing) {
   EXPECT_FALSE(in.good());
   ASSERT_EQ(Load(30, {{"INI-FILE", OleVariant(ini)}}), 0);
   EXPECT_EQ(Command(30, "SAVE-SETTINGS-NOW", {{"INI-FILE", OleVariant(ini)}}), -2);
-  std::ifstream saved(ini);
-  std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+  const std::string text = ReadWholeFile(ini);
   EXPECT_NE(text.find("Client variable=CLIENTID"), std::string::npos) << text;
   EXPECT_NE(text.find("Resume event suffix=-RESUME"), std::string::npos) << text;
   EXPECT_EQ(Command(30, "UNLOAD", {{"INI-FILE", OleVariant(ini)}}), 0);

@@ -41,11 +41,8 @@ class TaPluginTest : public ::testing::Test {
     plugin = std::make_unique<TaPlugin>(create.get());
     plugin->AfterConstruction();
   }
-  void Write(const std::string& text) { std::ofstream(ini, std::ios::binary) << text; }
-  std::string Read() {
-    std::ifstream in(ini, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  void Write(const std::string& text) { test::WriteWholeFile(ini, text); }
+  std::string Read() { return test::ReadWholeFile(ini); }
   int32_t Command(const char* command, const std::string& ini_file) {
     HostCall call(1, command);
     if (!ini_file.empty()) call.Param("INI-FILE", OleVariant(ini_file));

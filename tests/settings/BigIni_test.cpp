@@ -15,22 +15,10 @@ namespace {
 using test::TempDir;
 using test::TestDataPath;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void Spit(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
 // A copy of a data file in a temporary directory, so write-backs are safe.
 std::string CopyOf(const TempDir& dir, const std::string& name) {
   std::string path = dir.File(name);
-  Spit(path, Slurp(TestDataPath("ini/" + name)));
+  test::WriteWholeFile(path, test::ReadWholeFile(TestDataPath("ini/" + name)));
   return path;
 }
 
@@ -146,19 +134,19 @@ TEST(BigIni, WritesFloatsWithTheLocaleSeparator) {
 TEST(BigIni, DuplicateSectionsKeepTheFirstAndVanishAtTheNextChange) {
   TempDir dir;
   std::string path = CopyOf(dir, "duplicate_sections.ini");
-  std::string before = Slurp(path);
+  std::string before = test::ReadWholeFile(path);
   {
     TBigIniFile ini(path);
     EXPECT_FALSE(ini.Modified()) << "dropping duplicates alone does not rewrite";
     EXPECT_EQ(ini.ReadString("A", "x", ""), "1");
     EXPECT_EQ(ini.ReadString("a", "z", "none"), "none");
   }
-  EXPECT_EQ(Slurp(path), before);
+  EXPECT_EQ(test::ReadWholeFile(path), before);
   {
     TBigIniFile ini(path);
     ini.WriteString("B", "y", "3");
   }
-  EXPECT_EQ(Slurp(path), "[A]\r\nx=1\r\n\r\n[B]\r\ny=3\r\n\r\n");
+  EXPECT_EQ(test::ReadWholeFile(path), "[A]\r\nx=1\r\n\r\n[B]\r\ny=3\r\n\r\n");
 }
 
 TEST(BigIni, WriteStringNormalisesAndReplacesTheSameLine) {
@@ -171,19 +159,19 @@ TEST(BigIni, WriteStringNormalisesAndReplacesTheSameLine) {
     ini.WriteString("S", "K", "w");
     ini.WriteString("S", "other", "1");  // identical line: no change
   }
-  EXPECT_EQ(Slurp(path), "[S]\r\nK=w\r\nother=1\r\n\r\n");
+  EXPECT_EQ(test::ReadWholeFile(path), "[S]\r\nK=w\r\nother=1\r\n\r\n");
 }
 
 TEST(BigIni, UnchangedValuesNeverRewriteTheFile) {
   TempDir dir;
   std::string path = dir.File("same.ini");
-  Spit(path, "[S]\nk=v\n");  // LF only: a rewrite would show as CR LF
+  test::WriteWholeFile(path, "[S]\nk=v\n");  // LF only: a rewrite would show as CR LF
   {
     TBigIniFile ini(path);
     ini.WriteString("S", "k", "v");
     EXPECT_FALSE(ini.Modified());
   }
-  EXPECT_EQ(Slurp(path), "[S]\nk=v\n");
+  EXPECT_EQ(test::ReadWholeFile(path), "[S]\nk=v\n");
 }
 
 TEST(BigIni, EmptyKeyErasesTheSection) {
@@ -203,7 +191,7 @@ TEST(BigIni, LinesBeforeTheFirstSectionAndEmptySectionsAreDropped) {
     EXPECT_EQ(ini.ReadString("S", "k", ""), "v");
     ini.WriteString("S", "k2", "w");
   }
-  EXPECT_EQ(Slurp(path), "[S]\r\nk=v\r\nk2=w\r\n\r\n");
+  EXPECT_EQ(test::ReadWholeFile(path), "[S]\r\nk=v\r\nk2=w\r\n\r\n");
 }
 
 TEST(BigIni, LineEndsHeadersAndEndOfFileMarks) {
@@ -257,7 +245,7 @@ TEST(BigIni, MissingFileOpensEmptyAndIsCreatedAtWriteBack) {
     EXPECT_EQ(ini.Sections().Count(), 0);
     ini.WriteInteger("Common", "n", -5);
   }
-  EXPECT_EQ(Slurp(path), "[Common]\r\nn=-5\r\n\r\n");
+  EXPECT_EQ(test::ReadWholeFile(path), "[Common]\r\nn=-5\r\n\r\n");
 }
 
 TEST(BigIni, AFileThatCannotBeOpenedRaises) {
@@ -269,14 +257,14 @@ TEST(BigIni, AFileThatCannotBeOpenedRaises) {
 TEST(BigIni, FailedWriteBackKeepsTheOldFileWhole) {
   TempDir dir;
   std::string path = dir.File("keep.ini");
-  Spit(path, "[S]\r\nk=old\r\n");
+  test::WriteWholeFile(path, "[S]\r\nk=old\r\n");
   // A directory where the temporary file would go makes the write fail.
   std::filesystem::create_directory(path + ".tarvel-tmp");
   TBigIniFile ini(path);
   ini.WriteString("S", "k", "new");
   EXPECT_THROW(ini.UpdateFile(), platform::EFileError);
   EXPECT_TRUE(ini.Modified());
-  EXPECT_EQ(Slurp(path), "[S]\r\nk=old\r\n");
+  EXPECT_EQ(test::ReadWholeFile(path), "[S]\r\nk=old\r\n");
 }
 
 TEST(BigIni, HugeFileRoundTrips) {
@@ -291,7 +279,7 @@ TEST(BigIni, HugeFileRoundTrips) {
     text += "\r\n";
   }
   ASSERT_GT(text.size(), 50u << 20);
-  Spit(path, text);
+  test::WriteWholeFile(path, text);
   {
     TBigIniFile ini(path);
     EXPECT_EQ(ini.ReadString("Section999", "Key99", ""), filler);

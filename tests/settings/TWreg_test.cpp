@@ -24,18 +24,6 @@ using test::TTestEdit;
 using test::TTestForm;
 using test::TTestSpin;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void Spit(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
 std::string Dword(int32_t v) {
   return std::string(reinterpret_cast<const char*>(&v), 4);
 }
@@ -103,7 +91,7 @@ TEST_F(TWregTest, ProxyRoundTripsThroughAnIniFile) {
   ASSERT_TRUE(Ini()->SaveProperties(&saved));
   ASSERT_TRUE(Ini()->LoadProperties(&loaded));
   test::ExpectSameSettings(saved, loaded);
-  std::string text = Slurp(IniPath());
+  std::string text = test::ReadWholeFile(IniPath());
   EXPECT_EQ(text.rfind("[Common]\r\nLeft=-20\r\nTop=7\r\n", 0), 0u) << text;
   for (const char* line :
        {"\r\nVar1=+T1+\r\n", "\r\nVar3=tab%09here\r\n", "\r\nType4=-1\r\n", "\r\nVal1=2.9\r\n",
@@ -153,7 +141,7 @@ TEST_F(TWregTest, EmptyStoreLeavesDefaults) {
   TProxyCodeObject s, fresh;
   EXPECT_FALSE(Reg()->LoadProperties(&s)) << "no key: nothing to open";
   test::ExpectSameSettings(s, fresh);
-  Spit(IniPath(), "");
+  test::WriteWholeFile(IniPath(), "");
   EXPECT_TRUE(Ini()->LoadProperties(&s));
   test::ExpectSameSettings(s, fresh);
 }
@@ -168,7 +156,7 @@ TEST_F(TWregTest, MissingIniFileLoadsTheRegistryAndTheNextSaveWritesTheFile) {
   EXPECT_FALSE(std::filesystem::exists(IniPath()));
   loaded.Left = 5;
   ASSERT_TRUE(Ini()->SaveProperties(&loaded));
-  EXPECT_NE(Slurp(IniPath()).find("Left=5"), std::string::npos);
+  EXPECT_NE(test::ReadWholeFile(IniPath()).find("Left=5"), std::string::npos);
 }
 
 TEST_F(TWregTest, SecondRootIsUsedWhenTheFirstIsUnusable) {
@@ -244,9 +232,10 @@ TEST_F(TWregTest, RegistryValuesOfTheWrongFormAreDeletedOnLoad) {
 }
 
 TEST_F(TWregTest, IniValuesThatDoNotParseReadAsZeroOrAreSkipped) {
-  Spit(IniPath(),
-       "[Common]\r\nLeft=abc\r\nTop=0x1F\r\nVal1=1,5\r\nVal2=junk\r\nWait data=Maybe\r\n"
-       "Check client=tRUE\r\nVar1=a+b%41%zz\r\n");
+  test::WriteWholeFile(
+      IniPath(),
+      "[Common]\r\nLeft=abc\r\nTop=0x1F\r\nVal1=1,5\r\nVal2=junk\r\nWait data=Maybe\r\n"
+      "Check client=tRUE\r\nVar1=a+b%41%zz\r\n");
   TProxyCodeObject s;
   s.val2_Value = 8;
   ASSERT_TRUE(Ini()->LoadProperties(&s));
@@ -257,7 +246,7 @@ TEST_F(TWregTest, IniValuesThatDoNotParseReadAsZeroOrAreSkipped) {
   EXPECT_TRUE(s.chkWaitData_Checked) << "unknown name: entry skipped";
   EXPECT_TRUE(s.chkCheckClient_Checked);
   EXPECT_EQ(s.var1_Text, "a bA%zz");
-  EXPECT_NE(Slurp(IniPath()).find("Wait data=Maybe"), std::string::npos)
+  EXPECT_NE(test::ReadWholeFile(IniPath()).find("Wait data=Maybe"), std::string::npos)
       << "the line stays in the file";
 }
 
@@ -288,9 +277,9 @@ TEST_F(TWregTest, MapGrammar) {
 
   auto ini = Ini(map);
   ini->INIFileSectionPrefix = "P";
-  Spit(IniPath(), "[P.Common]\r\nkeep=1\r\n");
+  test::WriteWholeFile(IniPath(), "[P.Common]\r\nkeep=1\r\n");
   ASSERT_TRUE(ini->SaveProperties(&s));
-  std::string text = Slurp(IniPath());
+  std::string text = test::ReadWholeFile(IniPath());
   EXPECT_NE(text.find("[P.Sub A]\r\nName=1\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("keep=1"), std::string::npos)
       << "an empty value name must not erase the section: " << text;
@@ -379,8 +368,9 @@ TEST_F(TWregTest, ErrorFromBeforeProcessItemEndsTheOperationAndClosesTheStore) {
   s.Left = 42;
   EXPECT_THROW(reg->SaveProperties(&s), std::runtime_error);
   EXPECT_EQ(reg->RootObject(), nullptr);
-  EXPECT_NE(Slurp(IniPath()).find("Left=42"), std::string::npos) << "written back at close";
-  EXPECT_EQ(Slurp(IniPath()).find("Top="), std::string::npos);
+  EXPECT_NE(test::ReadWholeFile(IniPath()).find("Left=42"), std::string::npos)
+      << "written back at close";
+  EXPECT_EQ(test::ReadWholeFile(IniPath()).find("Top="), std::string::npos);
   // The lock was released: another thread can take it at once.
   std::thread other([&] { EXPECT_TRUE(Ini()->SaveProperties(&s)); });
   other.join();
@@ -399,7 +389,7 @@ TEST_F(TWregTest, ItemIndexHandlerStoresTheComboIndexAsText) {
       EXPECT_EQ(v.type, platform::kRegSz);
       EXPECT_EQ(v.data, std::string("2\0", 2));
     } else {
-      EXPECT_NE(Slurp(IniPath()).find("Idx=2"), std::string::npos);
+      EXPECT_NE(test::ReadWholeFile(IniPath()).find("Idx=2"), std::string::npos);
     }
     TTestForm loaded;
     ASSERT_TRUE((ini ? Ini(map) : Reg(map))->LoadProperties(&loaded));
@@ -413,7 +403,7 @@ TEST_F(TWregTest, ItemIndexHandlerStoresTheComboIndexAsText) {
 }
 
 TEST_F(TWregTest, ItemIndexHandlerIgnoresTextThatIsNotANumber) {
-  Spit(IniPath(), "[Common]\r\nIdx=abc\r\n");
+  test::WriteWholeFile(IniPath(), "[Common]\r\nIdx=abc\r\n");
   TTestForm form;
   form.Get<TTestCombo>("type1").index = 1;
   ASSERT_TRUE(Ini("type1.*ItemIndex,Idx")->LoadProperties(&form));
@@ -473,7 +463,7 @@ TEST_F(TWregTest, StringListsAndComponentReferences) {
   holder->buddy = target;
   holder->dock = nullptr;
   ASSERT_TRUE(Ini(map)->SaveProperties(form));
-  std::string text = Slurp(IniPath());
+  std::string text = test::ReadWholeFile(IniPath());
   EXPECT_NE(text.find("Lines=x%0D%0Ay%0D%0A"), std::string::npos) << text;
   EXPECT_NE(text.find("Buddy=Application.RefForm.Target"), std::string::npos) << text;
   EXPECT_EQ(text.find("Dock="), std::string::npos) << "a null reference deletes its value";
@@ -484,13 +474,13 @@ TEST_F(TWregTest, StringListsAndComponentReferences) {
   EXPECT_EQ(holder->lines.Lines(), (std::vector<std::string>{"x", "y"}));
   EXPECT_EQ(holder->buddy, target);
 
-  Spit(IniPath(), "[Common]\r\nBuddy=[[Null]]\r\nDock=[[Null]]\r\n");
+  test::WriteWholeFile(IniPath(), "[Common]\r\nBuddy=[[Null]]\r\nDock=[[Null]]\r\n");
   holder->dock = target;
   ASSERT_TRUE(Ini(map)->LoadProperties(form));
   EXPECT_EQ(holder->buddy, nullptr);
   EXPECT_EQ(holder->dock, target) << "docking references are not cleared";
 
-  Spit(IniPath(), "[Common]\r\nBuddy=Application.RefForm.Missing\r\n");
+  test::WriteWholeFile(IniPath(), "[Common]\r\nBuddy=Application.RefForm.Missing\r\n");
   holder->buddy = target;
   ASSERT_TRUE(Ini(map)->LoadProperties(form));
   EXPECT_EQ(holder->buddy, target) << "an unknown path changes nothing";
@@ -503,23 +493,23 @@ TEST_F(TWregTest, ThreePartPathsReachTopLevelFormsAndNoRootMeansTheMainForm) {
   TProxyCodeObject proxy;
   form->Get<TTestEdit>("var1").text = "viaForm";
   ASSERT_TRUE(Ini("OptionsForm.var1.Text,F")->SaveProperties(&proxy));
-  EXPECT_NE(Slurp(IniPath()).find("F=viaForm"), std::string::npos);
+  EXPECT_NE(test::ReadWholeFile(IniPath()).find("F=viaForm"), std::string::npos);
 
   Application().SetMainForm(form);
   form->left = 123;
   ASSERT_TRUE(Ini("Left,Main")->SaveProperties(nullptr));
-  EXPECT_NE(Slurp(IniPath()).find("Main=123"), std::string::npos);
+  EXPECT_NE(test::ReadWholeFile(IniPath()).find("Main=123"), std::string::npos);
   Application().SetMainForm(nullptr);
   delete form;
 }
 
 TEST_F(TWregTest, IniWriteBackFailureIsIgnoredAndKeepsTheOldFile) {
-  Spit(IniPath(), "[Common]\r\nLeft=1\r\n");
+  test::WriteWholeFile(IniPath(), "[Common]\r\nLeft=1\r\n");
   std::filesystem::create_directory(IniPath() + ".tarvel-tmp");
   TProxyCodeObject s;
   s.Left = 2;
   EXPECT_TRUE(Ini("Left,Left")->SaveProperties(&s));
-  EXPECT_EQ(Slurp(IniPath()), "[Common]\r\nLeft=1\r\n");
+  EXPECT_EQ(test::ReadWholeFile(IniPath()), "[Common]\r\nLeft=1\r\n");
 }
 
 TEST_F(TWregTest, UnreadableIniFileReachesTheCaller) {
@@ -553,7 +543,7 @@ TEST_F(TWregTest, FloatsFollowTheLocaleSeparatorInIniFiles) {
   TProxyCodeObject s, loaded;
   s.val1_Value = 1.5;
   ASSERT_TRUE(Ini("val1.Value,Val1")->SaveProperties(&s));
-  EXPECT_NE(Slurp(IniPath()).find("Val1=1,5"), std::string::npos);
+  EXPECT_NE(test::ReadWholeFile(IniPath()).find("Val1=1,5"), std::string::npos);
   test::SetEnv("TARVEL_DECIMAL_SEPARATOR", "");
   ASSERT_TRUE(Ini("val1.Value,Val1")->LoadProperties(&loaded));
   EXPECT_DOUBLE_EQ(loaded.val1_Value, 1.5);

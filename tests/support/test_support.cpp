@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -39,6 +41,17 @@ TempDir::~TempDir() {
 
 std::string TempDir::File(const std::string& name) const {
   return (fs::path(path_) / name).string();
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 std::string ProgramDir() {

@@ -26,6 +26,11 @@ class TempDir {
 // libtarvel.so), which sits beside the test programs.
 std::string ModuleBesideTests(const std::string& base_name = "tarvel");
 
+// ReadWholeFile returns a file's bytes ("" when it cannot be read);
+// WriteWholeFile replaces a file with text.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& text);
+
 // ProgramDir returns the directory of the running test program.
 std::string ProgramDir();
 
