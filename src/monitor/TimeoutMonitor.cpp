@@ -1,15 +1,21 @@
 #include "monitor/TimeoutMonitor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "platform/text.h"
 #include "platform/thread.h"
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace tarvel {
 
@@ -81,6 +87,22 @@ unsigned KeyBucket(uint64_t signature) {
          (kKeyBuckets - 1);
 }
 
+// AdviseHugePages asks for huge pages for a block aligned to one: clients
+// are met at random, and with small pages most lookups of 10^6 clients miss
+// the address translation caches. Only advice, and only where the system
+// takes it; elsewhere big blocks get no special alignment, which would only
+// cost address space.
+constexpr size_t kHugePage = size_t{2} << 20;
+#ifdef __linux__
+constexpr size_t kHugePageAlignment = kHugePage;
+void AdviseHugePages(void* block, size_t bytes) {
+  madvise(block, bytes, MADV_HUGEPAGE);
+}
+#else
+constexpr size_t kHugePageAlignment = 64;
+void AdviseHugePages(void*, size_t) {}
+#endif
+
 std::string Joined(std::string_view a, std::string_view b) {
   std::string s;
   s.reserve(a.size() + 2 + b.size());
@@ -149,24 +171,24 @@ class TimeoutMonitor::ClientTable {
  public:
   static constexpr unsigned kShardBits = 8;
   static constexpr size_t kShards = size_t{1} << kShardBits;
-  static constexpr unsigned kChunkBits = 8;  // records per chunk: 256
 
+  using Slot = std::atomic<uint32_t>;
   struct alignas(64) Shard {
     ShardLock mu;
     // Index slots: 0 empty, else (hash tag << kNumberBits) | (record number
     // + 1). Four bytes, so that the index of 10^6 clients stays within the
-    // caches' and the address translation's reach.
-    std::unique_ptr<uint32_t[]> slots;     // guarded by mu
-    uint32_t mask = 0;                     // guarded by mu
-    uint32_t size = 0;                     // guarded by mu
-    std::vector<TClientListItem*> chunks;  // guarded by mu
-    // Copies of slots/mask read without the lock, only to prefetch.
-    std::atomic<const uint32_t*> prefetch_slots{nullptr};
-    std::atomic<uint32_t> prefetch_mask{0};
-
-    TClientListItem* Record(uint32_t number) const {
-      return chunks[number >> kChunkBits] + (number & ((1u << kChunkBits) - 1));
-    }
+    // caches' and the address translation's reach. Written under mu; read
+    // without it (through shared_*) to find a row's record ahead of time.
+    // Outgrown arrays stay (in the table's slot arena) until the table
+    // goes, because a reader without the lock may still be walking them.
+    Slot* slots = nullptr;  // guarded by mu
+    uint32_t mask = 0;      // guarded by mu
+    uint32_t size = 0;      // guarded by mu
+    // slots and mask for readers without the lock. Grow publishes the array
+    // before its mask, and a reader loads the mask first, so that a mask
+    // never exceeds the array it is used with.
+    std::atomic<const Slot*> shared_slots{nullptr};
+    std::atomic<uint32_t> shared_mask{0};
   };
 
   struct HeapEntry {
@@ -188,6 +210,7 @@ class TimeoutMonitor::ClientTable {
         settings(*settings_),
         watch_count(settings.rows.size()),
         client_var_key(platform::AnsiLowerCase(settings.client_var)) {
+    for (size_t w = 0; w < watch_count; ++w) timeout_ms[w] = settings.rows[w].timeout_ms;
     AddKey(kNewRowKey, kMarkerKey);
     if (settings.check_client) AddKey(client_var_key, kClientKey);
     // Only the first watch of a variable is ever fed: later rows with the
@@ -201,40 +224,86 @@ class TimeoutMonitor::ClientTable {
   }
 
   ~ClientTable() {
-    std::allocator<TClientListItem> alloc;
-    for (Shard& shard : shards) {
-      for (uint32_t i = 0; i < shard.size; ++i) shard.Record(i)->~TClientListItem();
-      for (TClientListItem* chunk : shard.chunks) alloc.deallocate(chunk, size_t{1} << kChunkBits);
-    }
+    const uint32_t count = next_seq.load(std::memory_order_relaxed);
+    for (uint32_t n = 0; n < count; ++n) Record(n)->~TClientListItem();
+    for (size_t k = 0; k < kSlabs; ++k)
+      if (TClientListItem* slab = slabs_[k].load(std::memory_order_relaxed))
+        ::operator delete(slab, SlabAlignment(k));
+    for (const SlotBlock& b : slot_blocks_) ::operator delete(b.memory, b.align);
   }
 
   Shard& ShardOf(uint64_t hash) { return shards[hash >> (64 - kShardBits)]; }
-  // A slot: 8 bits of tag, 24 of record number + 1 (2^24 - 1 clients per
-  // shard, far more than memory holds).
-  static constexpr unsigned kNumberBits = 24;
+  const Shard& ShardOf(uint64_t hash) const { return shards[hash >> (64 - kShardBits)]; }
+  // A slot: 7 bits of tag, 25 of record number + 1. Record numbers count
+  // the clients of the whole table in creation order (they are their seq),
+  // and 2^25 - 2 clients of 64 bytes are more than a 32-bit process holds.
+  static constexpr unsigned kNumberBits = 25;
   static constexpr uint32_t kNumberMask = (1u << kNumberBits) - 1;
-  static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 40) & 0xFF; }
+  static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 40) & 0x7F; }
+
+  // Records live in slabs that never move: 1024 records, 1024, then
+  // doubling up to 2 MiB (a huge page, where the system has them), then
+  // 2 MiB each.
+  static constexpr unsigned kFirstSlabBits = 10;
+  static constexpr unsigned kBigSlabBits = 15;
+  static constexpr size_t kBigSlabBytes = sizeof(TClientListItem) << kBigSlabBits;
+  static constexpr size_t kSmallSlabs = kBigSlabBits - kFirstSlabBits + 1;
+  static constexpr size_t kSlabs = kSmallSlabs + (kNumberMask >> kBigSlabBits);
+
+  static size_t SlabIndex(uint32_t number) {
+    if (number >> kBigSlabBits) return (number >> kBigSlabBits) + (kSmallSlabs - 1);
+    return static_cast<size_t>(std::bit_width(number >> kFirstSlabBits));
+  }
+  static uint32_t SlabStart(size_t k) {
+    if (k >= kSmallSlabs) return static_cast<uint32_t>(k - (kSmallSlabs - 1)) << kBigSlabBits;
+    return k == 0 ? 0 : (1u << kFirstSlabBits) << (k - 1);
+  }
+  static size_t SlabRecords(size_t k) {
+    if (k >= kSmallSlabs) return size_t{1} << kBigSlabBits;
+    return k == 0 ? size_t{1} << kFirstSlabBits : (size_t{1} << kFirstSlabBits) << (k - 1);
+  }
+  static_assert(kBigSlabBytes == kHugePage);
+  static std::align_val_t SlabAlignment(size_t k) {
+    return std::align_val_t{k >= kSmallSlabs ? kHugePageAlignment : alignof(TClientListItem)};
+  }
+
+  // Record returns record number n; its slab must exist.
+  TClientListItem* Record(uint32_t number) const {
+    const size_t k = SlabIndex(number);
+    return slabs_[k].load(std::memory_order_acquire) + (number - SlabStart(k));
+  }
 
   // PrefetchSlot asks the cache for the index slot of a hash, without the
   // lock: at worst it fetches a line that is no longer used.
   void PrefetchSlot(uint64_t hash) {
     Shard& shard = ShardOf(hash);
-    const uint32_t* slots = shard.prefetch_slots.load(std::memory_order_relaxed);
-    if (slots)
-      __builtin_prefetch(slots + (static_cast<uint32_t>(hash) &
-                                  shard.prefetch_mask.load(std::memory_order_relaxed)));
+    const uint32_t mask = shard.shared_mask.load(std::memory_order_acquire);
+    const Slot* slots = shard.shared_slots.load(std::memory_order_acquire);
+    if (slots) __builtin_prefetch(slots + (static_cast<uint32_t>(hash) & mask));
   }
 
   // Candidate returns the record whose slot carries the hash's tag (the
-  // client it most likely is), or null. Caller holds shard.mu.
-  TClientListItem* Candidate(Shard& shard, uint64_t hash) {
-    if (!shard.slots) return nullptr;
+  // client it most likely is), or null, without the shard lock: the index
+  // may change meanwhile, so the caller checks the record under the lock.
+  // Any record it returns belongs to the hash's shard.
+  TClientListItem* Candidate(uint64_t hash) const {
+    const Shard& shard = ShardOf(hash);
+    const uint32_t mask = shard.shared_mask.load(std::memory_order_acquire);
+    const Slot* slots = shard.shared_slots.load(std::memory_order_acquire);
+    if (!slots) return nullptr;
     const uint32_t tag = TagOf(hash);
-    for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
-      const uint32_t slot = shard.slots[i];
+    uint32_t i = static_cast<uint32_t>(hash) & mask;
+    // Bounded: with a mask older than the array the range may be full.
+    for (uint32_t probes = 0; probes <= mask; ++probes, i = (i + 1) & mask) {
+      const uint32_t slot = slots[i].load(std::memory_order_relaxed);
       if (slot == 0) return nullptr;
-      if ((slot >> kNumberBits) == tag) return shard.Record((slot & kNumberMask) - 1);
+      if ((slot >> kNumberBits) != tag) continue;
+      const uint32_t number = (slot & kNumberMask) - 1;
+      const size_t k = SlabIndex(number);
+      TClientListItem* slab = slabs_[k].load(std::memory_order_acquire);
+      return slab ? slab + (number - SlabStart(k)) : nullptr;
     }
+    return nullptr;
   }
 
   TClientListItem* Find(Shard& shard, const ClientIdView& id) {
@@ -242,10 +311,10 @@ class TimeoutMonitor::ClientTable {
     const uint64_t hash = id.Hash();
     const uint32_t tag = TagOf(hash);
     for (uint32_t i = static_cast<uint32_t>(hash) & shard.mask;; i = (i + 1) & shard.mask) {
-      const uint32_t slot = shard.slots[i];
+      const uint32_t slot = shard.slots[i].load(std::memory_order_relaxed);
       if (slot == 0) return nullptr;
       if ((slot >> kNumberBits) == tag) {
-        TClientListItem* c = shard.Record((slot & kNumberMask) - 1);
+        TClientListItem* c = Record((slot & kNumberMask) - 1);
         if (c->ClientId.Equals(id)) return c;
       }
     }
@@ -255,30 +324,34 @@ class TimeoutMonitor::ClientTable {
   // watches from the settings, started at now). Caller holds shard.mu.
   // A candidate (a record of this shard, or null) that is the client
   // saves the index walk: records never move and their IDs never change.
-  TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id, TClientListItem* candidate,
-                                int64_t now, bool* created) {
-    if (candidate && candidate->ClientId.Equals(id)) {
-      *created = false;
-      return candidate;
-    }
-    if (TClientListItem* c = Find(shard, id)) {
-      *created = false;
-      return c;
-    }
-    if (shard.size + 1 >= kNumberMask) throw std::length_error("too many clients");
+  [[gnu::always_inline]] TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id,
+                                                       TClientListItem* candidate, int64_t now,
+                                                       bool* created) {
+    *created = false;
+    if (candidate && candidate->ClientId.Equals(id)) return candidate;
+    if (TClientListItem* c = Find(shard, id)) return c;
+    *created = true;
+    return Create(shard, id, now);
+  }
+
+  [[gnu::noinline]] TClientListItem* Create(Shard& shard, const ClientIdView& id, int64_t now) {
     // Make room first, so that a failed allocation leaves nothing half done.
     if (!shard.slots || (shard.size + 1) * 4 > (shard.mask + 1) * 3) Grow(shard);
-    const uint32_t number = shard.size;
-    if ((number >> kChunkBits) == shard.chunks.size()) {
-      shard.chunks.reserve(shard.chunks.size() + 1);
-      shard.chunks.push_back(std::allocator<TClientListItem>().allocate(size_t{1} << kChunkBits));
+    const uint32_t number = TakeNumber();
+    TClientListItem* const place = Record(number);
+    TClientListItem* c;
+    try {
+      c = new (place) TClientListItem(id, number);
+    } catch (...) {
+      // The number is spent: a record no index points to keeps the records
+      // below next_seq all constructed.
+      const ClientIdView none;
+      new (place) TClientListItem(none, number);
+      throw;
     }
-    TClientListItem* c = new (shard.Record(number))
-        TClientListItem(id, next_seq.fetch_add(1, std::memory_order_relaxed));
     BuildWatches(settings, *c, now);
     Place(shard, id.Hash(), number);
     ++shard.size;
-    *created = true;
     return c;
   }
 
@@ -390,19 +463,81 @@ class TimeoutMonitor::ClientTable {
 
   static void Place(Shard& shard, uint64_t hash, uint32_t number) {
     uint32_t i = static_cast<uint32_t>(hash) & shard.mask;
-    while (shard.slots[i] != 0) i = (i + 1) & shard.mask;
-    shard.slots[i] = (TagOf(hash) << kNumberBits) | (number + 1);
+    while (shard.slots[i].load(std::memory_order_relaxed) != 0) i = (i + 1) & shard.mask;
+    shard.slots[i].store((TagOf(hash) << kNumberBits) | (number + 1), std::memory_order_relaxed);
   }
 
-  static void Grow(Shard& shard) {
+  void Grow(Shard& shard) {
     const uint32_t capacity = shard.slots ? (shard.mask + 1) * 2 : 16;
-    auto fresh = std::make_unique<uint32_t[]>(capacity);
-    auto old = std::exchange(shard.slots, std::move(fresh));
+    Slot* const old = std::exchange(shard.slots, NewSlots(capacity));
+    const uint32_t old_size = old ? shard.mask + 1 : 0;
     shard.mask = capacity - 1;
-    for (uint32_t n = 0; n < shard.size; ++n) Place(shard, shard.Record(n)->ClientId.Hash(), n);
-    shard.prefetch_slots.store(shard.slots.get(), std::memory_order_relaxed);
-    shard.prefetch_mask.store(shard.mask, std::memory_order_relaxed);
+    for (uint32_t i = 0; i < old_size; ++i) {
+      const uint32_t slot = old[i].load(std::memory_order_relaxed);
+      if (slot == 0) continue;
+      const uint32_t number = (slot & kNumberMask) - 1;
+      Place(shard, Record(number)->ClientId.Hash(), number);
+    }
+    shard.shared_slots.store(shard.slots, std::memory_order_release);
+    shard.shared_mask.store(shard.mask, std::memory_order_release);
   }
+
+  // TakeNumber spends the next record number, once its slab exists.
+  uint32_t TakeNumber() {
+    uint32_t number = next_seq.load(std::memory_order_relaxed);
+    do {
+      if (number + 1 >= kNumberMask) throw std::length_error("too many clients");
+      const size_t k = SlabIndex(number);
+      if (!slabs_[k].load(std::memory_order_acquire)) AddSlab(k);
+    } while (!next_seq.compare_exchange_weak(number, number + 1, std::memory_order_relaxed));
+    return number;
+  }
+
+  // NewSlots returns a zeroed slot array that lives as long as the table.
+  // The arrays of all shards share blocks, so that the index of many
+  // clients spans few huge pages.
+  Slot* NewSlots(uint32_t capacity) {
+    std::lock_guard<std::mutex> lock(slab_mu_);
+    const size_t bytes = size_t{capacity} * sizeof(Slot);
+    if (bytes > slot_room_) {
+      const size_t block = std::max(
+          bytes, std::min(slot_blocks_.empty() ? kFirstSlotBlock : slot_blocks_.back().bytes * 2,
+                          kBigSlabBytes));
+      slot_blocks_.reserve(slot_blocks_.size() + 1);
+      const std::align_val_t align{block >= kBigSlabBytes ? kHugePageAlignment : alignof(Slot)};
+      void* p = ::operator new(block, align);
+      if (block >= kBigSlabBytes) AdviseHugePages(p, block);
+      slot_blocks_.push_back({p, block, align});
+      slot_next_ = static_cast<char*>(p);
+      slot_room_ = block;
+    }
+    Slot* const slots = reinterpret_cast<Slot*>(slot_next_);
+    for (uint32_t i = 0; i < capacity; ++i) new (slots + i) Slot(0);
+    slot_next_ += bytes;
+    slot_room_ -= bytes;
+    return slots;
+  }
+
+  void AddSlab(size_t k) {
+    std::lock_guard<std::mutex> lock(slab_mu_);
+    if (slabs_[k].load(std::memory_order_relaxed)) return;
+    const size_t bytes = SlabRecords(k) * sizeof(TClientListItem);
+    void* slab = ::operator new(bytes, SlabAlignment(k));
+    if (bytes == kBigSlabBytes) AdviseHugePages(slab, bytes);
+    slabs_[k].store(static_cast<TClientListItem*>(slab), std::memory_order_release);
+  }
+
+  struct SlotBlock {
+    void* memory;
+    size_t bytes;
+    std::align_val_t align;
+  };
+  static constexpr size_t kFirstSlotBlock = size_t{1} << 16;
+  std::mutex slab_mu_;  // guards the slot arena; adds record slabs
+  std::atomic<TClientListItem*> slabs_[kSlabs] = {};
+  std::vector<SlotBlock> slot_blocks_;  // guarded by slab_mu_
+  char* slot_next_ = nullptr;           // guarded by slab_mu_
+  size_t slot_room_ = 0;                // guarded by slab_mu_
 
   const std::shared_ptr<const MonitorSettings> settings_;
 
@@ -410,10 +545,11 @@ class TimeoutMonitor::ClientTable {
   const MonitorSettings& settings;
   const size_t watch_count;
   const std::string client_var_key;  // the key items named like the client variable have
+  int64_t timeout_ms[MonitorSettings::kMaxRows] = {};  // of the settings rows
   // The keys, the marker's first, then the client variable's, then watches.
   NameKey keys[2 + MonitorSettings::kMaxRows];
   size_t key_count = 0;
-  // Per bucket of signatures, the keys in it (bit k: keys[k]).
+  // Per bucket of fingerprints, the keys in it (bit k: keys[k]).
   uint8_t key_buckets[kKeyBuckets] = {};
   unsigned marker_keys = 0, client_keys = 0, watch_keys = 0;  // bits of keys
 
@@ -442,7 +578,9 @@ class TimeoutMonitor::ClientTable {
 struct TimeoutMonitor::PendingRow {
   const Variant* client_id = nullptr;
   ClientIdView id;
-  uint8_t fed[MonitorSettings::kMaxRows];  // watches fed, in the order of their variables
+  // Watches fed, in the order of their variables: watch number i in byte i.
+  uint32_t fed = 0;
+  static_assert(MonitorSettings::kMaxRows <= sizeof fed);
   uint8_t fed_count = 0;
   // The record the index pointed to when it was fetched ahead, or null.
   TClientListItem* candidate = nullptr;
@@ -556,59 +694,82 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     // Rows go to their clients in batches, so that the memory of several
     // clients is fetched at once rather than one after the other.
     const bool prefetch = t.next_seq.load(std::memory_order_relaxed) > kCachedClients;
-    PendingRow batch[kBatch];
+    // Rows are built when first used: most portions are a few rows, and a
+    // row holds a string.
+    struct Batch {
+      alignas(PendingRow) unsigned char bytes[kBatch][sizeof(PendingRow)];
+      size_t built = 0;
+      PendingRow* Rows() { return std::launder(reinterpret_cast<PendingRow*>(bytes)); }
+      PendingRow& Get(size_t i) {
+        if (i == built) {
+          new (bytes[i]) PendingRow();
+          ++built;
+        }
+        return Rows()[i];
+      }
+      ~Batch() {
+        for (size_t i = 0; i < built; ++i) Rows()[i].~PendingRow();
+      }
+    } batch;
     size_t pending = 0;
+    // The row being read is kept in locals, so that the key tables stay in
+    // registers through the walk.
+    const Variant* client_id = nullptr;
+    uint32_t fed = 0;  // watch numbers in the order of their variables, a byte each
+    unsigned fed_count = 0;
     unsigned seen = 0;
+    const unsigned marker_keys = t.marker_keys, client_keys = t.client_keys,
+                   watch_keys = t.watch_keys;
     TvopParamsListItem* const* items = data->items;
     for (int32_t i = 0; i < count; ++i) {
-      // Each item is a chain of three small blocks (slot, item, key); ask
-      // for the items and then their keys a few steps ahead.
-      if (i + 8 < count) __builtin_prefetch(items[i + 8]);
-      if (i + 4 < count && items[i + 4]) __builtin_prefetch(items[i + 4]->LowName);
-      PendingRow& row = batch[pending];
       const TvopParamsListItem* item = items[i];
       bool row_end = i == count - 1;
       if (item) {
         // The lower-case key is read for every item and matched against the
-        // keys by signature; the name itself only when the key says it may
-        // be the marker or the client variable (both have keys of their
-        // own: the ANSI lower case of the name).
+        // keys; the name itself only when the key says it may be the marker
+        // or the client variable (both have keys of their own: the ANSI
+        // lower case of the name).
         const unsigned matched = t.MatchKeys(item->LowNameView());
         if (matched != 0) {
-          if (matched & t.marker_keys) {
+          if (matched & marker_keys) {
             row_end = row_end || SameBytes(item->NameView(), kNewRowMarker);
-          } else if (matched & t.client_keys) {
+          } else if (matched & client_keys) {
             const std::string_view name = item->NameView();
             if (SameBytes(name, s.client_var) || EqualsIgnoringAsciiCase(name, s.client_var))
-              row.client_id = &item->Value;
+              client_id = &item->Value;
           }
           // Watch keys are distinct names: at most one matches.
-          if (const unsigned watch = matched & t.watch_keys) {
-            const uint8_t w = t.keys[__builtin_ctz(watch)].what;
+          if (const unsigned watch = matched & watch_keys) {
+            const unsigned w = t.keys[__builtin_ctz(watch)].what;
             if (!(seen & (1u << w))) {
               seen |= 1u << w;
-              row.fed[row.fed_count++] = w;
+              fed |= w << (8 * fed_count++);
             }
           }
         }
       }
       if (!row_end) continue;
-      if (row.client_id)
-        row.id.Assign(*row.client_id);
+      PendingRow& row = batch.Get(pending);
+      row.client_id = client_id;
+      if (client_id)
+        row.id.Assign(*client_id);
       else
         row.id.SetNull();
+      row.fed = fed;
+      row.fed_count = static_cast<uint8_t>(fed_count);
+      row.candidate = nullptr;
+      client_id = nullptr;
+      fed = 0;
+      fed_count = 0;
       seen = 0;
       // Asked for now, the index slot is in the cache when the batch runs.
       if (prefetch) t.PrefetchSlot(row.id.Hash());
       if (++pending == kBatch) {
-        ProcessRows(t, *snap.texts, batch, pending, now, params);
+        ProcessRows(t, *snap.texts, batch.Rows(), pending, now, params);
         pending = 0;
       }
-      batch[pending].client_id = nullptr;
-      batch[pending].fed_count = 0;
-      batch[pending].candidate = nullptr;
     }
-    ProcessRows(t, *snap.texts, batch, pending, now, params);
+    ProcessRows(t, *snap.texts, batch.Rows(), pending, now, params);
   }
   ScheduleCheck();
 }
@@ -619,20 +780,16 @@ void TimeoutMonitor::ProcessRows(ClientTable& t, const MonitorTexts& texts, Pend
   for (size_t r = 0; r < count; ++r) ProcessRow(t, texts, rows[r], now, params);
 }
 
-void TimeoutMonitor::Prefetch(ClientTable& t, PendingRow* rows, size_t count) {
-  // The records are looked up first and fetched after: a locked instruction
-  // waits for the fetches before it, so fetching between the locks would
-  // take the misses one at a time.
+void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t count) {
+  // Every record of the batch is looked up and asked for before the first
+  // shard lock: a locked instruction waits for the loads before it, so
+  // misses between locks would be taken one at a time. The lookup takes no
+  // lock; a record stays where it is for the table's lifetime, and the
+  // row's turn checks under the lock that it is the client.
   for (size_t r = 0; r < count; ++r) {
-    const uint64_t hash = rows[r].id.Hash();
-    ClientTable::Shard& shard = t.ShardOf(hash);
-    std::lock_guard<ShardLock> lock(shard.mu);
-    rows[r].candidate = t.Candidate(shard, hash);
-  }
-  // A record stays where it is for the table's lifetime; this only warms
-  // the cache for the row's turn.
-  for (size_t r = 0; r < count; ++r)
+    rows[r].candidate = t.Candidate(rows[r].id.Hash());
     if (rows[r].candidate) __builtin_prefetch(rows[r].candidate, 1);
+  }
 }
 
 void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts, PendingRow& row,
@@ -646,11 +803,11 @@ void TimeoutMonitor::ProcessRow(ClientTable& t, const MonitorTexts& texts, Pendi
   if (row.fed_count == 0 && !created) return;
   try {
     for (size_t i = 0; i < row.fed_count; ++i) {
-      TTimeoutListItem& w = c.Watches[row.fed[i]];
-      const MonitorSettings::Row& settings_row = s.rows[row.fed[i]];
+      const unsigned n = (row.fed >> (8 * i)) & 0xFF;
+      TTimeoutListItem& w = c.Watches[n];
       if (w.Has(TTimeoutListItem::kTimedOut) && s.event_resume)
-        RaiseResume(settings_row, s, texts, row.client_id, params);
-      w.Restart(now, settings_row.timeout_ms);
+        RaiseResume(s.rows[n], s, texts, row.client_id, params);
+      w.Restart(now, t.timeout_ms[n]);
     }
   } catch (...) {
     // The watches restarted so far still need their deadline recorded.

@@ -133,7 +133,7 @@ class TimeoutMonitor {
   Snapshot Current() const;
   void ProcessRows(ClientTable& table, const MonitorTexts& texts, PendingRow* rows, size_t count,
                    int64_t now, ParamsListPtr& params);
-  static void Prefetch(ClientTable& table, PendingRow* rows, size_t count);
+  static void Prefetch(const ClientTable& table, PendingRow* rows, size_t count);
   void ProcessRow(ClientTable& table, const MonitorTexts& texts, PendingRow& row, int64_t now,
                   ParamsListPtr& params);
   void RaiseResume(const MonitorSettings::Row& row, const MonitorSettings& settings,

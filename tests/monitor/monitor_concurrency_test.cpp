@@ -162,5 +162,103 @@ TEST(MonitorConcurrency, ANewClientMetByManyThreadsGetsOneRecord) {
   EXPECT_EQ(monitor.ClientCount(), static_cast<size_t>(kIds));
 }
 
+// Past some thousands of clients the intake looks records up ahead of time
+// without the shard locks; many feeders then meet clients being created and
+// index arrays growing, while ticks fire and the settings are replaced.
+TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
+  platform::ManualTickClock clock(1000);
+  JournalSink sink;
+  RecordingTimer timer;
+  TimeoutMonitor monitor(sink, timer, Generation(0));
+  monitor.ScheduleCheck();
+
+  constexpr int32_t kIds = 20000;  // well past the look-ahead threshold
+  constexpr int kFeeders = 3;
+  constexpr int kRows = 16;
+  constexpr int kSweeps = 3;
+  constexpr int kPortionsEach = kSweeps * kIds / (kRows * kFeeders) + 1;
+  std::atomic<bool> stop{false};
+  std::atomic<int> progress{0};  // portions fed so far
+  std::atomic<int> last_generation{0};
+
+  std::vector<std::thread> feeders;
+  for (int f = 0; f < kFeeders; ++f) {
+    feeders.emplace_back([&, f] {
+      std::mt19937 rng(99 + f);
+      for (int p = 0; p < kPortionsEach; ++p) {
+        ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+        for (int r = 0; r < kRows; ++r) {
+          if (r > 0) data->AddNewRow();
+          // The feeders sweep the IDs together; every fourth row is a client
+          // met at random, as a double (the same client as its integer).
+          const bool random = r % 4 == 3;
+          const int32_t id =
+              random ? static_cast<int32_t>(rng() % kIds) : ((p * kRows + r) * kFeeders + f) % kIds;
+          data->Add("ClientId", random ? OleVariant(static_cast<double>(id)) : OleVariant(id));
+          if (id % 64 == 0) data->Add("a", OleVariant(1));
+          data->Add("other", OleVariant(2));
+        }
+        monitor.ProcessData(data.get());
+        progress.fetch_add(1);
+        if (p % 16 == 0) clock.Advance(1);
+      }
+    });
+  }
+  std::thread ticker([&] {
+    while (!stop.load()) {
+      monitor.ChkTimeoutsTimer();
+      platform::YieldThread();
+    }
+  });
+  std::thread reloader([&] {
+    // After the first sweep: the later sweeps fill the new table past the
+    // threshold again while the feeders run.
+    while (!stop.load() && progress.load() < kPortionsEach * kFeeders / kSweeps)
+      platform::YieldThread();
+    if (stop.load()) return;
+    monitor.ReplaceSettings(Generation(1));
+    last_generation.store(1);
+  });
+  for (std::thread& t : feeders) t.join();
+  stop.store(true);
+  ticker.join();
+  reloader.join();
+  ASSERT_EQ(last_generation.load(), 1);
+
+  // Every ID once more, alone: a client created twice would count twice.
+  for (int32_t id = 0; id < kIds; ++id) {
+    ParamsListPtr data = Data({{{"CLIENTID", OleVariant(id)}}});
+    monitor.ProcessData(data.get());
+  }
+  EXPECT_EQ(monitor.ClientCount(), static_cast<size_t>(kIds));
+
+  // Per settings generation and client: timeout, resume, timeout, ...
+  clock.Advance(100);
+  monitor.ChkTimeoutsTimer();
+  std::map<std::pair<std::string, std::string>, std::string> sequences;
+  for (const test::SeenEvent& e : sink.Events()) {
+    const bool resume = e.name.ends_with("-RESUME");
+    EXPECT_EQ(e.name[0], 'A') << e.name;
+    // Rows name a client as an integer or a double: the number is the key.
+    sequences[{e.name.substr(1, 1), e.client.substr(e.client.find(':') + 1)}] += resume ? 'R' : 'T';
+  }
+  ASSERT_FALSE(sequences.empty());
+  for (const auto& [key, seq] : sequences) {
+    SCOPED_TRACE(key.first + " " + key.second + " " + seq);
+    for (size_t i = 0; i < seq.size(); ++i) EXPECT_EQ(seq[i], i % 2 == 0 ? 'T' : 'R');
+  }
+  // The current settings' silences have all been reported.
+  size_t fed = 0;
+  for (int32_t id = 0; id < kIds; id += 64) {
+    std::optional<WatchStatus> w = monitor.FindWatch(OleVariant(id), 0);
+    ASSERT_TRUE(w.has_value()) << id;
+    if (w->waiting_for_data) continue;
+    ++fed;
+    EXPECT_TRUE(w->timed_out && w->fired) << id;
+  }
+  EXPECT_GT(fed, 0u);
+  EXPECT_TRUE(timer.Armed());
+}
+
 }  // namespace
 }  // namespace tarvel
