@@ -78,15 +78,6 @@ uint64_t NameSignature(std::string_view key) {
          static_cast<unsigned char>(key.back());
 }
 
-// KeyBucket spreads signatures over 64 buckets; names such as v1, v2, ...
-// land in different ones.
-constexpr unsigned kKeyBuckets = 64;
-unsigned KeyBucket(uint64_t signature) {
-  return static_cast<unsigned>((signature >> 16) * 7 + ((signature >> 8) & 0xFF) * 3 +
-                               (signature & 0xFF)) &
-         (kKeyBuckets - 1);
-}
-
 // AdviseHugePages asks for huge pages for a block aligned to one: clients
 // are met at random, and with small pages most lookups of 10^6 clients miss
 // the address translation caches. Only advice, and only where the system
@@ -221,6 +212,7 @@ class TimeoutMonitor::ClientTable {
       for (size_t k = 0; k < w; ++k) first = first && settings.rows[k].var_name != name;
       if (first) AddKey(name, static_cast<uint8_t>(w));
     }
+    BuildKeyTable();
   }
 
   ~ClientTable() {
@@ -456,9 +448,27 @@ class TimeoutMonitor::ClientTable {
       client_keys |= bit;
     else
       watch_keys |= bit;
-    const uint64_t signature = NameSignature(text);
-    key_buckets[KeyBucket(signature)] |= static_cast<uint8_t>(1u << key_count);
-    keys[key_count++] = {signature, text, what};
+    keys[key_count++] = {NameSignature(text), text, what};
+  }
+
+  // BuildKeyTable files the keys by signature so that distinct signatures
+  // have distinct entries: odd multipliers are tried until one spreads them
+  // so, which for a handful of keys in 64 entries takes a few tries.
+  void BuildKeyTable() {
+    uint64_t m = 0x9e3779b97f4a7c15ULL;
+    for (int tries = 0; tries < 1000; ++tries, m = client_hash::Mix(m) | 1) {
+      key_multiplier = m;
+      bool distinct = true;
+      for (KeyEntry& e : key_table) e = KeyEntry{};
+      for (size_t k = 0; k < key_count && distinct; ++k) {
+        KeyEntry& e = key_table[KeySlot(keys[k].signature)];
+        distinct = e.keys == 0 || e.signature == keys[k].signature;
+        e.signature = keys[k].signature;
+        e.keys |= 1u << k;
+      }
+      if (distinct) return;
+    }
+    key_multiplier = 0;  // MatchKeys then compares with every key
   }
 
   static void Place(Shard& shard, uint64_t hash, uint32_t number) {
@@ -549,20 +559,37 @@ class TimeoutMonitor::ClientTable {
   // The keys, the marker's first, then the client variable's, then watches.
   NameKey keys[2 + MonitorSettings::kMaxRows];
   size_t key_count = 0;
-  // Per bucket of fingerprints, the keys in it (bit k: keys[k]).
-  uint8_t key_buckets[kKeyBuckets] = {};
   unsigned marker_keys = 0, client_keys = 0, watch_keys = 0;  // bits of keys
+  // The keys by signature (see BuildKeyTable).
+  struct KeyEntry {
+    uint64_t signature = ~uint64_t{0};  // no name has this one
+    unsigned keys = 0;                  // bits of the keys with the signature
+  };
+  static constexpr unsigned kKeySlotBits = 6;
+  KeyEntry key_table[1u << kKeySlotBits];
+  uint64_t key_multiplier = 0;
+  unsigned KeySlot(uint64_t signature) const {
+    return static_cast<unsigned>((signature * key_multiplier) >> (64 - kKeySlotBits));
+  }
 
   // MatchKeys returns the bits of the keys a lower-case name equals.
   unsigned MatchKeys(std::string_view low) const {
     const uint64_t signature = NameSignature(low);
+    unsigned candidates = 0;
+    if (key_multiplier != 0) [[likely]] {
+      const KeyEntry& e = key_table[KeySlot(signature)];
+      if (e.signature != signature) return 0;
+      candidates = e.keys;
+    } else {
+      for (size_t k = 0; k < key_count; ++k)
+        if (keys[k].signature == signature) candidates |= 1u << k;
+    }
+    // Equal signatures of up to 2 bytes are equal names.
+    if (low.size() <= 2) return candidates;
     unsigned matched = 0;
-    for (unsigned in_bucket = key_buckets[KeyBucket(signature)]; in_bucket != 0;
-         in_bucket &= in_bucket - 1) {
-      const unsigned k = static_cast<unsigned>(__builtin_ctz(in_bucket));
-      // Equal signatures of up to 3 bytes are equal names.
-      if (keys[k].signature == signature && (low.size() <= 3 || SameBytes(keys[k].text, low)))
-        matched |= 1u << k;
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctz(candidates));
+      if (SameBytes(keys[k].text, low)) matched |= 1u << k;
     }
     return matched;
   }

@@ -373,6 +373,22 @@ TEST_F(MonitorTest, OnlyTheFirstWatchOfAVariableIsFed) {
   EXPECT_EQ(events[0].name, "E2");
 }
 
+TEST_F(MonitorTest, OnlyItsOwnVariableFeedsAWatch) {
+  // Names alike in length and in their first and last letters: three
+  // letters (two watched), a few, more than two words.
+  Start(Watching({{"a1b", 1000, "E1"},
+                  {"t1_temp", 1000, "E2"},
+                  {"pressure_north_inlet", 1000, "E3"},
+                  {"a3b", 1000, "E4"}}));
+  Feed({{Id(1), Var("a2b"), Var("t2_temp"), Var("pressure_south_inlet")}});
+  for (size_t row = 0; row < 4; ++row)
+    EXPECT_TRUE(Watch(OleVariant(1), row)->waiting_for_data) << row;
+  Feed({{Id(1), Var("A1B"), Var("T1_temp"), Var("pressure_NORTH_inlet")}});
+  for (size_t row = 0; row < 3; ++row)
+    EXPECT_FALSE(Watch(OleVariant(1), row)->waiting_for_data) << row;
+  EXPECT_TRUE(Watch(OleVariant(1), 3)->waiting_for_data);
+}
+
 TEST_F(MonitorTest, TheClientVariableCanBeWatchedItself) {
   Start(Watching({{"clientid", 1000, "EC"}}));
   Feed({{Id(7)}});
