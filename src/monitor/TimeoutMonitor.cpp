@@ -744,7 +744,8 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     const Variant* client_id = nullptr;
     uint32_t fed = 0;  // watch numbers in the order of their variables, a byte each
     unsigned fed_count = 0;
-    unsigned seen = 0;
+    unsigned seen = 0;  // bits of the watch keys met in the row
+    const std::string_view client_var = s.client_var;
     const unsigned marker_keys = t.marker_keys, client_keys = t.client_keys,
                    watch_keys = t.watch_keys;
     TvopParamsListItem* const* items = data->items;
@@ -762,15 +763,14 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
             row_end = row_end || SameBytes(item->NameView(), kNewRowMarker);
           } else if (matched & client_keys) {
             const std::string_view name = item->NameView();
-            if (SameBytes(name, s.client_var) || EqualsIgnoringAsciiCase(name, s.client_var))
+            if (SameBytes(name, client_var) || EqualsIgnoringAsciiCase(name, client_var))
               client_id = &item->Value;
           }
           // Watch keys are distinct names: at most one matches.
           if (const unsigned watch = matched & watch_keys) {
-            const unsigned w = t.keys[__builtin_ctz(watch)].what;
-            if (!(seen & (1u << w))) {
-              seen |= 1u << w;
-              fed |= w << (8 * fed_count++);
+            if (!(seen & watch)) {
+              seen |= watch;
+              fed |= unsigned{t.keys[__builtin_ctz(watch)].what} << (8 * fed_count++);
             }
           }
         }
