@@ -605,7 +605,8 @@ class TimeoutMonitor::ClientTable {
 struct TimeoutMonitor::PendingRow {
   const Variant* client_id = nullptr;
   ClientIdView id;
-  // Watches fed, in the order of their variables: watch number i in byte i.
+  // Watches fed, in the order of their variables: the i-th one's number in
+  // byte i.
   uint32_t fed = 0;
   static_assert(MonitorSettings::kMaxRows <= sizeof fed);
   uint8_t fed_count = 0;
