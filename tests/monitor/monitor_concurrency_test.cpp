@@ -6,7 +6,6 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "monitor/TimeoutMonitor.h"
@@ -22,6 +21,26 @@ using test::JournalSink;
 using test::RecordingTimer;
 
 constexpr int kClients = 12;
+
+// ExpectTimeoutsAndResumesAlternate checks that the events of each key
+// (key_of(event, is_resume)) run timeout, resume, timeout, ...: never two
+// timeouts of one silence, never a resume without one. Returns the runs by
+// key, 'T' for a timeout and 'R' for a resume.
+template <typename KeyOf>
+std::map<std::string, std::string> ExpectTimeoutsAndResumesAlternate(
+    const std::vector<test::SeenEvent>& events, KeyOf key_of) {
+  std::map<std::string, std::string> sequences;
+  for (const test::SeenEvent& e : events) {
+    const bool resume = e.name.size() > 7 && e.name.ends_with("-RESUME");
+    sequences[key_of(e, resume)] += resume ? 'R' : 'T';
+  }
+  EXPECT_FALSE(sequences.empty());
+  for (const auto& [key, seq] : sequences) {
+    SCOPED_TRACE(key + " " + seq);
+    for (size_t i = 0; i < seq.size(); ++i) EXPECT_EQ(seq[i], i % 2 == 0 ? 'T' : 'R');
+  }
+  return sequences;
+}
 
 // Settings of generation g name their events "A<g>" and "B<g>", so events
 // can be told apart by the settings that raised them.
@@ -105,19 +124,12 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
   clock.Advance(100);
   monitor.ChkTimeoutsTimer();
 
-  // Per settings generation, client and variable: timeout, resume, timeout,
-  // ... Never two timeouts of one silence, never a resume without one.
-  std::map<std::tuple<std::string, std::string, char>, std::string> sequences;
-  for (const test::SeenEvent& e : sink.Events()) {
-    const bool resume = e.name.size() > 7 && e.name.ends_with("-RESUME");
-    const std::string base = resume ? e.name.substr(0, e.name.size() - 7) : e.name;
-    sequences[{base.substr(1), e.client, base[0]}] += resume ? 'R' : 'T';
-  }
-  ASSERT_FALSE(sequences.empty());
-  for (const auto& [key, seq] : sequences) {
-    SCOPED_TRACE(std::get<0>(key) + " " + std::get<1>(key) + " " + std::get<2>(key) + " " + seq);
-    for (size_t i = 0; i < seq.size(); ++i) EXPECT_EQ(seq[i], i % 2 == 0 ? 'T' : 'R');
-  }
+  // Per settings generation, client and variable.
+  const std::map<std::string, std::string> sequences =
+      ExpectTimeoutsAndResumesAlternate(sink.Events(), [](const test::SeenEvent& e, bool resume) {
+        const std::string base = resume ? e.name.substr(0, e.name.size() - 7) : e.name;
+        return base.substr(1) + " " + e.client + " " + base[0];
+      });
 
   // The current settings' silences have all been reported, each once.
   const std::string current = std::to_string(last_generation.load());
@@ -127,7 +139,7 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
       if (!w || w->waiting_for_data) continue;
       SCOPED_TRACE("client " + std::to_string(c) + " row " + std::to_string(row));
       EXPECT_TRUE(w->timed_out && w->fired);
-      auto it = sequences.find({current, "i4:" + std::to_string(c), row == 0 ? 'A' : 'B'});
+      auto it = sequences.find(current + " i4:" + std::to_string(c) + (row == 0 ? " A" : " B"));
       ASSERT_NE(it, sequences.end());
       EXPECT_EQ(it->second.back(), 'T');
     }
@@ -232,21 +244,14 @@ TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
   }
   EXPECT_EQ(monitor.ClientCount(), static_cast<size_t>(kIds));
 
-  // Per settings generation and client: timeout, resume, timeout, ...
+  // Per settings generation and client (only "a" is fed).
   clock.Advance(100);
   monitor.ChkTimeoutsTimer();
-  std::map<std::pair<std::string, std::string>, std::string> sequences;
-  for (const test::SeenEvent& e : sink.Events()) {
-    const bool resume = e.name.ends_with("-RESUME");
+  ExpectTimeoutsAndResumesAlternate(sink.Events(), [](const test::SeenEvent& e, bool) {
     EXPECT_EQ(e.name[0], 'A') << e.name;
     // Rows name a client as an integer or a double: the number is the key.
-    sequences[{e.name.substr(1, 1), e.client.substr(e.client.find(':') + 1)}] += resume ? 'R' : 'T';
-  }
-  ASSERT_FALSE(sequences.empty());
-  for (const auto& [key, seq] : sequences) {
-    SCOPED_TRACE(key.first + " " + key.second + " " + seq);
-    for (size_t i = 0; i < seq.size(); ++i) EXPECT_EQ(seq[i], i % 2 == 0 ? 'T' : 'R');
-  }
+    return e.name.substr(1, 1) + " " + e.client.substr(e.client.find(':') + 1);
+  });
   // The current settings' silences have all been reported.
   size_t fed = 0;
   for (int32_t id = 0; id < kIds; id += 64) {
