@@ -147,6 +147,46 @@ class TarvelModuleTest : public ProductModuleTest {
 
 using Row = std::vector<std::pair<std::string, OleVariant>>;
 
+// RunDemoHost runs the stand-in host program with the shipped module and
+// the demo feed, the settings place given by settings_args.
+ProgramResult RunDemoHost(std::vector<std::string> settings_args) {
+  std::vector<std::string> args = {"--module", ProductModulePath(),
+                                   "--feed",   TestDataPath("../../examples/demo.feed"),
+                                   "--linger", "500"};
+  args.insert(args.end(), settings_args.begin(), settings_args.end());
+  return RunProgram(ProgramBesideTests("tarvel-host"), args, {}, 60000);
+}
+
+// ExpectDemoOutput checks what the demo prints: boiler 2 falls silent, both
+// its watches time out in row order, and both resume when it comes back.
+void ExpectDemoOutput(const ProgramResult& r) {
+  ASSERT_FALSE(r.timed_out);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> expected = {
+      "LOG 1 Tarvel. Timeout: 2",
+      "LOG 1 Tarvel. Generating event: temp-timeout",
+      "EVENT TEMP-TIMEOUT CLIENTID-ITEM=2 PARSER-ITEM=\"temp\"",
+      "LOG 1 Tarvel. Generating event: press-lost",
+      "EVENT PRESS-LOST CLIENTID-ITEM=2 PARSER-ITEM=\"press\"",
+      "LOG 2 Tarvel. Generating event: temp-timeout-RESUME",
+      "EVENT TEMP-TIMEOUT-RESUME CLIENTID-ITEM=2 PARSER-ITEM=\"temp\"",
+      "EVENT PRESS-LOST-RESUME CLIENTID-ITEM=2 PARSER-ITEM=\"press\"",
+  };
+  // The lines appear in this order (other lines between), each event once.
+  size_t at = 0;
+  for (const std::string& line : expected) {
+    SCOPED_TRACE(line);
+    const size_t found = r.out.find(line, at);
+    ASSERT_NE(found, std::string::npos) << r.out;
+    if (line.rfind("EVENT", 0) == 0) {
+      EXPECT_EQ(r.out.find(line, found + line.size()), std::string::npos) << "twice:\n" << r.out;
+    }
+    at = found + line.size();
+  }
+  // Boiler 1 never fell silent.
+  EXPECT_EQ(r.out.find("CLIENTID-ITEM=1"), std::string::npos) << r.out;
+}
+
 TEST_F(TarvelModuleTest, SilenceTimeoutResumeReloadAndUnloadWithAnIniFile) {
   constexpr uint32_t id = 1;
   const std::string ini = dir.File("tarvel.ini");
@@ -233,6 +273,20 @@ TEST_F(TarvelModuleTest, SettingsMoveFromAnIniFileIntoTheRegistry) {
   EXPECT_EQ(Command(11, "UNLOAD"), 0);
 }
 
+// The demo with its settings in the registry: an instance given the key
+// imports the demo settings file and saves them there, then the stand-in
+// host program hands the module that key, as the real host does when it
+// keeps settings in the registry.
+TEST_F(TarvelModuleTest, TheHostProgramRunsTheDemoWithSettingsInTheRegistry) {
+  const std::string key = "Software\\TarvelTests\\" + platform::NewGuidText();
+  ASSERT_EQ(Load(40, {{"RegistryPath", OleVariant(key)}}), 0);
+  EXPECT_EQ(Command(40, "LOAD-SETTINGS-NOW",
+                    {{"INI-FILE", OleVariant(TestDataPath("../../examples/demo.ini"))}}),
+            -2);
+  EXPECT_EQ(Command(40, "UNLOAD"), 0);
+  ExpectDemoOutput(RunDemoHost({"--registry-path", key}));
+}
+
 TEST_F(TarvelModuleTest, DataBeforeTheFirstLoadFailsAndTouchesNothing) {
   HostCall data(20);
   data.Types(ModuleTypeBit(mttFilter));
@@ -273,35 +327,7 @@ TEST(TarvelHostDemo, OneBoilerFallsSilentAndComesBack) {
     std::ifstream in(TestDataPath("../../examples/demo.ini"), std::ios::binary);
     std::ofstream(ini, std::ios::binary) << in.rdbuf();
   }
-  ProgramResult r = RunProgram(ProgramBesideTests("tarvel-host"),
-                               {"--module", ProductModulePath(), "--ini", ini, "--feed",
-                                TestDataPath("../../examples/demo.feed"), "--linger", "500"},
-                               {}, 60000);
-  ASSERT_FALSE(r.timed_out);
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<std::string> expected = {
-      "LOG 1 Tarvel. Timeout: 2",
-      "LOG 1 Tarvel. Generating event: temp-timeout",
-      "EVENT TEMP-TIMEOUT CLIENTID-ITEM=2 PARSER-ITEM=\"temp\"",
-      "LOG 1 Tarvel. Generating event: press-lost",
-      "EVENT PRESS-LOST CLIENTID-ITEM=2 PARSER-ITEM=\"press\"",
-      "LOG 2 Tarvel. Generating event: temp-timeout-RESUME",
-      "EVENT TEMP-TIMEOUT-RESUME CLIENTID-ITEM=2 PARSER-ITEM=\"temp\"",
-      "EVENT PRESS-LOST-RESUME CLIENTID-ITEM=2 PARSER-ITEM=\"press\"",
-  };
-  // The lines appear in this order (other lines between), each event once.
-  size_t at = 0;
-  for (const std::string& line : expected) {
-    SCOPED_TRACE(line);
-    const size_t found = r.out.find(line, at);
-    ASSERT_NE(found, std::string::npos) << r.out;
-    if (line.rfind("EVENT", 0) == 0) {
-      EXPECT_EQ(r.out.find(line, found + line.size()), std::string::npos) << "twice:\n" << r.out;
-    }
-    at = found + line.size();
-  }
-  // Boiler 1 never fell silent.
-  EXPECT_EQ(r.out.find("CLIENTID-ITEM=1"), std::string::npos) << r.out;
+  ExpectDemoOutput(RunDemoHost({"--ini", ini}));
 }
 
 }  // namespace
