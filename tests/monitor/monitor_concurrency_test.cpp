@@ -55,13 +55,19 @@ std::shared_ptr<const MonitorSettings> Generation(int g) {
   return std::make_shared<const MonitorSettings>(s);
 }
 
-TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
-  platform::ManualTickClock clock(1000);
-  JournalSink sink;
-  RecordingTimer timer;
-  TimeoutMonitor monitor(sink, timer, Generation(0));
-  monitor.ScheduleCheck();
+// A monitor on the manual clock with the first settings generation, its
+// timer started.
+class MonitorConcurrency : public ::testing::Test {
+ protected:
+  MonitorConcurrency() { monitor_.ScheduleCheck(); }
 
+  platform::ManualTickClock clock_{1000};
+  JournalSink sink_;
+  RecordingTimer timer_;
+  TimeoutMonitor monitor_{sink_, timer_, Generation(0)};
+};
+
+TEST_F(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
   constexpr int kFeeders = 3;
   constexpr int kPortionsEach = 1500;
   constexpr int kReloads = 5;
@@ -87,16 +93,16 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
           if (vars & 2) data->Add("b", OleVariant(2));
           if (vars & 4) data->Add("other", OleVariant(3));
         }
-        monitor.ProcessData(data.get());
+        monitor_.ProcessData(data.get());
         progress.fetch_add(1);
-        if (p % 2 == 0) clock.Advance(1);
+        if (p % 2 == 0) clock_.Advance(1);
         if (p % 8 == 0) platform::YieldThread();
       }
     });
   }
   std::thread ticker([&] {
     while (!stop.load()) {
-      monitor.ChkTimeoutsTimer();
+      monitor_.ChkTimeoutsTimer();
       platform::YieldThread();
     }
   });
@@ -106,7 +112,7 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
       while (!stop.load() && progress.load() < g * kFeeders * kPortionsEach / (kReloads + 1))
         platform::YieldThread();
       if (stop.load()) break;
-      monitor.ReplaceSettings(Generation(g));
+      monitor_.ReplaceSettings(Generation(g));
       last_generation.store(g);
     }
   });
@@ -119,14 +125,14 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
   // silent until every running watch has timed out.
   for (int c = 0; c < kClients; ++c) {
     ParamsListPtr data = Data({{{"CLIENTID", OleVariant(c)}, {"a", OleVariant(1)}}});
-    monitor.ProcessData(data.get());
+    monitor_.ProcessData(data.get());
   }
-  clock.Advance(100);
-  monitor.ChkTimeoutsTimer();
+  clock_.Advance(100);
+  monitor_.ChkTimeoutsTimer();
 
   // Per settings generation, client and variable.
   const std::map<std::string, std::string> sequences =
-      ExpectTimeoutsAndResumesAlternate(sink.Events(), [](const test::SeenEvent& e, bool resume) {
+      ExpectTimeoutsAndResumesAlternate(sink_.Events(), [](const test::SeenEvent& e, bool resume) {
         const std::string base = resume ? e.name.substr(0, e.name.size() - 7) : e.name;
         return base.substr(1) + " " + e.client + " " + base[0];
       });
@@ -135,7 +141,7 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
   const std::string current = std::to_string(last_generation.load());
   for (int c = 0; c < kClients; ++c) {
     for (size_t row = 0; row < 2; ++row) {
-      std::optional<WatchStatus> w = monitor.FindWatch(OleVariant(c), row);
+      std::optional<WatchStatus> w = monitor_.FindWatch(OleVariant(c), row);
       if (!w || w->waiting_for_data) continue;
       SCOPED_TRACE("client " + std::to_string(c) + " row " + std::to_string(row));
       EXPECT_TRUE(w->timed_out && w->fired);
@@ -144,14 +150,10 @@ TEST(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
       EXPECT_EQ(it->second.back(), 'T');
     }
   }
-  EXPECT_TRUE(timer.Armed());
+  EXPECT_TRUE(timer_.Armed());
 }
 
-TEST(MonitorConcurrency, ANewClientMetByManyThreadsGetsOneRecord) {
-  platform::ManualTickClock clock(1000);
-  JournalSink sink;
-  RecordingTimer timer;
-  TimeoutMonitor monitor(sink, timer, Generation(0));
+TEST_F(MonitorConcurrency, ANewClientMetByManyThreadsGetsOneRecord) {
   constexpr int kThreads = 4;
   constexpr int kIds = 300;
   std::atomic<int> ready{0};
@@ -166,24 +168,18 @@ TEST(MonitorConcurrency, ANewClientMetByManyThreadsGetsOneRecord) {
         ParamsListPtr data =
             Data({{{"CLIENTID", t < 2 ? OleVariant(id) : OleVariant(static_cast<double>(id))},
                    {"a", OleVariant(1)}}});
-        monitor.ProcessData(data.get());
+        monitor_.ProcessData(data.get());
       }
     });
   }
   for (std::thread& t : threads) t.join();
-  EXPECT_EQ(monitor.ClientCount(), static_cast<size_t>(kIds));
+  EXPECT_EQ(monitor_.ClientCount(), static_cast<size_t>(kIds));
 }
 
 // Past some thousands of clients the intake looks records up ahead of time
 // without the shard locks; many feeders then meet clients being created and
 // index arrays growing, while ticks fire and the settings are replaced.
-TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
-  platform::ManualTickClock clock(1000);
-  JournalSink sink;
-  RecordingTimer timer;
-  TimeoutMonitor monitor(sink, timer, Generation(0));
-  monitor.ScheduleCheck();
-
+TEST_F(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
   constexpr int32_t kIds = 20000;  // well past the look-ahead threshold
   constexpr int kFeeders = 3;
   constexpr int kRows = 16;
@@ -210,15 +206,15 @@ TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
           if (id % 64 == 0) data->Add("a", OleVariant(1));
           data->Add("other", OleVariant(2));
         }
-        monitor.ProcessData(data.get());
+        monitor_.ProcessData(data.get());
         progress.fetch_add(1);
-        if (p % 16 == 0) clock.Advance(1);
+        if (p % 16 == 0) clock_.Advance(1);
       }
     });
   }
   std::thread ticker([&] {
     while (!stop.load()) {
-      monitor.ChkTimeoutsTimer();
+      monitor_.ChkTimeoutsTimer();
       platform::YieldThread();
     }
   });
@@ -228,7 +224,7 @@ TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
     while (!stop.load() && progress.load() < kPortionsEach * kFeeders / kSweeps)
       platform::YieldThread();
     if (stop.load()) return;
-    monitor.ReplaceSettings(Generation(1));
+    monitor_.ReplaceSettings(Generation(1));
     last_generation.store(1);
   });
   for (std::thread& t : feeders) t.join();
@@ -240,14 +236,14 @@ TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
   // Every ID once more, alone: a client created twice would count twice.
   for (int32_t id = 0; id < kIds; ++id) {
     ParamsListPtr data = Data({{{"CLIENTID", OleVariant(id)}}});
-    monitor.ProcessData(data.get());
+    monitor_.ProcessData(data.get());
   }
-  EXPECT_EQ(monitor.ClientCount(), static_cast<size_t>(kIds));
+  EXPECT_EQ(monitor_.ClientCount(), static_cast<size_t>(kIds));
 
   // Per settings generation and client (only "a" is fed).
-  clock.Advance(100);
-  monitor.ChkTimeoutsTimer();
-  ExpectTimeoutsAndResumesAlternate(sink.Events(), [](const test::SeenEvent& e, bool) {
+  clock_.Advance(100);
+  monitor_.ChkTimeoutsTimer();
+  ExpectTimeoutsAndResumesAlternate(sink_.Events(), [](const test::SeenEvent& e, bool) {
     EXPECT_EQ(e.name[0], 'A') << e.name;
     // Rows name a client as an integer or a double: the number is the key.
     return e.name.substr(1, 1) + " " + e.client.substr(e.client.find(':') + 1);
@@ -255,14 +251,14 @@ TEST(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
   // The current settings' silences have all been reported.
   size_t fed = 0;
   for (int32_t id = 0; id < kIds; id += 64) {
-    std::optional<WatchStatus> w = monitor.FindWatch(OleVariant(id), 0);
+    std::optional<WatchStatus> w = monitor_.FindWatch(OleVariant(id), 0);
     ASSERT_TRUE(w.has_value()) << id;
     if (w->waiting_for_data) continue;
     ++fed;
     EXPECT_TRUE(w->timed_out && w->fired) << id;
   }
   EXPECT_GT(fed, 0u);
-  EXPECT_TRUE(timer.Armed());
+  EXPECT_TRUE(timer_.Armed());
 }
 
 }  // namespace
