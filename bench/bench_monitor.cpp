@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -394,17 +395,35 @@ double RunIntake(Monitor& m, Feed& f, const std::vector<int32_t>& ids, size_t ro
   return NsSince(t0) / static_cast<double>(rows);
 }
 
-// MedianIntake: the median of five runs over the same rows, so that runs
-// disturbed by other work on the machine do not decide the figure. The
-// fastest and slowest runs go to *spread when asked, to show the noise.
+// Runs: five runs of one measurement. The engine's figures are their
+// median, so that runs disturbed by other work on the machine do not decide
+// them; the fastest and slowest show that noise.
+struct Runs {
+  std::array<double, 5> ns;
+  double Median() const { return Sorted()[2]; }
+  std::pair<double, double> Spread() const { return {Sorted().front(), Sorted().back()}; }
+  std::array<double, 5> Sorted() const {
+    std::array<double, 5> sorted = ns;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+  }
+};
+
+template <class Measure>
+Runs FiveRuns(Measure measure) {
+  Runs runs;
+  for (double& run : runs.ns) run = measure();
+  return runs;
+}
+
+// MedianIntake: the median of five intake runs over the same rows; their
+// fastest and slowest go to *spread when asked.
 template <class Monitor>
 double MedianIntake(Monitor& m, Feed& f, const std::vector<int32_t>& ids, size_t rows,
                     std::pair<double, double>* spread = nullptr) {
-  double runs[5];
-  for (double& run : runs) run = RunIntake(m, f, ids, rows);
-  std::sort(runs, runs + 5);
-  if (spread) *spread = {runs[0], runs[4]};
-  return runs[2];
+  const Runs runs = FiveRuns([&] { return RunIntake(m, f, ids, rows); });
+  if (spread) *spread = runs.Spread();
+  return runs.Median();
 }
 
 template <class Monitor>
@@ -544,8 +563,7 @@ int Main(bool quick) {
     // The first run of each side does not count: it grows the sink's queue,
     // which the host would have done long before. The engine's figure is
     // the median of five runs after it, the baseline's the second run.
-    double engine_runs[6];
-    for (double& run : engine_runs) {
+    auto engine_burst = [&] {
       manual.Set(1000);
       TimeoutMonitor engine(sink, timer, burst_settings);
       RunIntake(engine, feed, Sequential(kBurstClients), kBurstClients);
@@ -553,12 +571,13 @@ int Main(bool quick) {
       sink.Drain();
       const auto t0 = Clock::now();
       engine.ChkTimeoutsTimer();
-      run = NsSince(t0) / (4.0 * kBurstClients);
+      const double ns = NsSince(t0) / (4.0 * kBurstClients);
       if (sink.Events() != 4u * kBurstClients)
         std::printf("engine burst: %zu events\n", sink.Events());
-    }
-    std::sort(engine_runs + 1, engine_runs + 6);
-    fire_engine = engine_runs[3];
+      return ns;
+    };
+    engine_burst();
+    fire_engine = FiveRuns(engine_burst).Median();
     for (int round = 0; round < 2; ++round) {
       manual.Set(1000);
       Baseline base(sink, timer, *burst_settings);

@@ -259,10 +259,12 @@ class TimeoutMonitor::ClientTable {
     return std::align_val_t{k >= kSmallSlabs ? kHugePageAlignment : alignof(TClientListItem)};
   }
 
-  // Record returns record number n; its slab must exist.
+  // Record returns record number n, or null while its slab is not there
+  // (which only a reader without the shard lock can meet).
   TClientListItem* Record(uint32_t number) const {
     const size_t k = SlabIndex(number);
-    return slabs_[k].load(std::memory_order_acquire) + (number - SlabStart(k));
+    TClientListItem* const slab = slabs_[k].load(std::memory_order_acquire);
+    return slab ? slab + (number - SlabStart(k)) : nullptr;
   }
 
   // PrefetchSlot asks the cache for the index slot of a hash, without the
@@ -289,11 +291,7 @@ class TimeoutMonitor::ClientTable {
     for (uint32_t probes = 0; probes <= mask; ++probes, i = (i + 1) & mask) {
       const uint32_t slot = slots[i].load(std::memory_order_relaxed);
       if (slot == 0) return nullptr;
-      if ((slot >> kNumberBits) != tag) continue;
-      const uint32_t number = (slot & kNumberMask) - 1;
-      const size_t k = SlabIndex(number);
-      TClientListItem* slab = slabs_[k].load(std::memory_order_acquire);
-      return slab ? slab + (number - SlabStart(k)) : nullptr;
+      if ((slot >> kNumberBits) == tag) return Record((slot & kNumberMask) - 1);
     }
     return nullptr;
   }
@@ -512,11 +510,11 @@ class TimeoutMonitor::ClientTable {
     if (bytes > slot_room_) {
       const size_t block = std::max(
           bytes, std::min(slot_blocks_.empty() ? kFirstSlotBlock : slot_blocks_.back().bytes * 2,
-                          kBigSlabBytes));
+                          kHugePage));
       slot_blocks_.reserve(slot_blocks_.size() + 1);
-      const std::align_val_t align{block >= kBigSlabBytes ? kHugePageAlignment : alignof(Slot)};
+      const std::align_val_t align{block >= kHugePage ? kHugePageAlignment : alignof(Slot)};
       void* p = ::operator new(block, align);
-      if (block >= kBigSlabBytes) AdviseHugePages(p, block);
+      if (block >= kHugePage) AdviseHugePages(p, block);
       slot_blocks_.push_back({p, block, align});
       slot_next_ = static_cast<char*>(p);
       slot_room_ = block;
