@@ -19,8 +19,9 @@
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
-// vopPluginEvents.cpp, the log in vopPluginLog.cpp, and the instance table
-// in vopPluginInstances.h/.cpp.
+// vopPluginEvents.cpp, the log in vopPluginLog.cpp, the options dialog's
+// placement in vopPluginDialogPlacement.cpp, and the instance table in
+// vopPluginInstances.h/.cpp.
 #pragma once
 
 #include <atomic>
@@ -67,6 +68,10 @@ struct TConfigDataSource {
   std::string Text2;
   std::string Text3;
 };
+
+// CentredOver: where a dialog of that size goes to sit centred over owner;
+// each half of the difference cut toward zero.
+platform::ScreenRect CentredOver(const platform::ScreenRect& owner, int32_t width, int32_t height);
 
 class TvopPlugin {
  public:
@@ -149,6 +154,20 @@ class TvopPlugin {
   void* SendByteProc() const { return send_byte_proc_; }
 
   TRegistryRoot RegistryRoot() const { return registry_root_; }
+
+  // ---- Options dialog placement ----
+  // The dialog is a component with the integer properties Left, Top, Width
+  // and Height (screen pixels). Called by the dialog on its own thread.
+  // RecordDialogBounds remembers its bounds as it is created, before its
+  // stored place is loaded.
+  void RecordDialogBounds(const TComponent& dialog);
+  // DialogMoved: false without an owner window or recorded bounds; else
+  // whether the dialog's left, top, right or bottom differs from them.
+  bool DialogMoved(const TComponent& dialog) const;
+  // CentreDialogOnOwner centres the dialog over OwnerWindow, keeping its
+  // size; false (nothing moves) without an owner or its rectangle.
+  bool CentreDialogOnOwner(TComponent& dialog);
+  const platform::ScreenRect& DialogBounds() const { return dialog_bounds_; }
   TRegistryRoot SecondRegistryRoot() const { return second_registry_root_; }
 
   // LoadSettings / SaveSettings move the target's properties named by the
@@ -172,6 +191,14 @@ class TvopPlugin {
 
   // ---- Commands ----
   int32_t ExecuteCommand(const std::string& command, PPluginCallRec rec);
+  // HoldCommands holds the command lock: what commands change (the host
+  // context, the parser items, a plug-in's settings object) stays as it is
+  // while the hold lives. Re-entrant on one thread. Code outside a command
+  // that reads or changes those (the options dialog, the reload of sibling
+  // instances) takes it; LoadSettings and SaveSettings take it themselves.
+  std::unique_lock<std::recursive_mutex> HoldCommands() {
+    return std::unique_lock<std::recursive_mutex>(command_lock_);
+  }
 
   // Parser items (SET-ITEMS / ITEMS, and the options dialog).
   void SetParserItems(std::string_view text);
@@ -278,6 +305,7 @@ class TvopPlugin {
   std::atomic<platform::WindowHandle> host_window_{0};
   std::atomic<platform::WindowHandle> owner_window_{0};
   bool holds_host_icon_ = false;
+  platform::ScreenRect dialog_bounds_;
   void* send_data_proc_ = nullptr;
   void* send_string_proc_ = nullptr;
   void* send_byte_proc_ = nullptr;

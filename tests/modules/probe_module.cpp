@@ -29,6 +29,7 @@
 //                              only while the thread of the data call pumps its messages
 #include <atomic>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -47,10 +48,21 @@ class TProbePlugin : public TvopPlugin {
     LogTitle = "Probe";
     ModuleType = ModuleTypeBit(mttFilter);
     MinVersion = 4.0f;
-    OnLoad = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++loads_; };
-    OnUnload = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++unloads_; };
+    // Like a real plug-in, the probe keeps a settings object from OnLoad to
+    // OnUnload, which OnLoadSettingsNow works on.
+    OnLoad = [this](TvopPlugin&, PPluginCallRec, int32_t&) {
+      ++loads_;
+      settings_ = std::make_unique<int>(0);
+    };
+    OnUnload = [this](TvopPlugin&, PPluginCallRec, int32_t&) {
+      ++unloads_;
+      settings_.reset();
+    };
     OnSaveSettingsNow = [this](TvopPlugin&) { saves_ += "S:" + IniFile() + ","; };
-    OnLoadSettingsNow = [this](TvopPlugin&) { saves_ += "L:" + IniFile() + ","; };
+    OnLoadSettingsNow = [this](TvopPlugin&) {
+      saves_ += "L:" + IniFile() + ",";
+      if (settings_) ++*settings_;
+    };
     // A parser item named THROW makes the handler fail, so the exception
     // leaves the command itself.
     OnSetParserItems = [this](TvopPlugin&) {
@@ -86,6 +98,7 @@ class TProbePlugin : public TvopPlugin {
           ";onload=" + std::to_string(loads_) + ";onunload=" + std::to_string(unloads_) +
           ";rows=" + std::to_string(ResultRows() != nullptr) +
           ";events=" + std::to_string(HandedOutEvents() != nullptr) + ";saves=" + saves_ +
+          ";reloads=" + (settings_ ? std::to_string(*settings_) : std::string("-")) +
           ";ini=" + IniFile() + ";regpath=" + RegistryPath() +
           ";hostwin=" + std::to_string(HostWindow()) + ";owner=" + std::to_string(OwnerWindow()) +
           ";hostmod=" + std::to_string(HostModule() != 0) + ";lang=" + Language() +
@@ -255,6 +268,7 @@ class TProbePlugin : public TvopPlugin {
   std::atomic<int> items_seen_{-2};  // data calls run on any thread
   TModuleTypes last_state_types_ = 0;
   bool options_answer_ = true;
+  std::unique_ptr<int> settings_;  // the settings object: reloads since LOAD
   std::string saves_;
   enum DataMode { kCount, kThrow, kResult3, kRows2, kError };
   std::atomic<DataMode> data_mode_{kCount};

@@ -65,6 +65,26 @@ int32_t CopyTextResult(PPluginCallRec rec, const Produce& produce, const Discard
   return result;
 }
 
+// ReloadSiblings has every other instance with the same settings place
+// reload what the dialog just saved. Each sibling is compared and reloaded
+// under its own command lock, so an UNLOAD on another thread cannot free
+// its settings under the reload; no two command locks are held at once.
+void ReloadSiblings(const std::shared_ptr<TvopPlugin>& instance) {
+  std::string path;
+  {
+    auto hold = instance->HoldCommands();
+    path = instance->RegistryPath();
+  }
+  for (const std::shared_ptr<TvopPlugin>& other : Instances()) {
+    if (other == instance || !other->OnLoadSettingsNow) continue;
+    try {
+      auto hold = other->HoldCommands();
+      if (other->RegistryPath() == path) other->OnLoadSettingsNow(*other);
+    } catch (...) {
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -148,10 +168,15 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
     }
     rec->Output.Data = kOptionsRunning;
     if (rec->Params && rec->Params->IsValid()) {
+      // The same context fields commands write: taken under their lock.
+      auto hold = instance->HoldCommands();
       instance->ReadIniFileParam(rec->Params, true);
       instance->ApplyLanguageParam(rec->Params);
       instance->TakeOwnerWindow(rec->Params);
     }
+    // The dialog is modal and may stay open for long: the handler holds the
+    // command lock only for its own short steps, so other threads' commands
+    // are not held up by the user.
     bool success = false;
     try {
       instance->OnShowOptionsDialog(*instance, rec, success);
@@ -159,17 +184,7 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
       success = false;
     }
     rec->Output.Data = success ? kOptionsConfirmed : kOptionsCancelled;
-    if (!success) return;
-    // Siblings that share the settings place reload what was just saved.
-    const std::string path = instance->RegistryPath();
-    ForEachInstance([&](TvopPlugin& other) {
-      if (&other == instance.get() || other.RegistryPath() != path || !other.OnLoadSettingsNow)
-        return;
-      try {
-        other.OnLoadSettingsNow(other);
-      } catch (...) {
-      }
-    });
+    if (success) ReloadSiblings(instance);
   } catch (...) {
   }
 }

@@ -76,6 +76,7 @@ struct Window {
   std::shared_ptr<ThreadQueue> owner;
   std::shared_ptr<const MessageHandler> handler;
   std::map<uintptr_t, Timer> timers;
+  ScreenRect rect;
 };
 
 struct Registry {
@@ -335,6 +336,28 @@ WindowHandle CreateMessageWindow(MessageHandler handler) {
   window->owner->windows.push_back(handle);
   reg.windows.emplace(handle, std::move(window));
   return handle;
+}
+
+WindowHandle CreateMainWindow(const char*, const ScreenRect& rect, MessageHandler handler) {
+  const WindowHandle window = CreateMessageWindow(std::move(handler));
+  MoveWindowTo(window, rect);
+  return window;
+}
+
+bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
+  std::lock_guard lock(Reg().mu);
+  Window* record = LiveWindow(window);
+  if (!record) return false;
+  *rect = record->rect;
+  return true;
+}
+
+bool MoveWindowTo(WindowHandle window, const ScreenRect& rect) {
+  std::lock_guard lock(Reg().mu);
+  Window* record = LiveWindow(window);
+  if (!record) return false;
+  record->rect = rect;
+  return true;
 }
 
 void DestroyMessageWindow(WindowHandle window) {
