@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginCustomCmd.h"
@@ -38,6 +39,7 @@
 #include "Plugins/vopPluginTypes.h"
 #include "platform/module.h"
 #include "platform/window.h"
+#include "settings/Components.h"
 #include "settings/Storage.h"
 #include "settings/TWregistry.h"
 
@@ -68,7 +70,12 @@ struct TConfigDataSource {
   std::string Text3;
 };
 
-class TvopPlugin {
+// TvopPlugin is a component: it owns the plug-in's components (text
+// resources, an options form while it is shown), and its class descriptor
+// publishes Description, LogTitle, EventsSupported, MinVersion,
+// IsMultiThreadSupported and the three messages, so the translator finds
+// the messages by name.
+class TvopPlugin : public TComponent {
  public:
   // Handler types; Sender is the instance.
   using NotifyEvent = std::function<void(TvopPlugin& sender)>;
@@ -80,11 +87,16 @@ class TvopPlugin {
   using StateChangeEvent = std::function<void(TvopPlugin& sender, TModuleTypes types)>;
 
   explicit TvopPlugin(PPluginCallRec rec);
-  virtual ~TvopPlugin();
+  ~TvopPlugin() override;
   TvopPlugin(const TvopPlugin&) = delete;
   TvopPlugin& operator=(const TvopPlugin&) = delete;
 
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
   // ---- Properties (a plug-in sets them in its constructor) ----
+  // The messages are logged by data calls on any thread while a command may
+  // translate them, hence shared texts.
   std::string Description;
   std::string LogTitle;
   TModuleTypes ModuleType = 0;
@@ -92,9 +104,9 @@ class TvopPlugin {
   float MinVersion = 4.0f;
   std::string EventsSupported;
   bool IsMultiThreadSupported = true;
-  std::string MsgNoData = "No data for processing";
-  std::string MsgWriteComplete = "Data have been processed successfully";
-  std::string MsgWriteCompleteError = "Data have been processed with errors";
+  TSharedText MsgNoData = "No data for processing";
+  TSharedText MsgWriteComplete = "Data have been processed successfully";
+  TSharedText MsgWriteCompleteError = "Data have been processed with errors";
 
   // ---- Events ----
   ShowOptionsDialogEvent OnShowOptionsDialog;
