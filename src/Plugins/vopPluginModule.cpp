@@ -17,6 +17,50 @@ namespace tarvel {
 using namespace plugin_detail;
 
 // ---------------------------------------------------------------------------
+// Class descriptor
+
+const TClassInfo& TvopPlugin::StaticClass() {
+  static const TClassInfo info = [] {
+    TClassInfo c{"TvopPlugin", &TComponent::StaticClass(), {}};
+    auto text = [](const char* name, std::string TvopPlugin::*member) {
+      return FieldProperty<TvopPlugin>(name, member);
+    };
+    auto shared = [](const char* name, TSharedText TvopPlugin::*member) {
+      TPropInfo p;
+      p.name = name;
+      p.kind = tkString;
+      p.get = [member](const TObject& o) {
+        return OleVariant::AnsiString((static_cast<const TvopPlugin&>(o).*member).Get());
+      };
+      p.set = [member](TObject& o, const OleVariant& v) {
+        (static_cast<TvopPlugin&>(o).*member).Set(v.ToAnsi());
+      };
+      return p;
+    };
+    TPropInfo min_version;
+    min_version.name = "MinVersion";
+    min_version.kind = tkFloat;
+    min_version.get = [](const TObject& o) {
+      return OleVariant(static_cast<double>(static_cast<const TvopPlugin&>(o).MinVersion));
+    };
+    min_version.set = [](TObject& o, const OleVariant& v) {
+      static_cast<TvopPlugin&>(o).MinVersion = static_cast<float>(v.AsDouble().value_or(0));
+    };
+    c.properties = {
+        text("Description", &TvopPlugin::Description),
+        text("LogTitle", &TvopPlugin::LogTitle),
+        text("EventsSupported", &TvopPlugin::EventsSupported),
+        min_version,
+        FieldProperty<TvopPlugin>("IsMultiThreadSupported", &TvopPlugin::IsMultiThreadSupported),
+        shared("MsgNoData", &TvopPlugin::MsgNoData),
+        shared("MsgWriteComplete", &TvopPlugin::MsgWriteComplete),
+        shared("MsgWriteCompleteError", &TvopPlugin::MsgWriteCompleteError)};
+    return c;
+  }();
+  return info;
+}
+
+// ---------------------------------------------------------------------------
 // Construction and destruction
 
 TvopPlugin::TvopPlugin(PPluginCallRec rec) {

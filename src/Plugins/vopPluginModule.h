@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginCustomCmd.h"
@@ -39,6 +40,7 @@
 #include "Plugins/vopPluginTypes.h"
 #include "platform/module.h"
 #include "platform/window.h"
+#include "settings/Components.h"
 #include "settings/Storage.h"
 #include "settings/TWregistry.h"
 
@@ -73,7 +75,12 @@ struct TConfigDataSource {
 // each half of the difference cut toward zero.
 platform::ScreenRect CentredOver(const platform::ScreenRect& owner, int32_t width, int32_t height);
 
-class TvopPlugin {
+// TvopPlugin is a component: it owns the plug-in's components (text
+// resources, an options form while it is shown), and its class descriptor
+// publishes Description, LogTitle, EventsSupported, MinVersion,
+// IsMultiThreadSupported and the three messages, so the translator finds
+// the messages by name.
+class TvopPlugin : public TComponent {
  public:
   // Handler types; Sender is the instance.
   using NotifyEvent = std::function<void(TvopPlugin& sender)>;
@@ -85,11 +92,16 @@ class TvopPlugin {
   using StateChangeEvent = std::function<void(TvopPlugin& sender, TModuleTypes types)>;
 
   explicit TvopPlugin(PPluginCallRec rec);
-  virtual ~TvopPlugin();
+  ~TvopPlugin() override;
   TvopPlugin(const TvopPlugin&) = delete;
   TvopPlugin& operator=(const TvopPlugin&) = delete;
 
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
   // ---- Properties (a plug-in sets them in its constructor) ----
+  // The messages are logged by data calls on any thread while a command may
+  // translate them, hence shared texts.
   std::string Description;
   std::string LogTitle;
   TModuleTypes ModuleType = 0;
@@ -97,9 +109,9 @@ class TvopPlugin {
   float MinVersion = 4.0f;
   std::string EventsSupported;
   bool IsMultiThreadSupported = true;
-  std::string MsgNoData = "No data for processing";
-  std::string MsgWriteComplete = "Data have been processed successfully";
-  std::string MsgWriteCompleteError = "Data have been processed with errors";
+  TSharedText MsgNoData = "No data for processing";
+  TSharedText MsgWriteComplete = "Data have been processed successfully";
+  TSharedText MsgWriteCompleteError = "Data have been processed with errors";
 
   // ---- Events ----
   ShowOptionsDialogEvent OnShowOptionsDialog;
