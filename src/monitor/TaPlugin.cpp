@@ -3,6 +3,9 @@
 #include <stdexcept>
 
 #include "Common/Assert.h"
+#include "ui/HeadlessView.h"
+#include "ui/OptionValues.h"
+#include "ui/OptionsForm.h"
 
 namespace tarvel {
 
@@ -25,6 +28,9 @@ TaPlugin::TaPlugin(PPluginCallRec rec) : TvopPlugin(rec) {
   OnUnload = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) { vopPluginUnload(r, result); };
   OnSaveSettingsNow = [this](TvopPlugin&) { vopPluginSaveSettingsNow(); };
   OnLoadSettingsNow = [this](TvopPlugin&) { vopPluginLoadSettingsNow(); };
+  OnShowOptionsDialog = [this](TvopPlugin&, PPluginCallRec r, bool& success) {
+    vopPluginShowOptionsDialog(r, success);
+  };
   OnProcessData = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) {
     vopPluginProcessData(r, result);
   };
@@ -66,11 +72,19 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
     std::lock_guard<std::mutex> lock(monitor_mu_);
     monitor_ = monitor;
   }
-  cfg_ = std::make_unique<TDataSourceCfg>(*this, [this] {
-    // Every read of the settings starts the watching afresh.
-    if (auto m = Monitor()) m->ReplaceSettings(MakeMonitorSettings(*cfg_));
-  });
+  cfg_ = NewCfg();
   vopPluginLoadSettingsNow();
+}
+
+std::unique_ptr<TDataSourceCfg> TaPlugin::NewCfg() {
+  // The object is known only once made: its read handler finds it here.
+  auto self = std::make_shared<TDataSourceCfg*>(nullptr);
+  auto cfg = std::make_unique<TDataSourceCfg>(*this, [this, self] {
+    // Every read of the settings starts the watching afresh.
+    if (auto m = Monitor()) m->ReplaceSettings(MakeMonitorSettings(**self));
+  });
+  *self = cfg.get();
+  return cfg;
 }
 
 void TaPlugin::vopPluginUnload(PPluginCallRec, int32_t&) {
@@ -99,6 +113,57 @@ void TaPlugin::vopPluginLoadSettingsNow() {
     }
   } restart{*this};
   cfg_->Load();
+}
+
+void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
+  success = false;
+  std::string values;
+  if (rec && rec->Params && rec->Params->IsValid())
+    values = rec->Params->GetParamValue("OPTIONS-SET").ToAnsi();
+  std::unique_ptr<TFormView> view = values.empty() ? NativeFormView() : nullptr;
+  std::string refused;
+  if (!view) {
+    // Values to enter, or no dialog on this platform (nothing entered:
+    // the form closes as Esc does).
+    view = std::make_unique<THeadlessView>([&](THeadlessView& v) {
+      if (values.empty()) return;
+      try {
+        EnterOptionValues(v, values, kTaPluginProperties);
+      } catch (const std::invalid_argument& e) {
+        refused = e.what();
+      }
+    });
+  }
+
+  std::unique_ptr<TfrmOption> form;
+  {
+    auto hold = HoldCommands();
+    form = std::make_unique<TfrmOption>(*this, kTaPluginProperties);
+  }
+  const int32_t result = form->ShowModal(*view, OwnerWindow());
+  {
+    auto hold = HoldCommands();
+    RemoveComponent(form.get());
+  }
+  form.reset();
+  if (!refused.empty()) SendLog(1, "Options not set: " + refused);
+  if (result != kMrOk) return;
+
+  auto hold = HoldCommands();
+  success = true;
+  // Unloaded while the dialog was open, or never loaded: what was saved is
+  // read at the next LOAD.
+  if (!cfg_) return;
+  chk_timeouts_->Stop();
+  struct Restart {
+    TaPlugin& self;
+    ~Restart() {
+      if (auto m = self.Monitor()) m->ScheduleCheck();
+    }
+  } restart{*this};
+  std::unique_ptr<TDataSourceCfg> fresh = NewCfg();
+  fresh->Load();
+  cfg_.swap(fresh);
 }
 
 void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {

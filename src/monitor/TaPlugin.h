@@ -31,6 +31,11 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   void vopPluginUnload(PPluginCallRec rec, int32_t& result);
   void vopPluginSaveSettingsNow();
   void vopPluginLoadSettingsNow();
+  // vopPluginShowOptionsDialog shows the options form (the native dialog,
+  // or, with the call's OPTIONS-SET values or where there is no native
+  // dialog, the headless view) and after OK puts a settings object read
+  // from what it saved in place of Cfg.
+  void vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success);
   void vopPluginProcessData(PPluginCallRec rec, int32_t& result);
   void ChkTimeoutsTimer();
 
@@ -50,6 +55,9 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   void StopTicks() override;
 
   MonitorTexts Texts() const;
+  // NewCfg makes a settings object whose every read restarts the watching
+  // with what it read.
+  std::unique_ptr<TDataSourceCfg> NewCfg();
 
   std::unique_ptr<TCheckTimer> chk_timeouts_;
   std::unique_ptr<TTextResources> text_res_;

@@ -137,4 +137,8 @@ bool MoveWindowTo(WindowHandle window, const ScreenRect& rect);
 // DestroyMessageWindow.
 WindowHandle CreateMainWindow(const char* title, const ScreenRect& rect, MessageHandler handler);
 
+// DesktopWindow: the desktop (GetDesktopWindow), owner of last resort for
+// windows that have no other; POSIX: 0.
+WindowHandle DesktopWindow();
+
 }  // namespace tarvel::platform

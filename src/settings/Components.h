@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -166,8 +167,21 @@ class TComponent : public TObject {
 
 // TApplication owns the top-level forms. Application() is the process's one
 // instance; it has no owner.
+//
+// It also carries the application's help: its help file, the handler that
+// answers help requests (a help component installs one while it lives)
+// and the form a view is showing, which help windows belong to. These are
+// locked: dialogs of several module instances may run on several threads.
 class TApplication : public TComponent {
  public:
+  // THelpEvent answers a help request (command 1: a topic by its context
+  // number in data, 8: the same in a pop-up, 11: the contents). call_help
+  // starts true; a handler that shows the help itself sets it false.
+  using THelpEvent = std::function<bool(uint16_t command, intptr_t data, bool& call_help)>;
+  static constexpr uint16_t kHelpContext = 1;
+  static constexpr uint16_t kHelpContextPopup = 8;
+  static constexpr uint16_t kHelpContents = 11;
+
   TApplication() { SetName("Application"); }
   static const TClassInfo& StaticClass();
   const TClassInfo& ClassInfo() const override { return StaticClass(); }
@@ -175,8 +189,25 @@ class TApplication : public TComponent {
   TComponent* MainForm() const { return main_form_; }
   void SetMainForm(TComponent* form) { main_form_ = form; }
 
+  std::string HelpFile() const;
+  void SetHelpFile(std::string_view file);
+  THelpEvent OnHelp() const;
+  // SetOnHelp installs a handler and returns the one it replaces.
+  THelpEvent SetOnHelp(THelpEvent handler);
+  // HelpCommand hands a request to OnHelp; false without a handler.
+  bool HelpCommand(uint16_t command, intptr_t data);
+  bool HelpContext(int32_t context) { return HelpCommand(kHelpContext, context); }
+  // ActiveForm: the form a view shows now (null when none); a view sets
+  // it while a form is up and puts the previous one back after.
+  TComponent* ActiveForm() const;
+  void SetActiveForm(TComponent* form);
+
  private:
   TComponent* main_form_ = nullptr;
+  mutable std::mutex help_mu_;
+  std::string help_file_;              // guarded by help_mu_
+  THelpEvent on_help_;                 // guarded by help_mu_
+  TComponent* active_form_ = nullptr;  // guarded by help_mu_
 };
 TApplication& Application();
 

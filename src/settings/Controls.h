@@ -349,6 +349,9 @@ class TForm : public TWinControl {
   const TSizeConstraints& Constraints() const { return constraints_; }
   TWinControl* ActiveControl() const { return active_control_; }
   void SetActiveControl(TWinControl* control);
+  // Handle: the window a view shows the form in; 0 while it is not shown.
+  uintptr_t Handle() const { return handle_; }
+  void SetHandle(uintptr_t handle) { handle_ = handle; }
 
   // The frame a view draws around the client area (borders and title);
   // the client size is the outer size less it. Changing it keeps the
@@ -367,6 +370,7 @@ class TForm : public TWinControl {
   int32_t modal_result_ = kMrNone;
   TSizeConstraints constraints_;
   TWinControl* active_control_ = nullptr;  // not owned
+  uintptr_t handle_ = 0;
   int32_t frame_width_ = 0, frame_height_ = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
+
 namespace tarvel::platform {
 namespace {
 thread_local std::string t_load_error;
@@ -12,6 +14,12 @@ std::string OwnModulePath() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&Anchor), &info) && info.dli_fname) return info.dli_fname;
   return {};
+}
+
+std::string MainProgramPath() {
+  std::error_code ec;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : path.string();
 }
 
 VersionNumbers OwnModuleVersion() {

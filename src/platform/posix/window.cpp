@@ -344,6 +344,10 @@ WindowHandle CreateMainWindow(const char*, const ScreenRect& rect, MessageHandle
   return window;
 }
 
+WindowHandle DesktopWindow() {
+  return 0;
+}
+
 bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
   std::lock_guard lock(Reg().mu);
   Window* record = LiveWindow(window);

@@ -188,6 +188,10 @@ WindowHandle CreateMainWindow(const char* title, const ScreenRect& rect, Message
   return reinterpret_cast<WindowHandle>(hwnd);
 }
 
+WindowHandle DesktopWindow() {
+  return reinterpret_cast<WindowHandle>(::GetDesktopWindow());
+}
+
 bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
   RECT r;
   if (!IsWindowAlive(window) || !::GetWindowRect(ToHwnd(window), &r)) return false;

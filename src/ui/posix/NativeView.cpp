@@ -1,0 +1,11 @@
+// No native dialogs here: the options dialog is driven through the
+// headless view only.
+#include "ui/FormView.h"
+
+namespace tarvel {
+
+std::unique_ptr<TFormView> NativeFormView() {
+  return nullptr;
+}
+
+}  // namespace tarvel
