@@ -42,6 +42,11 @@ class TFormView {
 // are none.
 std::unique_ptr<TFormView> NativeFormView();
 
+// NativeWindowOf: the native window that shows a control while its form
+// is shown by the native view; 0 otherwise (and always where there is no
+// native view). For tests that drive the real dialog.
+platform::WindowHandle NativeWindowOf(const TControl& control);
+
 // HelpContextFor: the help topic of a control: its own HelpContext, else
 // its nearest windowed parent's, up to the form's; 0 when none has one.
 int32_t HelpContextFor(const TControl* control);

@@ -8,4 +8,8 @@ std::unique_ptr<TFormView> NativeFormView() {
   return nullptr;
 }
 
+platform::WindowHandle NativeWindowOf(const TControl&) {
+  return 0;
+}
+
 }  // namespace tarvel

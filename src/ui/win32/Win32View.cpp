@@ -22,6 +22,7 @@
 #include <commctrl.h>
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ constexpr int kFirstControlId = 100;
 // Combo boxes are sized with room for their drop-down list.
 constexpr int kDropDownHeight = 200;
 constexpr UINT kShowHelp = WM_APP + 1;
+
+// The windows of the controls shown now, for NativeWindowOf.
+std::mutex g_shown_mu;
+std::map<const TControl*, HWND> g_shown;  // guarded by g_shown_mu
 
 HMODULE OwnModule() {
   HMODULE module = nullptr;
@@ -140,9 +145,11 @@ int32_t Dialog::Run(HWND owner) {
     DLGTEMPLATE header;
     WORD menu, window_class, title;
   } tpl{};
-  tpl.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN |
-                     DS_MODALFRAME | DS_3DLOOK | (style_.help_button ? DS_CONTEXTHELP : 0);
-  tpl.header.dwExtendedStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME;
+  // Not WS_CLIPCHILDREN: the dialog paints the inside of its group boxes.
+  tpl.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_MODALFRAME |
+                     DS_3DLOOK | (style_.help_button ? DS_CONTEXTHELP : 0);
+  tpl.header.dwExtendedStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME |
+                               (style_.help_button ? WS_EX_CONTEXTHELP : 0);
   VisualStyles styles;
   const INT_PTR result = ::DialogBoxIndirectParamW(OwnModule(), &tpl.header, owner, Proc,
                                                    reinterpret_cast<LPARAM>(this));
@@ -216,6 +223,17 @@ INT_PTR Dialog::Handle(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (c.MaxWidth) info->ptMaxTrackSize.x = c.MaxWidth;
       if (c.MaxHeight) info->ptMaxTrackSize.y = c.MaxHeight;
       return TRUE;
+    }
+    case WM_WINDOWPOSCHANGING: {
+      // Whoever sizes the window, it keeps the form's constraints.
+      auto* pos = reinterpret_cast<WINDOWPOS*>(lparam);
+      if (!(pos->flags & SWP_NOSIZE)) {
+        int32_t w = pos->cx, h = pos->cy;
+        form_.Constraints().Apply(w, h);
+        pos->cx = w;
+        pos->cy = h;
+      }
+      return FALSE;
     }
     case WM_SIZE:
     case WM_MOVE:
@@ -292,12 +310,13 @@ void Dialog::Initialise() {
   if (Native* n = ByControl(form_.ActiveControl())) ::SetFocus(n->hwnd);
 }
 
-// CreateNatives makes the windows not made yet: those that take no focus.
+// CreateNatives makes the windows not made yet, those that take no focus,
+// each container's after its contents: a group box lies under its labels.
 void Dialog::CreateNatives(TWinControl& parent) {
   for (int i = 0; i < parent.ControlCount(); ++i) {
     TControl* c = parent.Controls(i);
-    if (!ByControl(c)) CreateNative(*c);
     if (c->IsWindowed()) CreateNatives(*static_cast<TWinControl*>(c));
+    if (!ByControl(c)) CreateNative(*c);
   }
 }
 
@@ -353,6 +372,8 @@ void Dialog::CreateNative(TControl& control) {
       ::CreateWindowExW(ex_style, cls, W(text), style, 0, 0, 0, 0, hwnd_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(n.id)), OwnModule(), nullptr);
   ::SendMessageW(n.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  if (control.InheritsFrom(TCheckBox::StaticClass()) && static_cast<TCheckBox&>(control).Checked())
+    ::SendMessageW(n.hwnd, BM_SETCHECK, BST_CHECKED, 0);
   if (control.InheritsFrom(TSpinEdit::StaticClass())) {
     n.updown = ::CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
                                  WS_CHILD | WS_CLIPSIBLINGS | UDS_ALIGNRIGHT | UDS_ARROWKEYS |
@@ -362,6 +383,10 @@ void Dialog::CreateNative(TControl& control) {
     ::SendMessageW(n.updown, UDM_SETRANGE32, static_cast<WPARAM>(-0x7FFFFFFF), 0x7FFFFFFF);
   }
   natives_.push_back(n);
+  {
+    std::lock_guard lock(g_shown_mu);
+    g_shown[&control] = n.hwnd;
+  }
   FillList(natives_.back());
   Place(natives_.back());
 }
@@ -518,6 +543,10 @@ void Dialog::SizeFromWindow() {
 
 void Dialog::Finish() {
   ready_ = false;
+  {
+    std::lock_guard lock(g_shown_mu);
+    for (const Native& n : natives_) g_shown.erase(n.control);
+  }
   for (auto& [control, handler] : saved_) control->OnModelChange = handler;
   saved_.clear();
   if (g_help_hook) ::UnhookWindowsHookEx(g_help_hook);
@@ -561,6 +590,12 @@ class TWin32View : public TFormView {
 
 std::unique_ptr<TFormView> NativeFormView() {
   return std::make_unique<TWin32View>();
+}
+
+platform::WindowHandle NativeWindowOf(const TControl& control) {
+  std::lock_guard lock(g_shown_mu);
+  auto it = g_shown.find(&control);
+  return it == g_shown.end() ? 0 : reinterpret_cast<platform::WindowHandle>(it->second);
 }
 
 }  // namespace tarvel
