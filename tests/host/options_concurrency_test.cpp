@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_test_util.h"
+#include "support/test_support.h"
 
 namespace tarvel::test {
 namespace {
@@ -82,6 +83,66 @@ TEST_F(ProbeModuleTest, OptionsDialogAndSiblingReloadsMeetCommandsOnEveryInstanc
   HostCall once(kDialog);
   module->ShowOptionsDialog(once);
   EXPECT_EQ(State(module, kSibling)["reloads"], "1");
+}
+
+// The shipped module: the dialog's form takes the settings place and the
+// parser items while other threads change them, and every confirmation
+// replaces the settings object of the instance and reloads its siblings
+// while they are unloaded and loaded again and take data.
+TEST_F(ProductModuleTest, ConfirmedOptionsMeetCommandsAndDataOnEveryInstance) {
+  TempDir dir;
+  const std::string ini = dir.File("options.ini");
+  constexpr uint32_t kDialog = 500, kSibling = 501;
+  constexpr int kRounds = 60;
+  auto load = [&](uint32_t id) {
+    HostCall call(id, "LOAD");
+    call.Param("RegistryPath", OleVariant(kPlace)).Param("INI-FILE", OleVariant(ini));
+    return module->ExecutePluginCommand(call);
+  };
+  ASSERT_EQ(load(kDialog), 0);
+  std::atomic<int> confirmed{0};
+  std::vector<std::future<void>> workers;
+  workers.push_back(std::async(std::launch::async, [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      HostCall call(kDialog);
+      const std::string values = "Var1=V" + std::to_string(i) + "\r\nType1=1\r\nVal1=5\r\n";
+      call.Param("INI-FILE", OleVariant(ini))
+          .Param("LANGUAGE", OleVariant(i % 2 ? "DE" : "EN"))
+          .Param("OPTIONS-SET", OleVariant(values));
+      module->ShowOptionsDialog(call);
+      if (call.rec.Output.Data == 1) ++confirmed;
+    }
+  }));
+  workers.push_back(std::async(std::launch::async, [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      HostCall items(kDialog, "SET-ITEMS");
+      items.Param("ITEMS", OleVariant("feed|A" + std::to_string(i) + "\r\nfeed|B"));
+      EXPECT_EQ(module->ExecutePluginCommand(items), 0);
+      HostCall language(kDialog, "EVENTS-SUPPORT");
+      language.Param("LANGUAGE", OleVariant(i % 3 ? "RU" : "EN"));
+      module->ExecutePluginCommand(language);
+    }
+  }));
+  workers.push_back(std::async(std::launch::async, [&] {
+    auto rows = NewParamsList(kRowsParamsListClass);
+    rows->Add("CLIENTID", OleVariant(1));
+    rows->Add("V1", OleVariant(1));
+    rows->AddNewRow();
+    for (int i = 0; i < kRounds; ++i) {
+      EXPECT_EQ(load(kSibling), 0);
+      HostCall data(kSibling);
+      data.Types(ModuleTypeBit(mttFilter));
+      data.rec.Input.Kind = kValueKindList;
+      data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows.get());
+      module->ProcessData(data);
+      EXPECT_EQ(Command(module, kSibling, "UNLOAD"), 0);
+    }
+  }));
+  for (auto& w : workers) ASSERT_EQ(w.wait_for(300s), std::future_status::ready);
+  EXPECT_EQ(confirmed.load(), kRounds);
+  EXPECT_NE(ReadWholeFile(ini).find("Var1=V" + std::to_string(kRounds - 1) + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Command(module, kDialog, "UNLOAD"), 0);
 }
 
 }  // namespace
