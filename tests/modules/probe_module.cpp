@@ -12,6 +12,8 @@
 //   NESTED                               runs a command from inside a command
 //   SET-TYPE     [TYPES, OPTIONS]        changes ModuleType / ModuleOptions
 //   ADD-CUSTOM   [F1, F2, F3, N1, N2]    adds a custom command descriptor
+//   OPTIONS-ANSWER [OK]                  what the options handler answers
+//   NO-OPTIONS                           unbinds the options handler
 //   DATA-MODE    [MODE]                  how OnProcessData behaves:
 //       count (default): result = rows seen; rows2: leaves 2 rows in ResultRows;
 //       throw: raises; result3: result 3 and Input.Data cleared
@@ -166,6 +168,10 @@ class TProbePlugin : public TvopPlugin {
     }
     if (c == "OPTIONS-ANSWER") {
       options_answer_ = Int(rec, "OK") != 0;
+      return 0;
+    }
+    if (c == "NO-OPTIONS") {
+      OnShowOptionsDialog = nullptr;
       return 0;
     }
     return kResultNotHandled;
