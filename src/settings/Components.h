@@ -174,9 +174,14 @@ class TApplication : public TComponent {
   bool IsApplication() const override { return true; }
   TComponent* MainForm() const { return main_form_; }
   void SetMainForm(TComponent* form) { main_form_ = form; }
+  // BiDiMode: the reading order of the application's texts (0 left to
+  // right; the translator sets it for an all-forms pass).
+  uint8_t BiDiMode() const { return bidi_mode_; }
+  void SetBiDiMode(uint8_t mode) { bidi_mode_ = mode; }
 
  private:
   TComponent* main_form_ = nullptr;
+  uint8_t bidi_mode_ = 0;
 };
 TApplication& Application();
 
