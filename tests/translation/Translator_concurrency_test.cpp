@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "monitor/TaPlugin.h"
+#include "support/host_harness.h"
 #include "translation/Translator.h"
 #include "translation/translation_support.h"
 
@@ -33,6 +35,34 @@ TEST_F(TranslatorTest, PassesFromSeveralThreadsShareOneDictionary) {
   EXPECT_EQ(right, 200);
   platform::ProcessPendingMessages();  // the posted timer requests
   EXPECT_TRUE(t.ReleaseTimer()->Enabled());
+}
+
+TEST_F(TranslatorTest, MessagesAndLogTextsAreReadWhileACommandTranslatesThem) {
+  Lng("EN:>Timeout\nDE:>Zeitlimit\nFR:>D\xE9lai\n\nEN:>No data for processing\n"
+      "DE:>Keine Daten\nFR:>Aucune donn\xE9"
+      "e\n\n");
+  test::HostCall create(1);
+  TaPlugin plugin(create.get());
+  plugin.AfterConstruction();
+  plugin.Translator()->SetLanguageFile(file);
+  std::atomic<bool> stop{false};
+  std::atomic<int> seen{0};
+  std::thread reader([&] {
+    // What a data call and the check timer read on their threads.
+    while (!stop) {
+      const std::string msg = plugin.MsgNoData.Get();
+      const std::string timeout = plugin.TextRes()->TimeoutText();
+      if (!msg.empty() && !timeout.empty()) ++seen;
+    }
+  });
+  for (int i = 0; i < 100; ++i) plugin.ChangeLanguage(i % 2 ? "FR" : "DE");
+  stop = true;
+  reader.join();
+  EXPECT_GT(seen, 0);
+  EXPECT_EQ(plugin.MsgNoData.Get(),
+            "Aucune donn\xE9"
+            "e");
+  EXPECT_EQ(plugin.TextRes()->TimeoutText(), "D\xE9lai");
 }
 
 }  // namespace
