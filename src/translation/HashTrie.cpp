@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "platform/text.h"
 
@@ -69,11 +70,25 @@ const TClassInfo& THashStringItem::StaticClass() {
   return info;
 }
 
+// An entry is one allocation: its fields, then its key's bytes, so that a
+// lookup reaches the key without another pointer.
 struct TStringHashTrie::Entry {
-  std::string key;
   uint32_t hash;  // HashValue(key), kept so that chains compare cheaply
+  uint32_t size;  // of the key
   TObject* value;
+  const THashStringItem* text;  // value, when it is a string item
   Entry* next;
+
+  std::string_view key() const { return {reinterpret_cast<const char*>(this + 1), size}; }
+
+  static Entry* Make(std::string_view key, uint32_t hash, TObject* value) {
+    void* block = ::operator new(sizeof(Entry) + key.size());
+    auto* e = new (block) Entry{hash, static_cast<uint32_t>(key.size()), value,
+                                dynamic_cast<const THashStringItem*>(value), nullptr};
+    if (!key.empty()) std::memcpy(e + 1, key.data(), key.size());
+    return e;
+  }
+  static void Free(Entry* e) { ::operator delete(e); }
 };
 
 struct TStringHashTrie::Node {
@@ -107,8 +122,8 @@ uint32_t TStringHashTrie::HashValue(std::string_view key) const {
 
 bool TStringHashTrie::SameKey(const Entry& e, std::string_view key, uint32_t hash) const {
   if (e.hash != hash) return false;
-  if (CaseSensitive) return e.key == key;
-  return platform::AnsiUpperCase(e.key) == platform::AnsiUpperCase(key);
+  if (CaseSensitive) return e.size == key.size() && e.key() == key;
+  return platform::AnsiUpperCase(e.key()) == platform::AnsiUpperCase(key);
 }
 
 void TStringHashTrie::Insert(Node& node, Entry* entry) {
@@ -127,11 +142,12 @@ void TStringHashTrie::Insert(Node& node, Entry* entry) {
   Entry* chain = AsChain<Entry>(slot);
   int n = 0;
   for (Entry* e = chain; e; e = e->next) {
-    if (SameKey(*e, entry->key, entry->hash)) {
+    if (SameKey(*e, entry->key(), entry->hash)) {
       // Add removes a key first, so only a direct insert gets here: the
       // entry takes the new value, the new key copy is dropped.
       e->value = entry->value;
-      delete entry;
+      e->text = entry->text;
+      Entry::Free(entry);
       return;
     }
     ++n;
@@ -156,7 +172,7 @@ void TStringHashTrie::Insert(Node& node, Entry* entry) {
 void TStringHashTrie::Add(std::string_view key, TObject* value) {
   Delete(key);
   if (!root_) root_ = new Node(0);
-  auto* entry = new Entry{std::string(key), HashValue(key), value, nullptr};
+  Entry* entry = Entry::Make(key, HashValue(key), value);
   Insert(*root_, entry);
   ++count_;
 }
@@ -193,7 +209,8 @@ void TStringHashTrie::Delete(std::string_view key) {
   if (root_ && Remove(*root_, key, HashValue(key))) --count_;
 }
 
-TObject* TStringHashTrie::Find(std::string_view key) const {
+// FindEntry: the entry of the key, or null. The hot path of a pass.
+const TStringHashTrie::Entry* TStringHashTrie::FindEntry(std::string_view key) const {
   if (!root_) return nullptr;
   const uint32_t hash = HashValue(key);
   const Node* node = root_;
@@ -204,9 +221,14 @@ TObject* TStringHashTrie::Find(std::string_view key) const {
       continue;
     }
     for (const Entry* e = AsChain<Entry>(slot); e; e = e->next)
-      if (SameKey(*e, key, hash)) return e->value;
+      if (SameKey(*e, key, hash)) return e;
     return nullptr;
   }
+}
+
+TObject* TStringHashTrie::Find(std::string_view key) const {
+  const Entry* e = FindEntry(key);
+  return e ? e->value : nullptr;
 }
 
 bool TStringHashTrie::Contains(std::string_view key) const {
@@ -224,8 +246,8 @@ void TStringHashTrie::AddString(std::string_view key, std::string_view text) {
 }
 
 const std::string* TStringHashTrie::FindText(std::string_view key) const {
-  const auto* item = dynamic_cast<const THashStringItem*>(Find(key));
-  return item ? &item->Text : nullptr;
+  const Entry* e = FindEntry(key);
+  return e && e->text ? &e->text->Text : nullptr;
 }
 
 std::string TStringHashTrie::FindString(std::string_view key) const {
@@ -235,7 +257,7 @@ std::string TStringHashTrie::FindString(std::string_view key) const {
 
 void TStringHashTrie::DestroyEntry(Entry* entry) {
   if (AutoFreeValue) delete entry->value;
-  delete entry;
+  Entry::Free(entry);
 }
 
 void TStringHashTrie::DestroyNode(Node* node) {

@@ -101,6 +101,7 @@ class TStringHashTrie {
   using Slot = uintptr_t;
 
   bool SameKey(const Entry& e, std::string_view key, uint32_t hash) const;
+  const Entry* FindEntry(std::string_view key) const;
   void Insert(Node& node, Entry* entry);
   bool Remove(Node& node, std::string_view key, uint32_t hash);
   void DestroyNode(Node* node);

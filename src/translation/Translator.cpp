@@ -238,7 +238,7 @@ int32_t TWtransl::LoadLanguageFile(const std::string& file, const std::string& s
   try {
     bytes = ReadLanguageFile(file);
   } catch (const std::exception& e) {
-    // The dictionary is cleared below only for a file that is there.
+    // The file is there: its old pairs go, as when a read fails midway.
     dictionary_->Clear();
     load_error_ = "The language file " + file + " cannot be read: " + e.what();
     return -1;
@@ -248,6 +248,20 @@ int32_t TWtransl::LoadLanguageFile(const std::string& file, const std::string& s
     return -1;  // no file: the dictionary keeps what it has
   }
   load_error_.clear();
+  return ParseDictionary(*bytes, source, target);
+}
+
+int32_t TWtransl::LoadLanguageText(std::string_view bytes, const std::string& source,
+                                   const std::string& target) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  if (!dictionary_) dictionary_ = std::make_unique<TWtranslLanguagesList>();
+  loaded_key_ = source + target;
+  entry_count_ = ParseDictionary(bytes, source, target);
+  return entry_count_;
+}
+
+int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& source,
+                                  const std::string& target) {
   dictionary_->Clear();
   encoding_ = 0;
   font_charset_ = 1;
@@ -258,7 +272,7 @@ int32_t TWtransl::LoadLanguageFile(const std::string& file, const std::string& s
   TLanguageFileSettings settings;
   // A "//saveunused" above the pairs counts for them in this very read.
   int32_t count =
-      ParseLanguageFile(*bytes, source, target, *dictionary_, settings, [&](std::string_view from) {
+      ParseLanguageFile(bytes, source, target, *dictionary_, settings, [&](std::string_view from) {
         if (settings.collect_mode.value_or(collect_mode_) == cmUnused)
           collected_texts_.emplace_back(from);
       });

@@ -145,6 +145,12 @@ class TWtransl : public TComponent {
   std::u16string LookupText(std::u16string_view old_text, bool* found,
                             std::string* raw = nullptr) const;
 
+  // LoadLanguageText loads the dictionary of a pair from a language file's
+  // bytes, as reading the file does (tools, tests and fuzzing); returns the
+  // pairs taken.
+  int32_t LoadLanguageText(std::string_view bytes, const std::string& source,
+                           const std::string& target);
+
   // ReleaseDictionary frees the dictionary (the release timer's handler).
   void ReleaseDictionary();
 
@@ -189,6 +195,8 @@ class TWtransl : public TComponent {
  private:
   int32_t LoadLanguageFile(const std::string& file, const std::string& source,
                            const std::string& target);
+  int32_t ParseDictionary(std::string_view bytes, const std::string& source,
+                          const std::string& target);
   bool HasComponentProperty(std::string_view name) const;
 
   mutable std::recursive_mutex lock_;
