@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "settings/Controls.h"
+#include "translation/Adapters.h"
 #include "translation/TextResources.h"
 #include "translation/Translator.h"
 #include "translation/translation_support.h"
@@ -338,6 +339,83 @@ TEST_F(WalkTest, TextResourcesAreTranslatedByTheirAdapterFromTheirSource) {
   ASSERT_TRUE(translator->Translate("FR", &texts, nullptr, "EN"));
   EXPECT_EQ(texts.Text(0), "D\xE9lai d\xE9pass\xE9");
   EXPECT_EQ(texts.SourceText(0), "Timeout");
+}
+
+// A component adapter registered without a class is asked for every
+// component the walk translates (after the adapters before it); a property
+// adapter for a class of its own translates what a property holds. Both
+// stay registered for the rest of the process, so they only count.
+class TTally : public TObject {
+ public:
+  static const TClassInfo& StaticClass() {
+    static const TClassInfo info{"TTally", &TObject::StaticClass(), {}};
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+  int handled = 0;
+};
+
+class TTallyHolder : public TComponent {
+ public:
+  using TComponent::TComponent;
+  static const TClassInfo& StaticClass() {
+    static const TClassInfo info = [] {
+      TClassInfo c{"TTallyHolder", &TComponent::StaticClass(), {}};
+      TPropInfo p;
+      p.name = "Captions";
+      p.kind = tkClass;
+      p.get_object = [](const TObject& o) -> TObject* {
+        return &const_cast<TTallyHolder&>(static_cast<const TTallyHolder&>(o)).tally;
+      };
+      c.properties = {p};
+      return c;
+    }();
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+  TTally tally;
+};
+
+std::vector<std::string> g_asked;  // names of components the catch-all adapter saw
+
+class TCatchAll : public TWtranslatorCustom {
+ public:
+  bool Translate(TWtransl&, TObject* comp, TObject*, const TPropInfo*,
+                 TWtranslLanguagesList*) override {
+    if (auto* c = dynamic_cast<TComponent*>(comp)) g_asked.push_back(c->Name());
+    return true;
+  }
+};
+
+class TTallyAdapter : public TWtranslatorCustom {
+ public:
+  bool Translate(TWtransl&, TObject*, TObject* obj, const TPropInfo*,
+                 TWtranslLanguagesList*) override {
+    ++static_cast<TTally*>(obj)->handled;
+    return true;
+  }
+};
+
+TEST_F(WalkTest, RegisteredAdaptersAreAskedByTheirKind) {
+  static const bool registered =
+      RegisterTranslatorCustom(nullptr, "ALL", std::make_unique<TCatchAll>()) &&
+      RegisterTranslatorCustom(&TTally::StaticClass(), "", std::make_unique<TTallyAdapter>());
+  ASSERT_TRUE(registered);
+  g_asked.clear();
+  TForm form;
+  form.SetName("frm");
+  auto* holder = Make<TTallyHolder>(&form, "holder");
+  Make<TLabel>(&form, "lbl");
+  class TTexts : public TCustomTextResources {
+   public:
+    using TCustomTextResources::TCustomTextResources;
+  };
+  auto* texts = new TTexts(&form);
+  texts->SetName("texts");
+  texts->SetTag(0);  // walked like any component: its own adapter comes first
+  ASSERT_TRUE(Pass(&form));
+  EXPECT_EQ(g_asked, (std::vector<std::string>{"frm", "holder", "lbl"}));
+  EXPECT_EQ(holder->tally.handled, 1);
 }
 
 }  // namespace
