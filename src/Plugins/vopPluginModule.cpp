@@ -81,23 +81,21 @@ TvopPlugin::TvopPlugin(PPluginCallRec rec) {
   namespace fs = std::filesystem;
   try {
     fs::path path(module_path_);
-    language_file_ = fs::path(path).replace_extension(".lng").string();
-    std::error_code ec;
-    if (!fs::exists(language_file_, ec)) language_file_.clear();
     module_file_name_ = path.filename().string();
     module_dir_ = path.parent_path().string();
   } catch (...) {
-    language_file_.clear();
   }
 #ifdef _WIN32
   module_dir_ += '\\';
 #else
   module_dir_ += '/';
 #endif
+  SetUpTranslator();
 }
 
 void TvopPlugin::AfterConstruction() {
   Loaded();
+  if (translator_ && !language_file_.empty()) TranslateSelf();
   if (OnCreate) OnCreate(*this);
 }
 
@@ -109,6 +107,7 @@ TvopPlugin::~TvopPlugin() {
   items_text_.clear();
   parser_items_.clear();
   data_sources_.clear();
+  translator_.reset();
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
   std::lock_guard<std::mutex> lock(events_mutex_);

@@ -15,7 +15,9 @@
 //
 // Where each job lives: construction and destruction in vopPluginModule.cpp,
 // the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
-// shared host icon) in vopPluginContext.cpp, the property map at the host's
+// shared host icon) in vopPluginContext.cpp, the translator and the
+// module's language (its own texts, its text resources, the dialogs it
+// translates) in vopPluginLanguage.cpp, the property map at the host's
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
@@ -43,6 +45,7 @@
 #include "settings/Components.h"
 #include "settings/Storage.h"
 #include "settings/TWregistry.h"
+#include "translation/Translator.h"
 
 namespace tarvel {
 
@@ -158,8 +161,12 @@ class TvopPlugin : public TComponent {
   const std::string& INISectionPrefix() const { return ini_section_prefix_; }
   const std::string& IniFile() const { return ini_file_; }
   void SetIniFile(std::string file) { ini_file_ = std::move(file); }
-  const std::string& Language() const { return language_; }
+  std::string Language() const;
+  // LanguageFile: the language file beside the module; empty when there
+  // is none.
   const std::string& LanguageFile() const { return language_file_; }
+  // Translator: the instance's translator (exists from construction).
+  TWtransl* Translator() const { return translator_.get(); }
   bool HoldsHostIcon() const { return holds_host_icon_; }
   void* SendDataProc() const { return send_data_proc_; }
   void* SendStringProc() const { return send_string_proc_; }
@@ -260,6 +267,20 @@ class TvopPlugin : public TComponent {
   void AfterConstruction();
   // ApplyLanguageParam follows a LANGUAGE parameter that names another language.
   void ApplyLanguageParam(const TvopParamsList* params);
+  // ChangeLanguage: the instance's language becomes language (not empty,
+  // not the current one): the module translates itself and its text
+  // resources once, then OnChangeLanguage.
+  void ChangeLanguage(const std::string& language);
+  // TranslateSelf translates the module's own texts and its text resources
+  // into Language, each time from their English source texts; once per
+  // language.
+  void TranslateSelf();
+  // ApplyTranslation translates a component (and what it owns) from
+  // English into Language; true when a pass ran.
+  bool ApplyTranslation(TComponent* component);
+  // ReportLanguageProblems logs, once the host window is known, why the
+  // language file could not be used.
+  void ReportLanguageProblems();
   // TakeOwnerWindow takes OWNERFORM when present and not null.
   void TakeOwnerWindow(const TvopParamsList* params);
 
@@ -310,9 +331,23 @@ class TvopPlugin : public TComponent {
   std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
   TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
   TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
-  std::string language_ = "EN";
+  // Language work: language_mu_ guards the fields below it; commands and
+  // ShowOptionsDialog (which takes no command lock) both translate.
+  void SetUpTranslator();
+  void NoteTranslatorProblem(const std::string& problem);
+  struct OwnText {
+    std::string name, source, shown;
+  };
+  void RestoreOwnTexts();
+  void RecordOwnTexts();
+  std::unique_ptr<TWtransl> translator_;
   std::string language_file_;
+  mutable std::recursive_mutex language_mu_;
+  std::string language_ = "EN";
   bool language_applied_ = false;
+  std::vector<OwnText> own_texts_;
+  std::vector<std::string> language_reports_;  // waiting for a host window
+  std::string last_language_problem_;
   platform::ModuleHandle host_module_ = 0;
   std::atomic<platform::WindowHandle> host_window_{0};
   std::atomic<platform::WindowHandle> owner_window_{0};

@@ -54,14 +54,20 @@ std::shared_ptr<TimeoutMonitor> TaPlugin::Monitor() const {
 MonitorTexts TaPlugin::Texts() const {
   MonitorTexts texts;
   if (text_res_) {
-    texts.timeout = text_res_->TimeoutText;
-    texts.generating_event = text_res_->GeneratingEventText;
+    texts.timeout = text_res_->TimeoutText();
+    texts.generating_event = text_res_->GeneratingEventText();
   }
   return texts;
 }
 
+void TaPlugin::PushTexts() {
+  if (auto monitor = Monitor()) monitor->SetTexts(Texts());
+}
+
 void TaPlugin::vopPluginCreate() {
-  text_res_ = std::make_unique<TTextResources>();
+  text_res_ = new TTextResources(this);
+  text_res_->OnChange = [this](TObject&) { PushTexts(); };
+  ApplyTranslation(text_res_);
 }
 
 void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
@@ -72,6 +78,7 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
     std::lock_guard<std::mutex> lock(monitor_mu_);
     monitor_ = monitor;
   }
+  PushTexts();  // a language change between Texts() and here is not lost
   cfg_ = NewCfg();
   vopPluginLoadSettingsNow();
 }
@@ -139,12 +146,12 @@ void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
   {
     auto hold = HoldCommands();
     form = std::make_unique<TfrmOption>(*this, kTaPluginProperties);
-  }
-  const int32_t result = form->ShowModal(*view, OwnerWindow());
-  {
-    auto hold = HoldCommands();
+    // While it is shown the form leaves the module's components: a change
+    // of language on another thread walks those, and must not reach into
+    // a form this thread is showing.
     RemoveComponent(form.get());
   }
+  const int32_t result = form->ShowModal(*view, OwnerWindow());
   form.reset();
   if (!refused.empty()) SendLog(1, "Options not set: " + refused);
   if (result != kMrOk) return;

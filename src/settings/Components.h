@@ -188,6 +188,10 @@ class TApplication : public TComponent {
   bool IsApplication() const override { return true; }
   TComponent* MainForm() const { return main_form_; }
   void SetMainForm(TComponent* form) { main_form_ = form; }
+  // BiDiMode: the reading order of the application's texts (0 left to
+  // right; the translator sets it for an all-forms pass).
+  uint8_t BiDiMode() const { return bidi_mode_; }
+  void SetBiDiMode(uint8_t mode) { bidi_mode_ = mode; }
 
   std::string HelpFile() const;
   void SetHelpFile(std::string_view file);
@@ -208,6 +212,7 @@ class TApplication : public TComponent {
   std::string help_file_;              // guarded by help_mu_
   THelpEvent on_help_;                 // guarded by help_mu_
   TComponent* active_form_ = nullptr;  // guarded by help_mu_
+  uint8_t bidi_mode_ = 0;
 };
 TApplication& Application();
 

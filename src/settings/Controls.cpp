@@ -305,7 +305,8 @@ const TClassInfo& TControl::StaticClass() {
          BoolProp<TControl>("Enabled", &TControl::Enabled, &TControl::SetEnabled),
          BoolProp<TControl>("Visible", &TControl::Visible, &TControl::SetVisible),
          WideProp<TControl>("Hint", &TControl::Hint, &TControl::SetHint),
-         EnumProp<TControl>("BiDiMode", BiDiNames(), &TControl::BiDiMode, &TControl::SetBiDiMode)}};
+         EnumProp<TControl>("BiDiMode", BiDiNames(), &TControl::BiDiMode, &TControl::SetBiDiMode),
+         IntProp<TControl>("HelpContext", &TControl::HelpContext, &TControl::SetHelpContext)}};
     TPropInfo anchors;
     anchors.name = "Anchors";
     anchors.kind = tkSet;
@@ -424,9 +425,7 @@ const TClassInfo& TWinControl::StaticClass() {
   static const TClassInfo info{
       "TWinControl",
       &TControl::StaticClass(),
-      {IntProp<TWinControl>("TabOrder", &TWinControl::TabOrder, &TWinControl::SetTabOrder),
-       IntProp<TWinControl>("HelpContext", &TWinControl::HelpContext,
-                            &TWinControl::SetHelpContext)}};
+      {IntProp<TWinControl>("TabOrder", &TWinControl::TabOrder, &TWinControl::SetTabOrder)}};
   return info;
 }
 
@@ -442,7 +441,7 @@ void TWinControl::SetTabOrder(int32_t order) {
   Notify("TabOrder");
 }
 
-void TWinControl::SetHelpContext(int32_t topic) {
+void TControl::SetHelpContext(int32_t topic) {
   if (topic == help_context_) return;
   help_context_ = topic;
   Notify("HelpContext");

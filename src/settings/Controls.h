@@ -8,10 +8,10 @@
 //  - TFont: name, height/size, character set, and whether a view has
 //    realised it as a system font.
 //  - TControl: placement parent (distinct from the owner), bounds,
-//    Anchors/Align, Enabled, Visible, Hint, Font, BiDiMode. Placement
+//    Anchors/Align, Enabled, Visible, Hint, Font, BiDiMode, HelpContext. Placement
 //    children are laid out by their anchors when a windowed parent's
 //    client size changes.
-//  - TWinControl: a windowed control: TabOrder, HelpContext, children.
+//  - TWinControl: a windowed control: TabOrder, placement children.
 //  - TForm: Caption, HelpFile, HelpContext, ModalResult, size
 //    Constraints, ActiveControl; its client area is its size less a frame
 //    the view states.
@@ -257,6 +257,10 @@ class TControl : public TComponent {
   const TFont& Font() const { return font_; }
   TBiDiMode BiDiMode() const { return bidi_mode_; }
   void SetBiDiMode(TBiDiMode mode);
+  // HelpContext: the help topic. On a windowed control -1 and 9999 also
+  // mark a control the translator leaves alone with what it owns.
+  int32_t HelpContext() const { return help_context_; }
+  void SetHelpContext(int32_t topic);
 
   // IsWindowed: the control is a window of its own (TWinControl).
   virtual bool IsWindowed() const { return false; }
@@ -281,6 +285,7 @@ class TControl : public TComponent {
   std::u16string hint_;
   TFont font_;
   TBiDiMode bidi_mode_ = bdLeftToRight;
+  int32_t help_context_ = 0;
 };
 
 // TWinControl: a windowed control. Its placement children keep their
@@ -297,10 +302,6 @@ class TWinControl : public TControl {
   bool IsWindowed() const override { return true; }
   int32_t TabOrder() const { return tab_order_; }
   void SetTabOrder(int32_t order);
-  // HelpContext: the help topic (-1 and 9999 also mark a control the
-  // translator leaves alone with what it owns).
-  int32_t HelpContext() const { return help_context_; }
-  void SetHelpContext(int32_t topic);
 
   int ControlCount() const { return static_cast<int>(controls_.size()); }
   TControl* Controls(int index) const { return controls_.at(static_cast<size_t>(index)); }
@@ -329,7 +330,6 @@ class TWinControl : public TControl {
   std::vector<TControl*> controls_;
   std::vector<Margins> margins_;  // per child, parallel to controls_
   int32_t tab_order_ = 0;
-  int32_t help_context_ = 0;
   bool laying_out_ = false;
 };
 

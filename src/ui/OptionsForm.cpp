@@ -220,8 +220,7 @@ void TfrmOption::FormCreate() {
 }
 
 void TfrmOption::TranslateForm() {
-  // The module's translator is not part of this build yet; the form keeps
-  // its English texts.
+  module_.ApplyTranslation(this);
 }
 
 void TfrmOption::FormClose(int32_t modal_result) {
