@@ -205,6 +205,28 @@ TEST_F(OptionsFormTest, FormCreateNamesTheModuleAndItsHelpFileBesideIt) {
   EXPECT_EQ(Application().HelpFile(), chm);
 }
 
+TEST_F(OptionsFormTest, FormCreateTranslatesTheTextsButNotTheUsersEntries) {
+  ASSERT_NE(module.Translator(), nullptr);
+  module.Translator()->SetLanguageFile(TARVEL_TEST_DATA_DIR "/../../lang/tarvel.lng");
+  module.ChangeLanguage("RU");
+  Store("Event1=Timeout\r\nVar1=Event\r\n");
+  TfrmOption& f = Create();
+  EXPECT_EQ(f.gbDB->Caption(), u"Контроль тайм-аутов переменных парсера");
+  EXPECT_EQ(f.Label1->Caption(), u"Переменная парсера");
+  EXPECT_EQ(f.chkCheckClient->Caption(), u"Контролировать каждого клиента отдельно");
+  EXPECT_EQ(f.btnCancel->Caption(), u"Отмена");
+  for (int row = 0; row < TfrmOption::kRows; ++row) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(f.type[row]->Items().Strings(1), u"Секунда");
+  }
+  // What the user typed stays as typed, also where it reads like a text of
+  // the dialog.
+  EXPECT_EQ(f.event[0]->Text(), u"Timeout");
+  EXPECT_EQ(f.var[0]->Text(), u"Event");
+  EXPECT_EQ(f.edtEventResume->Text(), u"-RESUME");
+  EXPECT_EQ(f.edtClientVar->Text(), u"CLIENTID");
+}
+
 TEST_F(OptionsFormTest, FormCreateListsTheHostsParserItemsSortedInEveryRow) {
   module.SetParserItems("feed|temp\r\nfeed|Alpha\r\nfeed|PRESS\r\nfeed|beta");
   TfrmOption& f = Create();
