@@ -5,7 +5,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 
 .PHONY: all bootstrap native native-asan native-tsan native-fuzz win32 bench \
-        test test-native test-asan test-tsan test-win32 test-fuzz demo format clean
+        test test-native test-asan test-tsan test-win32 test-fuzz demo package format clean
 
 all: native win32
 
@@ -41,6 +41,13 @@ demo: bootstrap
 	@$(CMAKE) --preset native >/dev/null
 	@$(CMAKE) --build --preset native --target tarvel tarvel-host -j $(JOBS)
 	@scripts/demo build/native
+
+# dist/tarvel-<version>-win32.zip: what a user installs (see README).
+package: win32
+	@$(CMAKE) --build --preset win32 --target package_zip -j $(JOBS)
+	@mkdir -p dist
+	@cp build/win32/tarvel-*-win32.zip dist/
+	@ls dist/tarvel-*-win32.zip
 
 format:
 	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i

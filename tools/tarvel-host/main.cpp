@@ -254,9 +254,11 @@ class Host {
     auto handler = [this](platform::WindowHandle, uint32_t msg, uintptr_t wp, intptr_t lp) {
       return OnMessage(msg, wp, lp);
     };
-    // Showing options needs a window on the screen to own the dialog.
-    window_ = options_.options ? platform::CreateMainWindow("tarvel-host", kMainWindowRect, handler)
-                               : platform::CreateMessageWindow(handler);
+    // The dialog needs a window on the screen to own it; values entered
+    // without showing it need no screen at all.
+    window_ = options_.options && options_.set_values.empty()
+                  ? platform::CreateMainWindow("tarvel-host", kMainWindowRect, handler)
+                  : platform::CreateMessageWindow(handler);
     if (!window_) {
       printer_->Err("cannot create the host window");
       return 2;

@@ -62,7 +62,10 @@ std::u16string WindowText(HWND hwnd) {
 }
 
 // VisualStyles activates the module's common-controls manifest for its
-// lifetime; without the resource the dialog simply has the classic look.
+// lifetime and loads the common controls within it (version 6); without
+// the resource the dialog simply has the classic look. The library is
+// loaded here rather than imported, so that loading the module pulls in
+// no user-interface libraries a host without a screen does not want.
 class VisualStyles {
  public:
   VisualStyles() {
@@ -76,10 +79,16 @@ class VisualStyles {
       ::ReleaseActCtx(handle_);
       handle_ = INVALID_HANDLE_VALUE;
     }
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
-    ::InitCommonControlsEx(&icc);
+    controls_ = ::LoadLibraryW(L"comctl32.dll");
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (auto init = reinterpret_cast<InitFn>(
+            reinterpret_cast<void*>(::GetProcAddress(controls_, "InitCommonControlsEx")))) {
+      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
+      init(&icc);
+    }
   }
   ~VisualStyles() {
+    if (controls_) ::FreeLibrary(controls_);
     if (handle_ == INVALID_HANDLE_VALUE) return;
     ::DeactivateActCtx(0, cookie_);
     ::ReleaseActCtx(handle_);
@@ -90,6 +99,7 @@ class VisualStyles {
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   ULONG_PTR cookie_ = 0;
+  HMODULE controls_ = nullptr;
 };
 
 // One native window (or two: a spin edit's up-down) per model control.
@@ -148,8 +158,8 @@ int32_t Dialog::Run(HWND owner) {
   // Not WS_CLIPCHILDREN: the dialog paints the inside of its group boxes.
   tpl.header.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_MODALFRAME |
                      DS_3DLOOK | (style_.help_button ? DS_CONTEXTHELP : 0);
-  tpl.header.dwExtendedStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME |
-                               (style_.help_button ? WS_EX_CONTEXTHELP : 0);
+  tpl.header.dwExtendedStyle =
+      WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME | (style_.help_button ? WS_EX_CONTEXTHELP : 0);
   VisualStyles styles;
   const INT_PTR result = ::DialogBoxIndirectParamW(OwnModule(), &tpl.header, owner, Proc,
                                                    reinterpret_cast<LPARAM>(this));
