@@ -112,6 +112,10 @@ void TaPlugin::vopPluginSaveSettingsNow() {
 
 void TaPlugin::vopPluginLoadSettingsNow() {
   if (!cfg_) return;
+  Reread([this] { cfg_->Load(); });
+}
+
+void TaPlugin::Reread(const std::function<void()>& read) {
   chk_timeouts_->Stop();
   struct Restart {
     TaPlugin& self;
@@ -119,7 +123,7 @@ void TaPlugin::vopPluginLoadSettingsNow() {
       if (auto m = self.Monitor()) m->ScheduleCheck();
     }
   } restart{*this};
-  cfg_->Load();
+  read();
 }
 
 void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
@@ -161,16 +165,11 @@ void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
   // Unloaded while the dialog was open, or never loaded: what was saved is
   // read at the next LOAD.
   if (!cfg_) return;
-  chk_timeouts_->Stop();
-  struct Restart {
-    TaPlugin& self;
-    ~Restart() {
-      if (auto m = self.Monitor()) m->ScheduleCheck();
-    }
-  } restart{*this};
-  std::unique_ptr<TDataSourceCfg> fresh = NewCfg();
-  fresh->Load();
-  cfg_.swap(fresh);
+  Reread([this] {
+    std::unique_ptr<TDataSourceCfg> fresh = NewCfg();
+    fresh->Load();
+    cfg_.swap(fresh);
+  });
 }
 
 void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {

@@ -9,6 +9,7 @@
 // a tick that is still running keeps it alive across UNLOAD.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -59,6 +60,9 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   // NewCfg makes a settings object whose every read restarts the watching
   // with what it read.
   std::unique_ptr<TDataSourceCfg> NewCfg();
+  // Reread stops the check timer, runs read and asks for the next check,
+  // also when read fails.
+  void Reread(const std::function<void()>& read);
   // PushTexts gives the running monitor the log texts now in force.
   void PushTexts();
 
