@@ -1,8 +1,9 @@
 // The module's language: its translator (created with the instance, its
 // language file beside the module: tarvel.dll -> tarvel.lng), the language
 // the host names (LANGUAGE), and translating into it the module's own
-// texts (the messages named in the translator's property list), its text
-// resources (the log texts) and the dialogs it shows.
+// texts (its text properties named in the translator's property list: the
+// three messages), its text resources (the log texts) and the dialogs it
+// shows.
 //
 // Every change of language translates from the English source texts: a
 // text already in German would not be found in an English-to-French
@@ -90,14 +91,9 @@ void TvopPlugin::TranslateSelf() {
     ~Applied() { flag = true; }
   } applied{language_applied_};
   try {
-    RestoreOwnTexts();
-    ApplyTranslation(this);
-    RecordOwnTexts();
-    // The walk over the module leaves its text resources (tag 9997) to
-    // their own pass.
-    for (int i = 0; i < ComponentCount(); ++i) {
-      auto* texts = dynamic_cast<TCustomTextResources*>(Components(i));
-      if (!texts) continue;
+    TranslateOwnTexts();
+    // The texts of the module's text resources, each from its source.
+    for (TCustomTextResources* texts : text_resources_) {
       texts->ResetToSource();
       if (!ApplyTranslation(texts)) texts->Changed();
     }
@@ -106,6 +102,13 @@ void TvopPlugin::TranslateSelf() {
   } catch (...) {
     NoteTranslatorProblem("Translation into " + language_ + " failed");
   }
+}
+
+void TvopPlugin::AddTextResources(TCustomTextResources* texts) {
+  std::lock_guard<std::recursive_mutex> lock(language_mu_);
+  text_resources_.push_back(texts);
+  texts->ResetToSource();
+  if (!ApplyTranslation(texts)) texts->Changed();
 }
 
 bool TvopPlugin::ApplyTranslation(TComponent* component) {
@@ -117,7 +120,10 @@ bool TvopPlugin::ApplyTranslation(TComponent* component) {
   return ran;
 }
 
-void TvopPlugin::RestoreOwnTexts() {
+void TvopPlugin::TranslateOwnTexts() {
+  // Text by text, not a walk over the module: a walk would also reach the
+  // components the module owns, such as an options dialog that another
+  // thread is showing.
   for (const std::string& name : translator_->ComponentProperties()) {
     const TPropInfo* pi = LookupProperty(*this, name);
     if (!pi || !IsTextKind(pi->kind) || !pi->get || !pi->set) continue;
@@ -126,16 +132,17 @@ void TvopPlugin::RestoreOwnTexts() {
                            [&](const OwnText& t) { return t.name == pi->name; });
     if (it == own_texts_.end()) {
       own_texts_.push_back(OwnText{pi->name, current, current});
-      continue;
+      it = own_texts_.end() - 1;
+    } else if (current != it->shown) {
+      it->source = current;  // the plug-in set a new text since the last pass
     }
-    // A text the plug-in set since the last pass is its new source.
-    if (current != it->shown) it->source = current;
-    if (current != it->source) WritePropertyValue(*this, pi->name, OleVariant(it->source));
+    std::string text = it->source;
+    if (language_.empty()) language_ = kNoLanguage;
+    translator_->Translate(language_, nullptr, &text, kSourceLanguage);
+    NoteTranslatorProblem(translator_->LoadError());
+    if (text != current) WritePropertyValue(*this, pi->name, OleVariant(text));
+    it->shown = text;
   }
-}
-
-void TvopPlugin::RecordOwnTexts() {
-  for (OwnText& t : own_texts_) t.shown = ReadPropertyValue(*this, t.name).ToAnsi();
 }
 
 void TvopPlugin::NoteTranslatorProblem(const std::string& problem) {

@@ -45,6 +45,7 @@
 #include "settings/Components.h"
 #include "settings/Storage.h"
 #include "settings/TWregistry.h"
+#include "translation/TextResources.h"
 #include "translation/Translator.h"
 
 namespace tarvel {
@@ -271,10 +272,13 @@ class TvopPlugin : public TComponent {
   // not the current one): the module translates itself and its text
   // resources once, then OnChangeLanguage.
   void ChangeLanguage(const std::string& language);
-  // TranslateSelf translates the module's own texts and its text resources
-  // into Language, each time from their English source texts; once per
-  // language.
+  // TranslateSelf translates the module's own texts (its text properties
+  // named in the translator's list) and its text resources into Language,
+  // each time from their English source texts; once per language.
   void TranslateSelf();
+  // AddTextResources makes texts (owned by the module, alive as long as it)
+  // follow the module's language, and translates them now.
+  void AddTextResources(TCustomTextResources* texts);
   // ApplyTranslation translates a component (and what it owns) from
   // English into Language; true when a pass ran.
   bool ApplyTranslation(TComponent* component);
@@ -338,15 +342,15 @@ class TvopPlugin : public TComponent {
   struct OwnText {
     std::string name, source, shown;
   };
-  void RestoreOwnTexts();
-  void RecordOwnTexts();
+  void TranslateOwnTexts();
   std::unique_ptr<TWtransl> translator_;
   std::string language_file_;
   mutable std::recursive_mutex language_mu_;
   std::string language_ = "EN";
   bool language_applied_ = false;
   std::vector<OwnText> own_texts_;
-  std::vector<std::string> language_reports_;  // waiting for a host window
+  std::vector<TCustomTextResources*> text_resources_;  // owned as components
+  std::vector<std::string> language_reports_;          // waiting for a host window
   std::string last_language_problem_;
   platform::ModuleHandle host_module_ = 0;
   std::atomic<platform::WindowHandle> host_window_{0};

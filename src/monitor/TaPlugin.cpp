@@ -67,7 +67,7 @@ void TaPlugin::PushTexts() {
 void TaPlugin::vopPluginCreate() {
   text_res_ = new TTextResources(this);
   text_res_->OnChange = [this](TObject&) { PushTexts(); };
-  ApplyTranslation(text_res_);
+  AddTextResources(text_res_);  // translated now and at every change of language
 }
 
 void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {

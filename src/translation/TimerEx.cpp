@@ -167,10 +167,12 @@ TvopTimerEx::~TvopTimerEx() {
     state_->Release();
     return;
   }
-  // Only the owner can destroy its window; a window left behind would call
-  // into this module after it is gone, so wait (a bounded time) for it.
+  // Only the owner can destroy its window, and a window left behind would
+  // call into this module after it is gone: wait a little for the owner,
+  // and leave the request queued for it when it does not answer in time.
   intptr_t ignored = 0;
-  platform::SendMessageWithTimeout(w, kMsgRelease, 0, 0, kDestroyWaitMs, &ignored);
+  if (!platform::SendMessageWithTimeout(w, kMsgRelease, 0, 0, kDestroyWaitMs, &ignored))
+    platform::PostMessageTo(w, kMsgRelease, 0, 0);
 }
 
 bool TvopTimerEx::Enabled() const {

@@ -12,7 +12,10 @@
 //
 // Destruction on another thread stops the ticking at once (a tick running
 // on the owner is waited for), then asks the owner to release the window
-// (message 2065) and waits for that at most 5000 ms.
+// (message 2065) and waits for that at most kDestroyWaitMs (20 ms): an
+// owner that waits for messages answers within that. An owner that does not pump then finds the
+// request posted and releases the window at its next pump: a host thread is not held for seconds by
+// every instance it releases.
 //
 // Example (the translator's release timer):
 //   TvopTimerEx timer;                 // on the owner thread
@@ -40,7 +43,7 @@ class TvopTimerEx : public TComponent {
  public:
   static constexpr uint32_t kMsgSetEnabled = 2064;  // 0x0810
   static constexpr uint32_t kMsgRelease = 2065;     // 0x0811
-  static constexpr uint32_t kDestroyWaitMs = 5000;
+  static constexpr uint32_t kDestroyWaitMs = 20;
 
   explicit TvopTimerEx(TComponent* owner = nullptr);
   ~TvopTimerEx() override;
