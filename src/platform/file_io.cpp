@@ -84,6 +84,13 @@ bool RefusesWriting(const std::string& path) {
   return Listed(f.faults.read_only_files, path);
 }
 
+bool LimitsSpace() {
+  Installed& f = Faults();
+  if (!f.active) return false;
+  std::lock_guard<std::mutex> hold(f.mutex);
+  return f.faults.free_bytes.has_value();
+}
+
 bool TakeSpace(uint64_t bytes) {
   Installed& f = Faults();
   if (!f.active) return true;

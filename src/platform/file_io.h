@@ -88,8 +88,9 @@ struct FileFaults {
   // Files that cannot be opened for writing, replaced or removed (EACCES /
   // ERROR_ACCESS_DENIED).
   std::vector<std::string> read_only_files;
-  // Bytes the disk still takes: writes and growth beyond them fail (ENOSPC /
-  // ERROR_DISK_FULL); each write that succeeds uses them up. nullopt: no limit.
+  // Bytes the disk still takes: a write or reservation that would make files
+  // grow beyond them fails (ENOSPC / ERROR_DISK_FULL); growth that succeeds
+  // uses them up. nullopt: no limit.
   std::optional<uint64_t> free_bytes;
 };
 

@@ -11,8 +11,11 @@ namespace tarvel::platform::file_faults {
 bool RefusesEntry(const std::string& path);
 // RefusesWriting: opening path for writing or replacing it must fail.
 bool RefusesWriting(const std::string& path);
+// LimitsSpace: the disk's free space is counted (see TakeSpace).
+bool LimitsSpace();
 // TakeSpace uses up bytes of the free space; false (nothing taken) when the
-// disk is full.
+// disk is full. Only what makes a file longer takes space: overwriting a
+// file's own bytes does not.
 bool TakeSpace(uint64_t bytes);
 
 }  // namespace tarvel::platform::file_faults

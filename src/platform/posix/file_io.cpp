@@ -35,8 +35,17 @@ int Create(const std::string& path, mode_t mode) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
 }
 
+// HasSpace: whether the file fd may grow to end bytes.
+bool HasSpace(int fd, off_t end) {
+  if (!file_faults::LimitsSpace()) return true;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || end <= st.st_size) return true;
+  return file_faults::TakeSpace(static_cast<uint64_t>(end - st.st_size));
+}
+
 ssize_t Write(int fd, const char* data, size_t size, off_t offset) {
-  if (!file_faults::TakeSpace(size)) {
+  const off_t at = offset >= 0 ? offset : ::lseek(fd, 0, SEEK_CUR);
+  if (!HasSpace(fd, at + static_cast<off_t>(size))) {
     errno = ENOSPC;
     return -1;
   }
@@ -44,9 +53,8 @@ ssize_t Write(int fd, const char* data, size_t size, off_t offset) {
 }
 
 // Reserve makes room for size bytes; 0 or an error number.
-int Reserve(int fd, off_t size, off_t old_size) {
-  if (size > old_size && !file_faults::TakeSpace(static_cast<uint64_t>(size - old_size)))
-    return ENOSPC;
+int Reserve(int fd, off_t size) {
+  if (!HasSpace(fd, size)) return ENOSPC;
   return ::posix_fallocate(fd, 0, size);
 }
 
@@ -196,7 +204,7 @@ void WriteInPlace(const std::string& path, const std::string& target,
   const auto new_size = static_cast<off_t>(content.bytes.size());
   const auto old_size = static_cast<off_t>(old.size());
   if (new_size > old_size) {
-    int err = sys::Reserve(fd.Get(), new_size, old_size);
+    int err = sys::Reserve(fd.Get(), new_size);
     // Where the file system cannot reserve, the write below finds out.
     if (err != 0 && err != EOPNOTSUPP && err != EINVAL) {
       if (::ftruncate(fd.Get(), old_size) != 0) {

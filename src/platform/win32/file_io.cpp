@@ -24,8 +24,18 @@ HANDLE Create(const std::string& path, DWORD access, DWORD share, DWORD disposit
   return ::CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
+// HasSpace: whether the file h may grow to end bytes.
+bool HasSpace(HANDLE h, uint64_t end) {
+  if (!file_faults::LimitsSpace()) return true;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(h, &size) || end <= static_cast<uint64_t>(size.QuadPart)) return true;
+  return file_faults::TakeSpace(end - static_cast<uint64_t>(size.QuadPart));
+}
+
 BOOL Write(HANDLE h, const char* data, DWORD size, DWORD* put) {
-  if (!file_faults::TakeSpace(size)) {
+  LARGE_INTEGER zero{}, at{};
+  ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
+  if (!HasSpace(h, static_cast<uint64_t>(at.QuadPart) + size)) {
     ::SetLastError(ERROR_DISK_FULL);
     return FALSE;
   }
@@ -33,8 +43,8 @@ BOOL Write(HANDLE h, const char* data, DWORD size, DWORD* put) {
 }
 
 // SetSize moves the end of the file to size (growing takes disk space).
-BOOL SetSize(HANDLE h, uint64_t size, uint64_t old_size) {
-  if (size > old_size && !file_faults::TakeSpace(size - old_size)) {
+BOOL SetSize(HANDLE h, uint64_t size) {
+  if (!HasSpace(h, size)) {
     ::SetLastError(ERROR_DISK_FULL);
     return FALSE;
   }
@@ -177,18 +187,18 @@ void WriteInPlace(const std::string& path, const std::function<void(ByteSink&)>&
   std::string old;
   if (!ReadAll(h.Get(), old)) throw EFileError(Failure("Cannot read file", path, ::GetLastError()));
   const uint64_t new_size = content.bytes.size(), old_size = old.size();
-  if (new_size > old_size && !sys::SetSize(h.Get(), new_size, old_size)) {
+  if (new_size > old_size && !sys::SetSize(h.Get(), new_size)) {
     const DWORD err = ::GetLastError();
-    sys::SetSize(h.Get(), old_size, old_size);
+    sys::SetSize(h.Get(), old_size);
     throw EFileError(Failure("Cannot write file", path, err));
   }
   if (Rewind(h.Get()) && WriteAll(h.Get(), content.bytes.data(), content.bytes.size()) &&
-      sys::SetSize(h.Get(), new_size, new_size) && ::FlushFileBuffers(h.Get()))
+      sys::SetSize(h.Get(), new_size) && ::FlushFileBuffers(h.Get()))
     return;
   const DWORD err = ::GetLastError();
   // Put the old content back; what fit before fits again.
   if (Rewind(h.Get()) && WriteAll(h.Get(), old.data(), old.size()) &&
-      sys::SetSize(h.Get(), old_size, old_size))
+      sys::SetSize(h.Get(), old_size))
     ::FlushFileBuffers(h.Get());
   throw EFileError(Failure("Cannot write file", path, err));
 }
