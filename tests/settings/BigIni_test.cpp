@@ -121,7 +121,8 @@ TEST(StreamIO, Utf16LineEndsAreWholeCodeUnits) {
   EXPECT_EQ(ReadAll(le, 3, &encoding), (std::vector<std::string>{"??|LF", "x|none"}));
   EXPECT_EQ(encoding, TextEncoding::kUtf16LE);
   // A stray odd byte at the end stays with the last line's bytes.
-  StringSource source(std::string("\xFF\xFEx\0y", 5));
+  const std::string odd("\xFF\xFEx\0y", 5);
+  StringSource source(odd);
   std::vector<char> buffer;
   TvopStreamReader reader(source, buffer);
   TextLine line;

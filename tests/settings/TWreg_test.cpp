@@ -505,10 +505,14 @@ TEST_F(TWregTest, ThreePartPathsReachTopLevelFormsAndNoRootMeansTheMainForm) {
 
 TEST_F(TWregTest, IniWriteBackFailureIsIgnoredAndKeepsTheOldFile) {
   test::WriteWholeFile(IniPath(), "[Common]\r\nLeft=1\r\n");
-  std::filesystem::create_directory(IniPath() + ".tarvel-tmp");
+  platform::FileFaults full_disk;
+  full_disk.free_bytes = 0;
+  platform::SetFileFaults(full_disk);
   TProxyCodeObject s;
-  s.Left = 2;
-  EXPECT_TRUE(Ini("Left,Left")->SaveProperties(&s));
+  s.Left = 20;
+  const bool saved = Ini("Left,Left")->SaveProperties(&s);
+  platform::ClearFileFaults();
+  EXPECT_TRUE(saved);
   EXPECT_EQ(test::ReadWholeFile(IniPath()), "[Common]\r\nLeft=1\r\n");
 }
 

@@ -159,6 +159,23 @@ class MemorySink : public ByteSink {
   std::string bytes;
 };
 
+// KeepLooks gives the new file the old one's attributes and access rights
+// (ReplaceFile does so on Windows itself, not everywhere else); what
+// cannot be copied stays as the folder gives it.
+void KeepLooks(const std::string& from, const std::string& to) {
+  const DWORD attrs = ::GetFileAttributesA(from.c_str());
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & kKept))
+    ::SetFileAttributesA(to.c_str(), attrs & kKept);
+  DWORD size = 0;
+  ::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  if (size == 0) return;
+  std::string descriptor(size, '\0');
+  if (::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size))
+    ::SetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data());
+}
+
 bool Rewind(HANDLE h) {
   LARGE_INTEGER zero{};
   return ::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN);
@@ -271,8 +288,9 @@ void RewriteFile(const std::string& path, const std::function<void(ByteSink&)>& 
     }
     return;
   }
-  // ReplaceFile gives the new file the old one's attributes and security.
-  // With a backup name, every failure leaves each file under a known name.
+  KeepLooks(path, tmp);
+  // With a backup name, every failure of ReplaceFile leaves each file under
+  // a known name.
   const std::string backup = path + ".tarvel-bak";
   if (sys::Replace(path, tmp, backup)) {
     sys::Delete(backup);
