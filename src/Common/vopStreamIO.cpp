@@ -246,12 +246,9 @@ bool TvopStreamReader::ReadLine(TextLine& line) {
   for (;;) {
     if (end_ - pos_ < unit_) {
       if (Fill()) continue;
-      // A stray odd byte at the end of UTF-16 stays with the last line.
-      if (pos_ < end_) {
-        out.append(buffer_.data() + pos_, end_ - pos_);
-        pos_ = end_;
-        any = true;
-      }
+      // A stray odd byte at the end of UTF-16 is kept apart.
+      if (pos_ < end_) stray_.assign(buffer_.data() + pos_, end_ - pos_);
+      pos_ = end_;
       break;
     }
     any = true;

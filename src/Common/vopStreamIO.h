@@ -92,6 +92,9 @@ class TvopStreamReader {
   bool ReadLine(std::string& line);
   // Encoding: what the byte-order mark said (kAnsi until the first ReadLine).
   TextEncoding Encoding() const { return encoding_; }
+  // Stray: a last byte of UTF-16 that makes no code unit (not text; known
+  // once ReadLine has returned false).
+  const std::string& Stray() const { return stray_; }
 
  private:
   bool Fill();
@@ -105,6 +108,7 @@ class TvopStreamReader {
   bool started_ = false;
   TextEncoding encoding_ = TextEncoding::kAnsi;
   size_t unit_ = 1;  // bytes per code unit
+  std::string stray_;
 };
 
 class TvopStreamWriter {

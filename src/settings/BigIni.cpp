@@ -1,5 +1,6 @@
 #include "settings/BigIni.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
@@ -193,6 +194,7 @@ void TBigIniFile::Clear() {
   section_index_ = 0;
   encoding_ = TextEncoding::kAnsi;
   prologue_.clear();
+  stray_.clear();
 }
 
 void TBigIniFile::OpenIniFile(const std::string& file_name) {
@@ -207,12 +209,17 @@ void TBigIniFile::OpenIniFile(const std::string& file_name) {
 
 void TBigIniFile::LoadFromString(std::string_view text) {
   StringSource source(text);
-  LoadFromSource(source);
+  // Text in memory needs no larger buffer than itself.
+  Load(source, std::min(buffer_size_, text.size() + 1));
 }
 
 void TBigIniFile::LoadFromSource(platform::ByteSource& source) {
+  Load(source, buffer_size_);
+}
+
+void TBigIniFile::Load(platform::ByteSource& source, size_t buffer_size) {
   Clear();
-  buffer_.resize(buffer_size_);
+  buffer_.resize(buffer_size);
   TvopStreamReader reader(source, buffer_);
   TextLine line;
   TSectionValues* current = nullptr;
@@ -241,6 +248,7 @@ void TBigIniFile::LoadFromSource(platform::ByteSource& source) {
     }
   }
   encoding_ = reader.Encoding();
+  stray_ = reader.Stray();
   sections_.remembered_index = 0;
   buffer_.clear();
   buffer_.shrink_to_fit();
@@ -258,12 +266,12 @@ void TBigIniFile::SaveTo(TvopStreamWriter& writer) {
   };
   auto put_line = [&](const TIniLine& line) {
     if (line.as_read) {
-      writer.WriteBytes(line.raw.empty() ? line.text : line.raw);
+      put_bytes(line.raw.empty() ? line.text : line.raw);
     } else {
-      if (open) writer.WriteBytes(LineEndBytes(encoding, LineEnd::kCrLf));
-      writer.Write(line.text);
+      if (open) put_bytes(LineEndBytes(encoding, LineEnd::kCrLf));
+      put_bytes(EncodeText(encoding, line.text));
     }
-    writer.WriteBytes(LineEndBytes(encoding, line.end));
+    put_bytes(LineEndBytes(encoding, line.end));
     open = line.end == LineEnd::kNone;
     put_bytes(line.trailer);
   };
@@ -275,11 +283,12 @@ void TBigIniFile::SaveTo(TvopStreamWriter& writer) {
     put_line(values.header);
     for (int j = 0; j < values.Count(); ++j) put_line(values.Line(j));
   }
+  writer.WriteBytes(stray_);
 }
 
 std::string TBigIniFile::SaveToString() {
   StringSink sink;
-  std::vector<char> buffer;
+  std::vector<char> buffer(64 * 1024);
   TvopStreamWriter writer(sink, buffer, encoding_);
   SaveTo(writer);
   writer.Flush();

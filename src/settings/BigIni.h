@@ -187,6 +187,7 @@ class TBigIniFile {
 
  private:
   void Clear();
+  void Load(platform::ByteSource& source, size_t buffer_size);
   // FindSection: circular search from the remembered section index;
   // creates a missing section when create is set. -1 when missing.
   int FindSection(std::string_view section, bool create);
@@ -199,6 +200,7 @@ class TBigIniFile {
   TSectionList sections_;
   TextEncoding encoding_ = TextEncoding::kAnsi;
   std::string prologue_;  // the bytes before the first section, after the mark
+  std::string stray_;     // an odd last byte of a UTF-16 file, written last
   std::vector<char> buffer_;
 };
 

@@ -120,7 +120,7 @@ TEST(StreamIO, Utf16LineEndsAreWholeCodeUnits) {
   TextEncoding encoding;
   EXPECT_EQ(ReadAll(le, 3, &encoding), (std::vector<std::string>{"??|LF", "x|none"}));
   EXPECT_EQ(encoding, TextEncoding::kUtf16LE);
-  // A stray odd byte at the end stays with the last line's bytes.
+  // A stray odd byte at the end is no text; it is kept apart.
   const std::string odd("\xFF\xFEx\0y", 5);
   StringSource source(odd);
   std::vector<char> buffer;
@@ -128,7 +128,16 @@ TEST(StreamIO, Utf16LineEndsAreWholeCodeUnits) {
   TextLine line;
   ASSERT_TRUE(reader.ReadLine(line));
   EXPECT_EQ(line.text, "x");
-  EXPECT_EQ(line.raw, std::string("x\0y", 3));
+  EXPECT_EQ(line.raw, std::string("x\0", 2));
+  EXPECT_FALSE(reader.ReadLine(line));
+  EXPECT_EQ(reader.Stray(), "y");
+  // The INI engine writes it back last, after what the module adds.
+  TBigIniFile ini("");
+  ini.LoadFromString(odd);
+  EXPECT_EQ(ini.SaveToString(), odd);
+  ini.WriteString("S", "k", "v");
+  EXPECT_EQ(ini.SaveToString(),
+            std::string("\xFF\xFEx\0\r\0\n\0[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0\r\0\n\0y", 33));
 }
 
 TEST(StreamIO, AMarkAloneHasNoLinesAndAnAlmostMarkIsText) {
