@@ -157,22 +157,17 @@ std::string DecodeText(TextEncoding encoding, std::string_view bytes) {
   return std::string(bytes);
 }
 
-std::string LineEndBytes(TextEncoding encoding, LineEnd end) {
-  std::string_view ascii;
-  switch (end) {
-    case LineEnd::kNone:
-      return {};
-    case LineEnd::kLf:
-      ascii = "\n";
-      break;
-    case LineEnd::kCrLf:
-      ascii = "\r\n";
-      break;
-    case LineEnd::kCr:
-      ascii = "\r";
-      break;
-  }
-  return IsUtf16(encoding) ? EncodeText(encoding, ascii) : std::string(ascii);
+std::string_view LineEndBytes(TextEncoding encoding, LineEnd end) {
+  // By line end (none, LF, CR LF, CR), for 8-bit, UTF-16LE and UTF-16BE.
+  static constexpr std::string_view kEnds[3][4] = {
+      {"", "\n", "\r\n", "\r"},
+      {"", {"\n\0", 2}, {"\r\0\n\0", 4}, {"\r\0", 2}},
+      {"", {"\0\n", 2}, {"\0\r\0\n", 4}, {"\0\r", 2}},
+  };
+  const int row = encoding == TextEncoding::kUtf16LE   ? 1
+                  : encoding == TextEncoding::kUtf16BE ? 2
+                                                       : 0;
+  return kEnds[row][static_cast<int>(end)];
 }
 
 bool EndsWithLineEnd(TextEncoding encoding, std::string_view bytes) {
@@ -255,7 +250,11 @@ bool TvopStreamReader::ReadLine(TextLine& line) {
     const char* b = buffer_.data();
     size_t p = pos_;
     if (unit_ == 1) {
-      while (p < end_ && b[p] != '\n' && b[p] != '\r') ++p;
+      // Most lines end in LF or CR LF: find the LF, then a CR before it.
+      const void* lf = std::memchr(b + p, '\n', end_ - p);
+      const size_t stop = lf ? static_cast<size_t>(static_cast<const char*>(lf) - b) : end_;
+      const void* cr = std::memchr(b + p, '\r', stop - p);
+      p = cr ? static_cast<size_t>(static_cast<const char*>(cr) - b) : stop;
     } else {
       for (; p + 2 <= end_; p += 2) {
         const char16_t u = Utf16Unit(encoding_, b + p);

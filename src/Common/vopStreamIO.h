@@ -46,7 +46,7 @@ std::string_view ByteOrderMark(TextEncoding encoding);
 std::string EncodeText(TextEncoding encoding, std::string_view text);
 std::string DecodeText(TextEncoding encoding, std::string_view bytes);
 // LineEndBytes: a terminator in the encoding's bytes.
-std::string LineEndBytes(TextEncoding encoding, LineEnd end);
+std::string_view LineEndBytes(TextEncoding encoding, LineEnd end);
 // EndsWithLineEnd: whether bytes of this encoding end with CR or LF.
 bool EndsWithLineEnd(TextEncoding encoding, std::string_view bytes);
 

@@ -325,7 +325,7 @@ int TBigIniFile::FindSection(std::string_view section, bool create) {
   TSectionValues& values = sections_.Values(section_index_);
   values.header.text = "[" + std::string(section) + "]";
   // The empty line that ends a section the module writes.
-  values.header.trailer = LineEndBytes(encoding_, LineEnd::kCrLf);
+  values.header.trailer = std::string(LineEndBytes(encoding_, LineEnd::kCrLf));
   return section_index_;
 }
 
