@@ -59,8 +59,8 @@ std::unique_ptr<ByteSource> OpenFileForReading(const std::string& path);
 //  - Where it can, the replace is atomic: write() fills a temporary file
 //    beside path (path + ".tarvel-tmp"), which is flushed to disk, given the
 //    old file's permissions (POSIX: mode and owner; Windows: attributes and
-//    security, through ReplaceFile) and renamed over path. Readers see the
-//    old content or the new, never a mix.
+//    access rights) and renamed over path (Windows: ReplaceFile). Readers
+//    see the old content or the new, never a mix.
 //  - Where that cannot be had, the file is written in place: its folder
 //    takes no new file, the file has further hard links (a rename would
 //    cut them off), or (POSIX) its owner cannot be kept. The space the new
