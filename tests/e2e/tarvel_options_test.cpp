@@ -84,7 +84,7 @@ TEST_F(TarvelOptionsTest, ConfirmedValuesAreSavedAndWatchedByTheInstanceAndItsSi
   HostCall call(1);
   Options(call, "Var1=TEMP\r\nType1=Millisecond\r\nVal1=150\r\nEvent1=temp-lost\r\n");
   EXPECT_EQ(+call.rec.Output.Kind, kValueKindInteger);
-  EXPECT_EQ(call.rec.Output.Size, 4);
+  EXPECT_EQ(+call.rec.Output.Size, 4);
   EXPECT_EQ(+call.rec.Output.Data, kOptionsConfirmed);
   const std::string stored = ReadWholeFile(ini);
   EXPECT_NE(stored.find("Var1=TEMP\r\n"), std::string::npos) << stored;

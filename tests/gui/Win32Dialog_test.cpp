@@ -257,13 +257,16 @@ TEST_F(Win32DialogTest, WideningKeepsTheRightColumnAnchoredAndTheButtonsCentred)
   EXPECT_NE(Stored().find("Width=541\r\n"), std::string::npos) << Stored();
 }
 
-TEST_F(Win32DialogTest, F1OpensTheOptionsTopicOfTheHelpFileEveryTime) {
+TEST_F(Win32DialogTest, F1AndTheHelpButtonOpenTheOptionsTopicAtEveryShowing) {
   platform::RecordHelpRequests(true);
   for (int showing = 1; showing <= 2; ++showing) {
     SCOPED_TRACE(showing);
-    Show([](Driver& d) {
+    Show([&](Driver& d) {
       ASSERT_TRUE(d.Focused(d.form().btnCancel));
-      d.Key(VK_F1);
+      if (showing == 1)
+        d.Key(VK_F1);
+      else  // the caption's help button
+        ::PostMessageW(d.dialog(), WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
       ASSERT_TRUE(d.WaitFor([] { return !platform::RecordedHelpRequests().empty(); }));
       ::PostMessageW(d.dialog(), WM_COMMAND, IDCANCEL, 0);
     });
