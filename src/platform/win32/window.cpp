@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,10 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 // WindowData hangs off GWLP_USERDATA. The handler is shared so a handler
 // that destroys its own window keeps running on a live object.
+class WindowClass;
 struct WindowData {
   std::shared_ptr<const MessageHandler> handler;
+  WindowClass* window_class;  // the class whose live set holds the window
 };
 
 // WindowClass registers the class once, with the instance of the module
@@ -103,8 +106,13 @@ WindowClass& Class() {
   return window_class;
 }
 
+// The main window's class is made (and registered) only by a program that
+// shows one; g_main_class says whether that happened.
+std::atomic<WindowClass*> g_main_class{nullptr};
+
 WindowClass& MainClass() {
   static WindowClass window_class(kMainClassName, true);
+  g_main_class = &window_class;
   return window_class;
 }
 
@@ -124,8 +132,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     auto* data = reinterpret_cast<WindowData*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (msg == WM_NCDESTROY) {
       ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-      Class().Remove(hwnd);
-      MainClass().Remove(hwnd);
+      // Only the window's own class: naming the other here would make it
+      // (and register it) while windows die at module unload.
+      if (data) data->window_class->Remove(hwnd);
       delete data;
     } else if (data && IsRouted(msg)) {
       std::shared_ptr<const MessageHandler> handler = data->handler;
@@ -160,6 +169,7 @@ HWND CreateRouted(WindowClass& window_class, MessageHandler handler, const char*
   if (!window_class.Atom()) return nullptr;
   auto data = std::make_unique<WindowData>();
   data->handler = std::make_shared<const MessageHandler>(std::move(handler));
+  data->window_class = &window_class;
   HWND hwnd = ::CreateWindowExA(0, MAKEINTATOM(window_class.Atom()), title, style, rect.left,
                                 rect.top, rect.Width(), rect.Height(), parent, nullptr,
                                 window_class.Instance(), nullptr);
@@ -206,7 +216,9 @@ bool MoveWindowTo(WindowHandle window, const ScreenRect& rect) {
 
 void DestroyMessageWindow(WindowHandle window) {
   HWND hwnd = ToHwnd(window);
-  if (hwnd && (Class().Contains(hwnd) || MainClass().Contains(hwnd))) ::DestroyWindow(hwnd);
+  if (!hwnd) return;
+  WindowClass* main_class = g_main_class.load();
+  if (Class().Contains(hwnd) || (main_class && main_class->Contains(hwnd))) ::DestroyWindow(hwnd);
 }
 
 bool IsWindowAlive(WindowHandle window) {
