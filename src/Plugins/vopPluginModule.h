@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -221,8 +222,12 @@ class TvopPlugin {
   void AfterConstruction();
   // ApplyLanguageParam follows a LANGUAGE parameter that names another language.
   void ApplyLanguageParam(const TvopParamsList* params);
-  // TakeOwnerWindow takes OWNERFORM when present and not null.
+  // TakeOwnerWindow takes OWNERFORM when present and not null; a value that
+  // does not convert to a handle raises and changes nothing.
   void TakeOwnerWindow(const TvopParamsList* params);
+  // ReadOwnerWindow converts OWNERFORM (nullopt when absent or null) without
+  // taking it; raises as TakeOwnerWindow does.
+  static std::optional<platform::WindowHandle> ReadOwnerWindow(const TvopParamsList* params);
 
  protected:
   // Loaded runs after the plug-in's definition is in place.

@@ -113,7 +113,7 @@ void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
   const auto* data = rec->Input.Kind == kValueKindList
                          ? reinterpret_cast<const TvopParamsList*>(rec->Input.Data)
                          : nullptr;
-  if (data && !data->IsValid()) AssertionFailure("Common/vopParamLst", 189);
+  if (data && !data->IsWellFormed()) AssertionFailure("Common/vopParamLst", 189);
   monitor->ProcessData(data);
 }
 

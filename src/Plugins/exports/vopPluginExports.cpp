@@ -12,6 +12,7 @@
 // This file is compiled into each module (the product and test modules);
 // the module's main unit registers the plug-in class.
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "Common/Assert.h"
@@ -147,7 +148,16 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
       return;
     }
     rec->Output.Data = kOptionsRunning;
-    if (rec->Params && rec->Params->IsValid()) {
+    if (rec->Params) {
+      // A list the module cannot read, or an OWNERFORM that is no handle,
+      // fails the call before any dialog is shown.
+      try {
+        if (!rec->Params->IsWellFormed()) throw std::invalid_argument("Invalid call parameters");
+        (void)TvopPlugin::ReadOwnerWindow(rec->Params);
+      } catch (...) {
+        rec->Output.Data = kOptionsCancelled;
+        return;
+      }
       instance->ReadIniFileParam(rec->Params, true);
       instance->ApplyLanguageParam(rec->Params);
       instance->TakeOwnerWindow(rec->Params);
@@ -179,7 +189,7 @@ TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
     auto instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
-    if (!rec->Params->IsValid())
+    if (!rec->Params->IsWellFormed())
       AssertionFailure("Invalid call parameters", kSource, kLineCommandParams);
     instance->ReadTemporaryLoad(rec->Params);
     OleVariant command = rec->Params->GetParamValue("COMMAND");
