@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <utility>
@@ -46,9 +47,18 @@ struct EventRow {
 };
 
 // CollectEvents runs the host's two GetEvents calls and returns the rows.
-inline std::vector<EventRow> CollectEvents(const LoadedModule& m, uint32_t id) {
+// With `failed`, a call that does not answer 0 counts there instead of
+// failing the test (for threads other than the test's own).
+inline std::vector<EventRow> CollectEvents(const LoadedModule& m, uint32_t id,
+                                           std::atomic<int>* failed = nullptr) {
+  auto check = [&](int32_t result) {
+    if (failed)
+      *failed += result != 0;
+    else
+      EXPECT_EQ(result, 0);
+  };
   HostCall first(id);
-  EXPECT_EQ(m->GetEvents(first), 0);
+  check(m->GetEvents(first));
   auto* list = reinterpret_cast<const TvopParamsList*>(+first.rec.Output.Data);
   std::vector<EventRow> rows;
   EventRow row;
@@ -66,7 +76,7 @@ inline std::vector<EventRow> CollectEvents(const LoadedModule& m, uint32_t id) {
   }
   HostCall second(id);
   second.rec.Output = first.rec.Output;
-  EXPECT_EQ(m->GetEvents(second), 0);
+  check(m->GetEvents(second));
   return rows;
 }
 
@@ -102,21 +112,26 @@ class ProductHost {
 
   bool ok() const { return module.ok(); }
 
-  // Load writes the settings to an INI file of its own and sends LOAD with
+  // IniFile is the INI file Load gives an instance.
+  std::string IniFile(uint32_t id) const {
+    return dir.File("settings-" + std::to_string(id) + ".ini");
+  }
+
+  // Load writes the settings to the instance's INI file and sends LOAD with
   // this host's window.
   int32_t Load(uint32_t id, const std::string& settings = kLostSettings) {
-    const std::string ini = dir.File("settings-" + std::to_string(id) + ".ini");
-    WriteWholeFile(ini, settings);
-    HostCall call(id, "LOAD");
-    call.rec.HostTag = id;
-    call.Param("MessagesProcessorHandle", OleVariant(window.HandleParam()))
-        .Param("INI-FILE", OleVariant(ini))
-        .Param("RegistryPath", OleVariant("Software\\TarvelTests\\Hard"));
-    return module->ExecutePluginCommand(call);
+    WriteWholeFile(IniFile(id), settings);
+    return Command(id, "LOAD", {{"INI-FILE", OleVariant(IniFile(id))}});
   }
-  int32_t Command(uint32_t id, const char* command) {
+  // Command runs a command with this host's window and tag; params are
+  // added after the window, so they may name another.
+  int32_t Command(uint32_t id, const char* command,
+                  std::initializer_list<std::pair<const char*, OleVariant>> params = {}) {
     HostCall call(id, command);
     call.rec.HostTag = id;
+    call.Param("MessagesProcessorHandle", OleVariant(window.HandleParam()))
+        .Param("RegistryPath", OleVariant("Software\\TarvelTests\\Hard"));
+    for (const auto& [name, value] : params) call.Param(name, value);
     return module->ExecutePluginCommand(call);
   }
   // Feed hands a list to ProcessData as the host does (kind 1, filter role).
@@ -151,6 +166,25 @@ class ProductHost {
     PumpFor(2 * kWatchMs);
     for (EventRow& e : CollectEvents(module, id)) all.push_back(std::move(e));
     return all;
+  }
+
+  // FetchLog takes the queued log lines with GetLogEx, one string each.
+  std::vector<std::string> FetchLog(uint32_t id) {
+    std::vector<char> buf(1 << 16);
+    HostCall call(id);
+    call.rec.Input.Data = reinterpret_cast<uintptr_t>(buf.data());
+    call.rec.Input.Size = static_cast<int32_t>(buf.size());
+    const int32_t n = module->GetLogEx(call);
+    return SplitLogText(std::string(buf.data(), static_cast<size_t>(n > 0 ? n : 0)));
+  }
+  // SplitLogText splits a batch of log lines (each ended by CR LF).
+  static std::vector<std::string> SplitLogText(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+      lines.push_back(text.substr(start, end - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
   }
 
   LoadedModule module{ProductModulePath()};
