@@ -23,30 +23,12 @@ namespace {
 constexpr int kLineDataParams = 1822;
 constexpr uint32_t kUnloadWaitMs = 30000;
 
-// Data calls running on this thread, per instance: an UNLOAD issued from
-// inside one must not wait for itself. Plain thread-local data only: a
-// thread-local with a destructor would keep the module loaded after the
-// host unloads it (until the thread ends) and run module code at thread
-// exit. Calls nested deeper than the array holds are not recorded (an
-// UNLOAD inside one of them would then wait out its limit).
-struct DataCallsOnThread {
-  static constexpr int kMax = 16;
-  const TvopPlugin* calls[kMax];
-  int depth;  // calls entered; those below kMax are in calls[]
-  int32_t CountOf(const TvopPlugin* p) const {
-    int32_t n = 0;
-    for (int i = 0; i < depth && i < kMax; ++i) n += calls[i] == p ? 1 : 0;
-    return n;
-  }
-};
-thread_local DataCallsOnThread t_data_calls;
-
 }  // namespace
 
 void TvopPlugin::FreeRowLists() {
   // Data calls that passed the gate before Unloaded was set may still use
   // the lists; wait for them (not for one running on this very thread).
-  const int32_t own = t_data_calls.CountOf(this);
+  const int32_t own = DataCallsOfThisThread();
   const uint32_t start = platform::TickCount();
   while (data_calls_.load() > own &&
          platform::TickDiff(platform::TickCount(), start) < static_cast<int32_t>(kUnloadWaitMs)) {
@@ -83,17 +65,33 @@ int32_t TvopPlugin::RunDataCall(const std::function<int32_t()>& work) {
     data_calls_.fetch_sub(1);
     return kResultInvalid;
   }
-  if (t_data_calls.depth < DataCallsOnThread::kMax) t_data_calls.calls[t_data_calls.depth] = this;
-  ++t_data_calls.depth;
+  // The thread is noted for the call's length, so that an UNLOAD issued
+  // from inside it does not wait for itself.
+  const uint32_t me = platform::CurrentThreadId();
+  std::atomic<uint32_t>* slot = nullptr;
+  for (std::atomic<uint32_t>& s : data_call_threads_) {
+    uint32_t free = 0;
+    if (s.compare_exchange_strong(free, me)) {
+      slot = &s;
+      break;
+    }
+  }
   int32_t result;
   try {
     result = work();
   } catch (...) {
     result = kResultException;
   }
-  --t_data_calls.depth;
+  if (slot) slot->store(0);
   data_calls_.fetch_sub(1);
   return result;
+}
+
+int32_t TvopPlugin::DataCallsOfThisThread() const {
+  const uint32_t me = platform::CurrentThreadId();
+  int32_t n = 0;
+  for (const std::atomic<uint32_t>& s : data_call_threads_) n += s.load() == me ? 1 : 0;
+  return n;
 }
 
 int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {

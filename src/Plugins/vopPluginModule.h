@@ -242,6 +242,7 @@ class TvopPlugin {
   void TakeHostIcon();
   void ReleaseHostIcon();
   void FreeRowLists();
+  int32_t DataCallsOfThisThread() const;
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving);
@@ -251,6 +252,11 @@ class TvopPlugin {
   std::atomic<int32_t> load_count_{0};
   std::atomic<bool> unloaded_{false};
   std::atomic<int32_t> data_calls_{0};
+  // Threads inside a data call (one slot per call, 0 when free); a call
+  // beyond the slots is counted in data_calls_ only. No thread-local data:
+  // in the DLL that would stay behind, per thread, when the host unloads it.
+  static constexpr int kDataCallSlots = 32;
+  std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
   std::atomic<int32_t> command_depth_{0};
   std::recursive_mutex command_lock_;
   bool temporary_load_ = false;

@@ -3,8 +3,9 @@
 #include "platform/window.h"
 
 #ifdef _WIN32
-#include <tlhelp32.h>
 #include <windows.h>
+// tlhelp32.h needs windows.h first.
+#include <tlhelp32.h>
 #else
 #include <filesystem>
 #endif
@@ -43,7 +44,17 @@ size_t LiveWindowCount() {
   return n;
 }
 
+size_t NextTlsSlot() {
+  const DWORD slot = TlsAlloc();
+  TlsFree(slot);
+  return slot;
+}
+
 #else
+
+size_t NextTlsSlot() {
+  return 0;
+}
 
 size_t ThreadCount() {
   size_t n = 0;

@@ -11,5 +11,8 @@ size_t ThreadCount();
 // LiveWindowCount: the windows of this process that exist now (on POSIX,
 // those of the window emulation).
 size_t LiveWindowCount();
+// NextTlsSlot: the thread-local slot TlsAlloc would hand out now (slots
+// taken and never freed push it up); 0 on POSIX, which has no such slots.
+size_t NextTlsSlot();
 
 }  // namespace tarvel::test

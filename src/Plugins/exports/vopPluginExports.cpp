@@ -17,6 +17,7 @@
 
 #include "Common/Assert.h"
 #include "Plugins/vopPluginModule.h"
+#include "platform/runtime.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -260,6 +261,9 @@ TARVEL_EXPORT bool TARVEL_API MultiThreadSupport(PPluginCallRec rec) {
 #ifdef _WIN32
 // Shutdown runs here rather than in a static destructor so that at process
 // exit (reserved != null, other threads already gone) nothing is waited on.
+// When the host unloads the module while the process goes on, everything
+// the module took is given back, so a host that loads and unloads it again
+// and again does not grow.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     ModuleStartup();
@@ -268,6 +272,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       ModuleShutdown(reserved != nullptr);
     } catch (...) {
     }
+    if (!reserved) platform::ReleaseRuntimeResources();
   }
   return TRUE;
 }
