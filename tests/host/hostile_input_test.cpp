@@ -343,7 +343,9 @@ std::string ExpectedClient(const VariantCase& c, int n) {
     case VariantCase::kNumber:
       return std::to_string(n);
     case VariantCase::kText: {
-      const std::string text = OleVariant::CopyOf(c.make(n)).ToAnsi();
+      Variant raw = c.make(n);
+      const std::string text = OleVariant::CopyOf(raw).ToAnsi();
+      OleVariant::ClearRaw(&raw);
       return "text:" + text;
     }
     case VariantCase::kBool:
