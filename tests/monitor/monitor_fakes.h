@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -19,9 +20,23 @@
 
 namespace tarvel::test {
 
-// Describe renders a variant with its type, so tests see 5 and 5.0 apart.
+// Describe renders a variant with its type, so tests see 5 and 5.0 apart;
+// characters of an OLE string outside ASCII show as \u followed by four hex digits.
 inline std::string Describe(const Variant& v) {
   OleVariant copy = OleVariant::CopyOf(v);
+  if (v.vt == platform::VT_BSTR) {
+    std::string out = "bstr:";
+    for (char16_t c : copy.ToWide()) {
+      if (c >= 0x20 && c < 0x7F) {
+        out += static_cast<char>(c);
+      } else {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+        out += escaped;
+      }
+    }
+    return out;
+  }
   switch (v.vt) {
     case platform::VT_EMPTY:
       return "empty";
@@ -31,8 +46,6 @@ inline std::string Describe(const Variant& v) {
       return "i4:" + copy.ToAnsi();
     case platform::VT_R8:
       return "r8:" + copy.ToAnsi();
-    case platform::VT_BSTR:
-      return "bstr:" + copy.ToAnsi();
     case platform::VT_ANSISTRING:
       return "ansi:" + copy.ToAnsi();
     default:
