@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -602,6 +603,33 @@ TEST_F(MonitorTest, NextIntervalFollowsTheEarliestDeadline) {
   Run(3000);
   EXPECT_EQ(sink_.Events().size(), 2u);
   EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kIdleIntervalMs) << "every watch reported";
+}
+
+// Clients whose short watch times out and comes back every cycle, beside a
+// watch of an hour: each client's one entry in the deadline queue moves,
+// rather than a new one being added per cycle.
+TEST_F(MonitorTest, TheDeadlineQueueStaysWithinTheClientsUnderFlappingData) {
+  Start(Watching({{"short", 1000, "ES"}, {"long", 3600000, "EL"}}));
+  constexpr int kClients = 200;
+  constexpr int kCycles = 50;
+  auto feed_all = [&](std::initializer_list<const char*> vars) {
+    ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+    for (int c = 0; c < kClients; ++c) {
+      if (c > 0) data->AddNewRow();
+      data->Add("CLIENTID", OleVariant(c));
+      for (const char* v : vars) data->Add(v, OleVariant(1));
+    }
+    monitor_->ProcessData(data.get());
+  };
+  feed_all({"short", "long"});
+  size_t most = 0;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    Run(1500);
+    feed_all({"short"});
+    most = std::max(most, monitor_->QueuedDeadlines());
+  }
+  EXPECT_LE(most, static_cast<size_t>(kClients));
+  EXPECT_EQ(sink_.Events().size(), static_cast<size_t>(kClients * kCycles));
 }
 
 TEST_F(MonitorTest, DeadlinesPassingDuringATickAreTakenAtOnce) {
