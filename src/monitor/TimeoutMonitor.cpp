@@ -153,18 +153,16 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     return;
   }
   Snapshot snap = Current();
-  bool posted = false;
   // On a failure the resume events of the rows applied still go out, and
   // the timer is set; the first failure is the one that reaches the caller.
   struct FinishOnFailure {
     TimeoutMonitor& monitor;
     const Snapshot& snap;
-    const bool& posted;
     int exceptions = std::uncaught_exceptions();
     ~FinishOnFailure() {
       if (std::uncaught_exceptions() == exceptions) return;
       try {
-        if (posted) monitor.outbox_.Deliver(monitor.sink_, *snap.texts);
+        monitor.outbox_.Deliver(monitor.sink_, *snap.texts);
       } catch (...) {
       }
       try {
@@ -172,7 +170,8 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
       } catch (...) {
       }
     }
-  } finish{*this, snap, posted};
+  } finish{*this, snap};
+  bool posted = false;
 
   ClientTable& t = *snap.table;
   const std::shared_ptr<const void> owner = snap.table;
@@ -246,7 +245,6 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
       } catch (...) {
         // The rows before this one keep their effect.
         ApplyBeforeFailure(t, owner, batch.Rows(), pending, now);
-        posted = true;
         throw;
       }
     } else {
@@ -304,7 +302,8 @@ void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t cou
 
 // ProcessRow applies one row: finds or creates its client, restarts the
 // watches of the row's variables (the first watch of each), and posts a
-// resume notice for a watch that had timed out. Returns whether it posted.
+// resume notice for each watch that had timed out. Returns whether it
+// posted.
 bool TimeoutMonitor::ProcessRow(ClientTable& t, const std::shared_ptr<const void>& owner,
                                 PendingRow& row, int64_t now) {
   ClientIndex::Shard& shard = t.index.ShardOf(row.id.Hash());
@@ -314,31 +313,32 @@ bool TimeoutMonitor::ProcessRow(ClientTable& t, const std::shared_ptr<const void
   if (created) BuildWatches(t.settings, c, now);
   const int64_t before = created ? kNoDeadline : c.earliest.load(std::memory_order_relaxed);
   if (row.fed_count == 0 && !created) return false;
-  Notice resumes[MonitorSettings::kMaxRows];
-  size_t resume_count = 0;
-  try {
-    for (size_t i = 0; i < row.fed_count; ++i) {
-      const unsigned n = (row.fed >> (8 * i)) & 0xFF;
-      TTimeoutListItem& w = c.Watches[n];
-      if (w.Has(TTimeoutListItem::kTimedOut) && t.resumes[n]) {
-        Notice& resume = resumes[resume_count++];
-        resume.kind = Notice::Kind::kResume;
-        resume.row = static_cast<uint8_t>(n);
-        resume.row_id = row.client_id ? OleVariant::CopyOf(*row.client_id) : OleVariant::Null();
-      }
-      w.Restart(now, t.timeout_ms[n]);
-    }
-  } catch (...) {
-    // The watches restarted so far still need their deadline recorded.
-    try {
-      t.Rearm(c, before);
-    } catch (...) {
-    }
-    throw;
+  uint32_t resumes = 0;  // rows of the watches to resume, in item order, a byte each
+  unsigned resume_count = 0;
+  for (size_t i = 0; i < row.fed_count; ++i) {
+    const unsigned n = (row.fed >> (8 * i)) & 0xFF;
+    TTimeoutListItem& w = c.Watches[n];
+    if (w.Has(TTimeoutListItem::kTimedOut) && t.resumes[n]) resumes |= n << (8 * resume_count++);
+    w.Restart(now, t.timeout_ms[n]);
   }
   t.Rearm(c, before);
-  outbox_.Post(owner, t.settings, resumes, resume_count);
-  return resume_count > 0;
+  if (resume_count == 0) return false;
+  PostResumes(t, owner, row, resumes, resume_count);
+  return true;
+}
+
+[[gnu::noinline]] void TimeoutMonitor::PostResumes(ClientTable& t,
+                                                   const std::shared_ptr<const void>& owner,
+                                                   const PendingRow& row, uint32_t resumes,
+                                                   unsigned count) {
+  Notice notices[MonitorSettings::kMaxRows];
+  for (unsigned i = 0; i < count; ++i) {
+    Notice& n = notices[i];
+    n.kind = Notice::Kind::kResume;
+    n.row = static_cast<uint8_t>(resumes >> (8 * i));
+    n.row_id = row.client_id ? OleVariant::CopyOf(*row.client_id) : OleVariant::Null();
+  }
+  outbox_.Post(owner, t.settings, notices, count);
 }
 
 // ---- Timeout check ----

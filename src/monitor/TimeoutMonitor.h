@@ -155,6 +155,8 @@ class TimeoutMonitor {
   static void Prefetch(const ClientTable& table, PendingRow* rows, size_t count);
   bool ProcessRow(ClientTable& table, const std::shared_ptr<const void>& owner, PendingRow& row,
                   int64_t now);
+  void PostResumes(ClientTable& table, const std::shared_ptr<const void>& owner,
+                   const PendingRow& row, uint32_t resumes, unsigned count);
   void FireClient(ClientTable& table, const std::shared_ptr<const void>& owner,
                   TClientListItem& client);
   uint32_t Schedule(bool ending_tick);
