@@ -81,12 +81,17 @@ class TaPluginTest : public ::testing::Test {
     auto rows = NewParamsList(kRowsParamsListClass);
     rows->Add("CLIENTID", OleVariant(client));
     rows->Add(variable, OleVariant(1));
+    FeedList(rows.get());
+  }
+  // FeedList hands the plug-in a data list; returns the output's data.
+  uintptr_t FeedList(TvopParamsList* rows) {
     HostCall data(1);
     data.rec.Input.Kind = 1;
-    data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows.get());
+    data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows);
     int32_t result = -7;
     plugin->vopPluginProcessData(data.get(), result);
     EXPECT_EQ(result, 0);
+    return data.rec.Output.Data;
   }
   // WaitForEvents pumps this thread, which owns the check timer, until at
   // least `items` event items are queued (at most 10 s of real time).
@@ -156,13 +161,7 @@ TEST_F(TaPluginTest, ReloadingDropsEveryClientAndUnloadFreesTheMonitor) {
     rows->Add("TEMP", OleVariant(20));
     rows->AddNewRow();
   }
-  HostCall data(1);
-  data.rec.Input.Kind = 1;
-  data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows.get());
-  int32_t result = -7;
-  plugin->vopPluginProcessData(data.get(), result);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(+data.rec.Output.Data, reinterpret_cast<uintptr_t>(rows.get()));
+  EXPECT_EQ(FeedList(rows.get()), reinterpret_cast<uintptr_t>(rows.get()));
   EXPECT_EQ(plugin->Monitor()->ClientCount(), 3u);
 
   Write("");  // an empty store: every property keeps its value
