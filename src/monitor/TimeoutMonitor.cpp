@@ -174,7 +174,6 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
   bool posted = false;
 
   ClientTable& t = *snap.table;
-  const std::shared_ptr<const void> owner = snap.table;
   const MonitorSettings& s = t.settings;
   const int64_t now = clock_.Now();
   const int32_t count = data->Count;
@@ -244,7 +243,7 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
         row.id.Assign(*client_id);
       } catch (...) {
         // The rows before this one keep their effect.
-        ApplyBeforeFailure(t, owner, batch.Rows(), pending, now);
+        ApplyBeforeFailure(snap.table, batch.Rows(), pending, now);
         throw;
       }
     } else {
@@ -260,31 +259,30 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     // Asked for now, the index slot is in the cache when the batch runs.
     if (prefetch) t.index.PrefetchSlot(row.id.Hash());
     if (++pending == kBatch) {
-      posted |= ProcessRows(t, owner, batch.Rows(), pending, now);
+      posted |= ProcessRows(snap.table, batch.Rows(), pending, now);
       pending = 0;
     }
   }
-  posted |= ProcessRows(t, owner, batch.Rows(), pending, now);
+  posted |= ProcessRows(snap.table, batch.Rows(), pending, now);
   if (posted) outbox_.Deliver(sink_, *snap.texts);
   ScheduleCheck();
 }
 
-[[gnu::noinline]] void TimeoutMonitor::ApplyBeforeFailure(ClientTable& t,
-                                                          const std::shared_ptr<const void>& owner,
+[[gnu::noinline]] void TimeoutMonitor::ApplyBeforeFailure(const std::shared_ptr<ClientTable>& table,
                                                           PendingRow* rows, size_t count,
                                                           int64_t now) {
   try {
-    ProcessRows(t, owner, rows, count, now);
+    ProcessRows(table, rows, count, now);
   } catch (...) {
     // The failure of the row being read is the one to report.
   }
 }
 
-bool TimeoutMonitor::ProcessRows(ClientTable& t, const std::shared_ptr<const void>& owner,
-                                 PendingRow* rows, size_t count, int64_t now) {
-  if (t.index.Created() > kCachedClients) Prefetch(t, rows, count);
+bool TimeoutMonitor::ProcessRows(const std::shared_ptr<ClientTable>& table, PendingRow* rows,
+                                 size_t count, int64_t now) {
+  if (table->index.Created() > kCachedClients) Prefetch(*table, rows, count);
   bool posted = false;
-  for (size_t r = 0; r < count; ++r) posted |= ProcessRow(t, owner, rows[r], now);
+  for (size_t r = 0; r < count; ++r) posted |= ProcessRow(table, rows[r], now);
   return posted;
 }
 
@@ -304,8 +302,9 @@ void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t cou
 // watches of the row's variables (the first watch of each), and posts a
 // resume notice for each watch that had timed out. Returns whether it
 // posted.
-bool TimeoutMonitor::ProcessRow(ClientTable& t, const std::shared_ptr<const void>& owner,
-                                PendingRow& row, int64_t now) {
+bool TimeoutMonitor::ProcessRow(const std::shared_ptr<ClientTable>& table, PendingRow& row,
+                                int64_t now) {
+  ClientTable& t = *table;
   ClientIndex::Shard& shard = t.index.ShardOf(row.id.Hash());
   std::lock_guard<ShardLock> lock(shard.mu);
   bool created = false;
@@ -323,12 +322,11 @@ bool TimeoutMonitor::ProcessRow(ClientTable& t, const std::shared_ptr<const void
   }
   t.Rearm(c, before);
   if (resume_count == 0) return false;
-  PostResumes(t, owner, row, resumes, resume_count);
+  PostResumes(table, row, resumes, resume_count);
   return true;
 }
 
-[[gnu::noinline]] void TimeoutMonitor::PostResumes(ClientTable& t,
-                                                   const std::shared_ptr<const void>& owner,
+[[gnu::noinline]] void TimeoutMonitor::PostResumes(const std::shared_ptr<ClientTable>& table,
                                                    const PendingRow& row, uint32_t resumes,
                                                    unsigned count) {
   Notice notices[MonitorSettings::kMaxRows];
@@ -338,7 +336,7 @@ bool TimeoutMonitor::ProcessRow(ClientTable& t, const std::shared_ptr<const void
     n.row = static_cast<uint8_t>(resumes >> (8 * i));
     n.row_id = row.client_id ? OleVariant::CopyOf(*row.client_id) : OleVariant::Null();
   }
-  outbox_.Post(owner, t.settings, notices, count);
+  outbox_.Post(table, table->settings, notices, count);
 }
 
 // ---- Timeout check ----
@@ -352,7 +350,6 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
   }
   Snapshot snap = Current();
   ClientTable& t = *snap.table;
-  const std::shared_ptr<const void> owner = snap.table;
   std::vector<TClientListItem*> due;
   size_t next = 0;  // due[next..] have not been reached
   try {
@@ -372,7 +369,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
       std::sort(due.begin(), due.end(),
                 [](const TClientListItem* a, const TClientListItem* b) { return a->seq < b->seq; });
       due.erase(std::unique(due.begin(), due.end()), due.end());
-      while (next < due.size()) FireClient(t, owner, *due[next++]);
+      while (next < due.size()) FireClient(snap.table, *due[next++]);
       outbox_.Deliver(sink_, *snap.texts);
     }
     // Also what an earlier failure left waiting.
@@ -393,8 +390,8 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
 
 // FireClient marks the client's due watches and posts a timeout notice for
 // each, in row order.
-void TimeoutMonitor::FireClient(ClientTable& t, const std::shared_ptr<const void>& owner,
-                                TClientListItem& c) {
+void TimeoutMonitor::FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& c) {
+  ClientTable& t = *table;
   const MonitorSettings& s = t.settings;
   std::lock_guard<ShardLock> lock(t.index.ShardOf(c.ClientId.Hash()).mu);
   struct SettleOnExit {
@@ -429,7 +426,7 @@ void TimeoutMonitor::FireClient(ClientTable& t, const std::shared_ptr<const void
     n.row = static_cast<uint8_t>(i);
     n.client = &c;
   }
-  outbox_.Post(owner, s, timeouts, count);
+  outbox_.Post(table, s, timeouts, count);
 }
 
 // ---- The timer ----

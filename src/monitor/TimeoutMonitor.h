@@ -148,17 +148,15 @@ class TimeoutMonitor {
     std::shared_ptr<const MonitorTexts> texts;
   };
   Snapshot Current() const;
-  bool ProcessRows(ClientTable& table, const std::shared_ptr<const void>& owner, PendingRow* rows,
-                   size_t count, int64_t now);
-  void ApplyBeforeFailure(ClientTable& table, const std::shared_ptr<const void>& owner,
-                          PendingRow* rows, size_t count, int64_t now);
+  bool ProcessRows(const std::shared_ptr<ClientTable>& table, PendingRow* rows, size_t count,
+                   int64_t now);
+  void ApplyBeforeFailure(const std::shared_ptr<ClientTable>& table, PendingRow* rows, size_t count,
+                          int64_t now);
   static void Prefetch(const ClientTable& table, PendingRow* rows, size_t count);
-  bool ProcessRow(ClientTable& table, const std::shared_ptr<const void>& owner, PendingRow& row,
-                  int64_t now);
-  void PostResumes(ClientTable& table, const std::shared_ptr<const void>& owner,
-                   const PendingRow& row, uint32_t resumes, unsigned count);
-  void FireClient(ClientTable& table, const std::shared_ptr<const void>& owner,
-                  TClientListItem& client);
+  bool ProcessRow(const std::shared_ptr<ClientTable>& table, PendingRow& row, int64_t now);
+  void PostResumes(const std::shared_ptr<ClientTable>& table, const PendingRow& row,
+                   uint32_t resumes, unsigned count);
+  void FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& client);
   uint32_t Schedule(bool ending_tick);
 
   MonitorSink& sink_;
