@@ -12,6 +12,15 @@
 // the log queue each have their own lock. Handlers must not throw across
 // threads they do not own; exceptions inside a call are turned into result
 // codes by the exports.
+//
+// Where each job lives: construction and destruction in vopPluginModule.cpp,
+// the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
+// shared host icon) in vopPluginContext.cpp, the property map at the host's
+// settings place in vopPluginSettings.cpp, commands in
+// vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
+// calls and the row lists' end in vopPluginData.cpp, events in
+// vopPluginEvents.cpp, the log in vopPluginLog.cpp, and the instance table
+// in vopPluginInstances.h/.cpp.
 #pragma once
 
 #include <atomic>
@@ -25,6 +34,7 @@
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginCustomCmd.h"
+#include "Plugins/vopPluginInstances.h"
 #include "Plugins/vopPluginTypes.h"
 #include "platform/module.h"
 #include "platform/window.h"
@@ -57,9 +67,6 @@ struct TConfigDataSource {
   std::string Text2;
   std::string Text3;
 };
-
-class TvopPlugin;
-using PluginFactory = std::function<std::unique_ptr<TvopPlugin>(PPluginCallRec)>;
 
 class TvopPlugin {
  public:
@@ -275,30 +282,5 @@ class TvopPlugin {
   void* send_string_proc_ = nullptr;
   void* send_byte_proc_ = nullptr;
 };
-
-// ---- Process-wide instance table ----
-
-// RegisterPluginClass makes FindPluginInstance create objects through factory.
-void RegisterPluginClass(PluginFactory factory);
-// FindPluginInstance finds or creates the instance a record names, or
-// releases it (Action 255). The instance stays alive while the caller holds
-// the returned pointer, even if it is released meanwhile.
-std::shared_ptr<TvopPlugin> FindPluginInstance(PPluginCallRec rec);
-// ForEachInstance calls fn for every instance under the table's shared lock.
-void ForEachInstance(const std::function<void(TvopPlugin&)>& fn);
-// InstanceCount is the number of instances in the table (0 after shutdown).
-int InstanceCount();
-// ModuleStartup creates the instance table (idempotent); ModuleShutdown
-// detaches it and destroys every instance unless the process is ending.
-void ModuleStartup();
-void ModuleShutdown(bool process_terminating);
-bool ModuleIsShutDown();
-
-// WaitForFlags polls until a flag reads clear (true), a flag is missing (an
-// empty function: false), the limit passes (false; 0 means no limit) or,
-// unless ignore_shutdown, the module shuts down (false). From the second
-// pass on it processes the calling thread's messages and sleeps 50 ms.
-using FlagReader = std::function<bool()>;
-bool WaitForFlags(uint32_t limit_ms, const std::vector<FlagReader>& flags, bool ignore_shutdown);
 
 }  // namespace tarvel

@@ -1,0 +1,156 @@
+// Data calls: the gate every data call passes (RunDataCall), the hand-over
+// of the host's rows to the plug-in (DoProcessData, DoGetData), and the
+// end of the row lists at the last UNLOAD (FreeRowLists), which waits for
+// the data calls that started before it.
+//
+// Threads: data calls run on any host thread without the command lock,
+// counted in data_calls_; FreeRowLists runs under the command lock of the
+// last UNLOAD.
+#include <algorithm>
+
+#include "Common/Assert.h"
+#include "Plugins/vopPluginInternal.h"
+#include "Plugins/vopPluginModule.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace tarvel {
+
+using namespace plugin_detail;
+
+namespace {
+
+constexpr int kLineDataParams = 1822;
+constexpr uint32_t kUnloadWaitMs = 30000;
+
+// Data calls running on this thread, per instance: an UNLOAD issued from
+// inside one must not wait for itself.
+thread_local std::vector<const TvopPlugin*> t_data_calls;
+
+}  // namespace
+
+void TvopPlugin::FreeRowLists() {
+  // Data calls that passed the gate before Unloaded was set may still use
+  // the lists; wait for them (not for one running on this very thread).
+  const auto own = static_cast<int32_t>(std::count(t_data_calls.begin(), t_data_calls.end(), this));
+  const uint32_t start = platform::TickCount();
+  while (data_calls_.load() > own &&
+         platform::TickDiff(platform::TickCount(), start) < static_cast<int32_t>(kUnloadWaitMs)) {
+    platform::SleepMs(1);
+  }
+  const bool still_used = data_calls_.load() > 0;
+  std::lock_guard<std::mutex> lock(events_mutex_);
+  TvopParamsList* result_rows = result_rows_.exchange(nullptr);
+  for (TvopParamsList** list : {&result_rows, &events_, &pending_events_}) {
+    if (!*list) continue;
+    if (still_used) {
+      // Keep it alive until the instance goes: a running call still holds it.
+      retired_lists_.emplace_back(*list);
+    } else {
+      try {
+        TvopParamsList::Destroy(*list);
+      } catch (...) {
+      }
+    }
+    *list = nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Data
+
+int32_t TvopPlugin::RunDataCall(const std::function<int32_t()>& work) {
+  if (!WaitForFlags(30000, {[this] { return Busy(); }, [this] { return Unloaded(); }}, false))
+    return kResultInvalid;
+  // Count first, then check: an UNLOAD that sets Unloaded after our check
+  // sees the count and waits for us.
+  data_calls_.fetch_add(1);
+  if (unloaded_.load()) {
+    data_calls_.fetch_sub(1);
+    return kResultInvalid;
+  }
+  t_data_calls.push_back(this);
+  int32_t result;
+  try {
+    result = work();
+  } catch (...) {
+    result = kResultException;
+  }
+  t_data_calls.erase(std::find(t_data_calls.begin(), t_data_calls.end(), this));
+  data_calls_.fetch_sub(1);
+  return result;
+}
+
+int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
+  rec->Output.Data = 0;
+  if (!rec->Params || !rec->Params->IsValid())
+    AssertionFailure("Invalid call parameters", kSource, kLineDataParams);
+  const uintptr_t remembered = rec->Input.Data;
+  int32_t result = kResultOk;
+  const TModuleTypes types = rec->ModuleTypes;
+  auto has = [types](TModuleType t) { return (types & ModuleTypeBit(t)) != 0; };
+  if (types != 0) {
+    auto* input = reinterpret_cast<TvopParamsList*>(rec->Input.Data);
+    if (rec->Input.Kind == kValueKindList && !has(mttDataQuery) && input && input->Count <= 0) {
+      rec->Input.Data = 0;
+      input = nullptr;
+    }
+    bool call_handler = true;
+    if (has(mttDataExport)) {
+      if (!rec->Input.Data) {
+        if (!MsgNoData.empty()) SendLog(1, MsgNoData);
+        call_handler = false;
+      } else if (input && input->IsRowsList() && input->Count > 0) {
+        // Close the last row; only lists this module made are ever grown.
+        const TvopParamsListItem* last = input->Item(input->Count - 1);
+        if (!last || last->NameView() != kNewRowMarker) input->AddNewRow();
+      }
+    }
+    if (call_handler && OnProcessData) {
+      try {
+        OnProcessData(*this, rec, result);
+        TvopParamsList* rows = result_rows_.load();
+        if (rows && rows->Count > 0) {
+          rec->Output.Kind = kValueKindList;
+          rec->Output.Data = reinterpret_cast<uintptr_t>(rows);
+        }
+        if (result > 0 && !rec->Input.Data) result = 0;
+        if (has(mttDataExport) || has(mttEventsHandling)) {
+          if (result < 0) {
+            if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+          } else if (!MsgWriteComplete.empty()) {
+            SendLog(2, MsgWriteComplete);
+          }
+        }
+      } catch (...) {
+        result = kResultException;
+        if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+      }
+    }
+  }
+  if (rec->Input.Data == remembered) rec->Input.Data = 0;
+  return result;
+}
+
+int32_t TvopPlugin::DoGetData(PPluginCallRec rec) {
+  rec->Output.Data = 0;
+  if (rec->ModuleTypes == 0) return kResultOk;
+  rec->Input.Data = 0;
+  if (!OnGetData) return kResultOk;
+  int32_t result = kResultOk;
+  try {
+    OnGetData(*this, rec, result);
+    TvopParamsList* rows = result_rows_.load();
+    if (rows && rows->Count > 0) {
+      rec->Output.Kind = kValueKindList;
+      rec->Output.Data = reinterpret_cast<uintptr_t>(rows);
+    }
+    if (result > 0 && !rec->Input.Data) result = 0;
+  } catch (...) {
+    result = kResultException;
+    if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+  }
+  return result;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,204 @@
+// The process-wide instance table: one TvopPlugin per host InstanceId,
+// created on first use through the registered plug-in class, released on
+// request (Action 255) or at module shutdown; and WaitForFlags, the wait
+// that gives up when the module shuts down.
+//
+// Threads: lookups run side by side under the table's shared lock; a
+// creation or a release promotes it to the exclusive lock and searches
+// again, so one id never gets two instances. Instances are held by shared
+// pointers: a release that meets a running call destroys the instance
+// after that call.
+#include <mutex>
+
+#include "Plugins/vopPluginModule.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+
+namespace tarvel {
+
+namespace {
+
+struct InstanceEntry {
+  std::shared_ptr<TvopPlugin> instance;
+};
+using InstanceTable = TThreadObjectList<InstanceEntry>;
+
+std::atomic<InstanceTable*> g_table{nullptr};
+std::atomic<bool> g_shut_down{false};
+std::mutex g_factory_mutex;
+// A function-local static: main units register from their own static
+// initialisers, which may run before this unit's.
+PluginFactory& RegisteredFactory() {  // guarded by g_factory_mutex
+  static PluginFactory factory;
+  return factory;
+}
+
+std::unique_ptr<TvopPlugin> DefaultFactory(PPluginCallRec rec) {
+  return std::make_unique<TvopPlugin>(rec);
+}
+
+InstanceEntry* FindEntry(TObjectList<InstanceEntry>* list, uint32_t id) {
+  for (InstanceEntry* e : *list)
+    if (e->instance->InstanceId() == id) return e;
+  return nullptr;
+}
+
+// Holds the table's shared lock for one lookup.
+class TableReadHold {
+ public:
+  explicit TableReadHold(InstanceTable* table) : table_(table), list_(table->LockListRead()) {}
+  ~TableReadHold() { table_->UnlockRead(); }
+  TObjectList<InstanceEntry>* list() const { return list_; }
+
+ private:
+  InstanceTable* table_;
+  TObjectList<InstanceEntry>* list_;
+};
+
+class TableWriteHold {
+ public:
+  explicit TableWriteHold(InstanceTable* table) : table_(table) { table_->LockList(); }
+  ~TableWriteHold() { table_->UnlockWrite(); }
+
+ private:
+  InstanceTable* table_;
+};
+
+}  // namespace
+
+void RegisterPluginClass(PluginFactory factory) {
+  std::lock_guard<std::mutex> lock(g_factory_mutex);
+  RegisteredFactory() = std::move(factory);
+}
+
+void ModuleStartup() {
+  if (g_table.load() || g_shut_down.load()) return;
+  auto* table = new InstanceTable(true);
+  InstanceTable* expected = nullptr;
+  if (!g_table.compare_exchange_strong(expected, table)) delete table;
+  std::lock_guard<std::mutex> lock(g_factory_mutex);
+  if (!RegisteredFactory()) RegisteredFactory() = DefaultFactory;
+}
+
+bool ModuleIsShutDown() {
+  return g_shut_down.load() || !g_table.load();
+}
+
+void ModuleShutdown(bool process_terminating) {
+  g_shut_down = true;
+  InstanceTable* table = g_table.exchange(nullptr);
+  if (!table || process_terminating) return;  // the system reclaims everything
+  std::vector<std::shared_ptr<TvopPlugin>> doomed;
+  TObjectList<InstanceEntry>* list = table->LockList();
+  for (InstanceEntry* e : *list) doomed.push_back(e->instance);
+  list->Clear();
+  table->UnlockWrite();
+  doomed.clear();  // destroys every instance in table order, unless still in use
+  delete table;
+}
+
+void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {
+  InstanceTable* table = g_table.load();
+  if (!table) return;
+  TableReadHold hold(table);
+  for (InstanceEntry* e : *hold.list()) fn(*e->instance);
+}
+
+int InstanceCount() {
+  InstanceTable* table = g_table.load();
+  if (!table) return 0;
+  TableReadHold hold(table);
+  return hold.list()->Count();
+}
+
+bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out) {
+  out->reset();
+  if (!rec || rec->InstanceId == 0) return false;
+  InstanceTable* table = g_table.load();
+  if (!table) return false;
+  TableReadHold hold(table);
+  TObjectList<InstanceEntry>* list = hold.list();
+  if (InstanceEntry* e = FindEntry(list, rec->InstanceId)) {
+    if (rec->Action != kActionRelease) {
+      *out = e->instance;
+      return true;
+    }
+    std::shared_ptr<TvopPlugin> doomed;
+    {
+      TableWriteHold write(table);
+      // Another thread may have released it while we were promoting.
+      if (InstanceEntry* again = FindEntry(list, rec->InstanceId)) {
+        doomed = again->instance;
+        list->Remove(again);
+      }
+    }
+    doomed.reset();  // destroyed here unless a running call still holds it
+    return false;
+  }
+  if (rec->Action == kActionRelease) return false;
+  try {
+    TableWriteHold write(table);
+    // Search again: another thread may have created it while we promoted.
+    if (InstanceEntry* again = FindEntry(list, rec->InstanceId)) {
+      *out = again->instance;
+      return true;
+    }
+    PluginFactory factory;
+    {
+      std::lock_guard<std::mutex> lock(g_factory_mutex);
+      factory = RegisteredFactory() ? RegisteredFactory() : PluginFactory(DefaultFactory);
+    }
+    std::shared_ptr<TvopPlugin> created(factory(rec));
+    if (!created) return false;
+    created->instance_id_ = rec->InstanceId;
+    created->AfterConstruction();
+    auto entry = std::make_unique<InstanceEntry>();
+    entry->instance = created;
+    list->Add(entry.release());
+    *out = std::move(created);
+    return true;
+  } catch (...) {
+    out->reset();
+    return false;
+  }
+}
+
+std::shared_ptr<TvopPlugin> FindPluginInstance(PPluginCallRec rec) {
+  std::shared_ptr<TvopPlugin> instance;
+  FindPluginInstanceImpl(rec, &instance);
+  return instance;
+}
+
+bool WaitForFlags(uint32_t limit_ms, const std::vector<FlagReader>& flags, bool ignore_shutdown) {
+  const uint32_t start = platform::TickCount();
+  int state = 1;
+  for (int pass = 0;; ++pass) {
+    if (pass > 0) {
+      try {
+        platform::ProcessPendingMessages();
+      } catch (...) {
+      }
+      platform::SleepMs(50);
+    }
+    state = 1;
+    for (const FlagReader& flag : flags) {
+      if (!flag) {
+        state = -1;
+        break;
+      }
+      if (!flag()) {
+        state = 0;
+        break;
+      }
+    }
+    if (state < 1) break;
+    if (limit_ms != 0 &&
+        platform::TickDiff(platform::TickCount(), start) >= static_cast<int32_t>(limit_ms))
+      break;
+    if (!ignore_shutdown && g_shut_down.load()) break;
+  }
+  return state == 0;
+}
+
+}  // namespace tarvel
