@@ -175,16 +175,16 @@ void ClientIdView::SetNull() {
   kind_ = ClientKind::kNull;
   vt_ = VT_NULL;
   raw_ = 0;
-  narrow_ = {};
-  wide_ = {};
+  text_ = nullptr;
+  text_len_ = 0;
   Finish();
 }
 
 void ClientIdView::AssignOther(const Variant& value) {
   ascii_ = false;
   raw_ = 0;
-  narrow_ = {};
-  wide_ = {};
+  text_ = nullptr;
+  text_len_ = 0;
   vt_ = value.vt;
   if (value.vt == VT_EMPTY) {
     kind_ = ClientKind::kEmpty;
@@ -198,15 +198,18 @@ void ClientIdView::AssignOther(const Variant& value) {
     raw_ = value.boolVal != 0 ? 1 : 0;
   } else if (value.vt == VT_ANSISTRING) {
     kind_ = ClientKind::kText;
-    narrow_ = AnsiStrView(static_cast<const char*>(value.byref));
-    ascii_ = IsAscii(narrow_);
+    const std::string_view text = AnsiStrView(static_cast<const char*>(value.byref));
+    text_ = text.data();
+    text_len_ = static_cast<uint32_t>(text.size());
+    ascii_ = IsAscii(text);
     if (!ascii_) {
-      converted_ = AnsiToWide(narrow_);
-      wide_ = converted_;
+      if (!converted_) converted_ = std::make_unique<std::u16string>();
+      *converted_ = AnsiToWide(text);
     }
   } else if (value.vt == VT_BSTR) {
     kind_ = ClientKind::kText;
-    wide_ = std::u16string_view(value.bstrVal ? value.bstrVal : u"", SysStringLen(value.bstrVal));
+    text_ = value.bstrVal ? value.bstrVal : u"";
+    text_len_ = SysStringLen(value.bstrVal);
   } else {
     SetNull();
     throw EClientIdType("A client ID cannot be of variant type " + std::to_string(value.vt));
@@ -225,8 +228,10 @@ void ClientIdView::Finish() {
     case ClientKind::kNumber: {
       Number n = CanonicalNumber(vt_, raw_);
       is_int_ = n.is_int;
-      int_ = n.i;
-      dbl_ = n.d;
+      if (n.is_int)
+        int_ = n.i;
+      else
+        dbl_ = n.d;
       hash_ = HashNumber(n);
       break;
     }
@@ -234,7 +239,7 @@ void ClientIdView::Finish() {
       hash_ = Mix(raw_ ^ kSaltBool);
       break;
     case ClientKind::kText:
-      hash_ = vt_ == VT_ANSISTRING && ascii_ ? HashUnits(narrow_) : HashUnits(wide_);
+      hash_ = vt_ == VT_ANSISTRING && ascii_ ? HashUnits(Narrow()) : HashUnits(Wide());
       break;
   }
 }
@@ -247,8 +252,8 @@ ClientKey::ClientKey(const ClientIdView& id) : kind_(static_cast<uint8_t>(id.kin
   if (id.kind_ != ClientKind::kText) return;
   // The text in the form it came: bytes, or UTF-16 code units.
   const bool wide = id.vt_ == VT_BSTR;
-  const void* text = wide ? static_cast<const void*>(id.wide_.data()) : id.narrow_.data();
-  const size_t units = wide ? id.wide_.size() : id.narrow_.size();
+  const void* text = id.text_;
+  const size_t units = id.text_len_;
   const size_t bytes = units * (wide ? sizeof(char16_t) : 1);
   if (bytes <= sizeof payload_) {
     len_ = static_cast<uint8_t>(units);
@@ -307,8 +312,10 @@ bool ClientKey::EqualsOther(const ClientIdView& id) const {
     case ClientKind::kNumber: {
       Number view;
       view.is_int = id.is_int_;
-      view.i = id.int_;
-      view.d = id.dbl_;
+      if (id.is_int_)
+        view.i = id.int_;
+      else
+        view.d = id.dbl_;
       return SameNumber(CanonicalNumber(vt_, Raw()), view);
     }
     case ClientKind::kBool:
@@ -318,17 +325,17 @@ bool ClientKey::EqualsOther(const ClientIdView& id) const {
   }
   const bool view_wide = id.vt_ == VT_BSTR;
   if (IsWide() == view_wide) {
-    if (view_wide) return Wide() == id.wide_;
-    return Narrow() == id.narrow_;
+    if (view_wide) return Wide() == id.Wide();
+    return Narrow() == id.Narrow();
   }
   // One 8-bit text and one OLE string: compared by their characters.
   if (view_wide) {
     const std::string_view mine = Narrow();
-    if (IsAscii(mine)) return SameUnits(mine, id.wide_);
-    return AnsiToWide(mine) == id.wide_;
+    if (IsAscii(mine)) return SameUnits(mine, id.Wide());
+    return AnsiToWide(mine) == id.Wide();
   }
-  if (id.ascii_) return SameUnits(id.narrow_, Wide());
-  return id.wide_ == Wide();
+  if (id.ascii_) return SameUnits(id.Narrow(), Wide());
+  return id.Wide() == Wide();
 }
 
 uint64_t ClientKey::Hash() const {

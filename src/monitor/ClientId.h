@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -61,9 +62,9 @@ constexpr uint64_t kSaltText = 0x510e527fade682d1ULL;
 }  // namespace client_hash
 
 // ClientIdView reads a client ID from a variant without copying it: a text
-// is read where it lies (an 8-bit text with bytes beyond ASCII is converted
-// to UTF-16 into the view's own buffer). Not copyable: it may point into
-// itself. Equal IDs have equal Hash().
+// is read where it lies (an 8-bit text with bytes beyond ASCII is also
+// converted to UTF-16, into a buffer the view keeps for the next one).
+// Equal IDs have equal Hash().
 class ClientIdView {
  public:
   ClientIdView() = default;  // null
@@ -95,18 +96,29 @@ class ClientIdView {
   void AssignOther(const Variant& value);
   void Finish();
 
+  // What the view reads: the variant's 8 value bytes for numbers and
+  // booleans, the number in one form (an exact integer where it is one),
+  // and a text where it lies, in the form it came: the bytes of an 8-bit
+  // text (ascii_ when all are below 0x80; its characters in converted_
+  // otherwise) or the code units of an OLE string. Kept small: a view
+  // lives in every pending row of a data portion.
   ClientKind kind_ = ClientKind::kNull;
-  uint16_t vt_ = platform::VT_NULL;
-  uint64_t raw_ = 0;  // the variant's 8 value bytes, for numbers and booleans
   bool is_int_ = false;
-  int64_t int_ = 0;
-  double dbl_ = 0;
-  // Texts: an 8-bit one in narrow_ (ascii_ when every byte is below 0x80),
-  // its characters in wide_ unless ascii_; an OLE one in wide_ only.
-  std::string_view narrow_;
-  std::u16string_view wide_;
   bool ascii_ = false;
-  std::u16string converted_;
+  uint16_t vt_ = platform::VT_NULL;
+  uint32_t text_len_ = 0;  // bytes or code units
+  uint64_t raw_ = 0;
+  union {
+    int64_t int_ = 0;  // is_int_
+    double dbl_;       // !is_int_
+  };
+  const void* text_ = nullptr;
+  std::unique_ptr<std::u16string> converted_;
+  std::string_view Narrow() const { return {static_cast<const char*>(text_), text_len_}; }
+  std::u16string_view Wide() const {
+    if (vt_ == platform::VT_BSTR) return {static_cast<const char16_t*>(text_), text_len_};
+    return converted_ ? std::u16string_view(*converted_) : std::u16string_view();
+  }
   uint64_t hash_ = client_hash::Mix(client_hash::kSaltNull);
 };
 
