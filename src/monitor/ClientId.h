@@ -67,7 +67,7 @@ constexpr uint64_t kSaltText = 0x510e527fade682d1ULL;
 // Equal IDs have equal Hash().
 class ClientIdView {
  public:
-  ClientIdView() = default;  // null
+  ClientIdView() noexcept {}  // null (user-provided, so that a const one can be made)
   ClientIdView(const ClientIdView&) = delete;
   ClientIdView& operator=(const ClientIdView&) = delete;
 
