@@ -54,6 +54,9 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
     OleVariant host = params->GetParamValue("MessagesProcessorHandle");
     if (Present(host)) host_window_ = HandleValue(host);
   }
+  // A language file that could not be read was met before the host window
+  // was known (at creation, or by this command's LANGUAGE): say so now.
+  ReportLanguageProblems();
   TakeOwnerWindow(params);
 
   if (command == "LOAD") {

@@ -49,14 +49,20 @@ std::shared_ptr<TimeoutMonitor> TaPlugin::Monitor() const {
 MonitorTexts TaPlugin::Texts() const {
   MonitorTexts texts;
   if (text_res_) {
-    texts.timeout = text_res_->TimeoutText;
-    texts.generating_event = text_res_->GeneratingEventText;
+    texts.timeout = text_res_->TimeoutText();
+    texts.generating_event = text_res_->GeneratingEventText();
   }
   return texts;
 }
 
+void TaPlugin::PushTexts() {
+  if (auto monitor = Monitor()) monitor->SetTexts(Texts());
+}
+
 void TaPlugin::vopPluginCreate() {
-  text_res_ = std::make_unique<TTextResources>();
+  text_res_ = new TTextResources(this);
+  text_res_->OnChange = [this](TObject&) { PushTexts(); };
+  AddTextResources(text_res_);  // translated now and at every change of language
 }
 
 void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
@@ -67,6 +73,7 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
     std::lock_guard<std::mutex> lock(monitor_mu_);
     monitor_ = monitor;
   }
+  PushTexts();  // a language change between Texts() and here is not lost
   cfg_ = std::make_unique<TDataSourceCfg>(*this, [this] {
     // Every read of the settings starts the watching afresh.
     if (auto m = Monitor()) m->ReplaceSettings(MakeMonitorSettings(*cfg_));

@@ -44,7 +44,8 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   TCheckTimer& ChkTimeouts() { return *chk_timeouts_; }  // exists until destruction
   // Cfg is the current settings object (null while not loaded).
   TDataSourceCfg* Cfg() const { return cfg_.get(); }
-  TTextResources* TextRes() const { return text_res_.get(); }
+  // TextRes: the log texts, owned by the module (exists from creation).
+  TTextResources* TextRes() const { return text_res_; }
   // Monitor is the running engine (null while not loaded).
   std::shared_ptr<TimeoutMonitor> Monitor() const;
 
@@ -57,9 +58,11 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   void StopTicks() override;
 
   MonitorTexts Texts() const;
+  // PushTexts gives the running monitor the log texts now in force.
+  void PushTexts();
 
   std::unique_ptr<TCheckTimer> chk_timeouts_;
-  std::unique_ptr<TTextResources> text_res_;
+  TTextResources* text_res_ = nullptr;   // owned as a component
   std::unique_ptr<TDataSourceCfg> cfg_;  // changed by commands only
 
   mutable std::mutex monitor_mu_;
