@@ -62,6 +62,9 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
   }
   if (host_window) host_window_ = *host_window;
   if (owner_window) owner_window_ = *owner_window;
+  // A language file that could not be read was met before the host window
+  // was known (at creation, or by this command's LANGUAGE): say so now.
+  ReportLanguageProblems();
 
   if (command == "LOAD") {
     try {

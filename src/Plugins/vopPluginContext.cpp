@@ -46,17 +46,7 @@ void TvopPlugin::ApplyLanguageParam(const TvopParamsList* params) {
   if (!params) return;
   OleVariant v = params->GetParamValue("LANGUAGE");
   if (!Present(v)) return;
-  std::string language = v.ToAnsi();
-  if (language_.empty() || language.empty() || language == language_) return;
-  language_ = language;
-  language_applied_ = false;
-  // Translating the module's own texts needs the translator; until the
-  // language file is read the texts stay as they are.
-  language_applied_ = true;
-  try {
-    if (OnChangeLanguage) OnChangeLanguage(*this);
-  } catch (...) {
-  }
+  ChangeLanguage(v.ToAnsi());
 }
 
 std::optional<platform::WindowHandle> TvopPlugin::ReadOwnerWindow(const TvopParamsList* params) {

@@ -117,7 +117,7 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
     bool call_handler = true;
     if (has(mttDataExport)) {
       if (!rec->Input.Data) {
-        if (!MsgNoData.empty()) SendLog(1, MsgNoData);
+        if (std::string m = MsgNoData.Get(); !m.empty()) SendLog(1, m);
         call_handler = false;
       } else if (!input) {
         // Data that is not a list cannot be exported.
@@ -139,14 +139,14 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
         if (result > 0 && !rec->Input.Data) result = 0;
         if (has(mttDataExport) || has(mttEventsHandling)) {
           if (result < 0) {
-            if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
-          } else if (!MsgWriteComplete.empty()) {
-            SendLog(2, MsgWriteComplete);
+            if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
+          } else if (std::string m = MsgWriteComplete.Get(); !m.empty()) {
+            SendLog(2, m);
           }
         }
       } catch (...) {
         result = kResultException;
-        if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+        if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
       }
     }
   }
@@ -170,7 +170,7 @@ int32_t TvopPlugin::DoGetData(PPluginCallRec rec) {
     if (result > 0 && !rec->Input.Data) result = 0;
   } catch (...) {
     result = kResultException;
-    if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+    if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
   }
   return result;
 }

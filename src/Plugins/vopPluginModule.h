@@ -15,7 +15,9 @@
 //
 // Where each job lives: construction and destruction in vopPluginModule.cpp,
 // the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
-// shared host icon) in vopPluginContext.cpp, the property map at the host's
+// shared host icon) in vopPluginContext.cpp, the translator and the
+// module's language (its own texts, its text resources, the dialogs it
+// translates) in vopPluginLanguage.cpp, the property map at the host's
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
@@ -32,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginCustomCmd.h"
@@ -39,8 +42,11 @@
 #include "Plugins/vopPluginTypes.h"
 #include "platform/module.h"
 #include "platform/window.h"
+#include "settings/Components.h"
 #include "settings/Storage.h"
 #include "settings/TWregistry.h"
+#include "translation/TextResources.h"
+#include "translation/Translator.h"
 
 namespace tarvel {
 
@@ -69,7 +75,12 @@ struct TConfigDataSource {
   std::string Text3;
 };
 
-class TvopPlugin {
+// TvopPlugin is a component: it owns the plug-in's components (text
+// resources, an options form while it is shown), and its class descriptor
+// publishes Description, LogTitle, EventsSupported, MinVersion,
+// IsMultiThreadSupported and the three messages, so the translator finds
+// the messages by name.
+class TvopPlugin : public TComponent {
  public:
   // Handler types; Sender is the instance.
   using NotifyEvent = std::function<void(TvopPlugin& sender)>;
@@ -81,11 +92,16 @@ class TvopPlugin {
   using StateChangeEvent = std::function<void(TvopPlugin& sender, TModuleTypes types)>;
 
   explicit TvopPlugin(PPluginCallRec rec);
-  virtual ~TvopPlugin();
+  ~TvopPlugin() override;
   TvopPlugin(const TvopPlugin&) = delete;
   TvopPlugin& operator=(const TvopPlugin&) = delete;
 
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
   // ---- Properties (a plug-in sets them in its constructor) ----
+  // The messages are logged by data calls on any thread while a command may
+  // translate them, hence shared texts.
   std::string Description;
   std::string LogTitle;
   TModuleTypes ModuleType = 0;
@@ -93,9 +109,9 @@ class TvopPlugin {
   float MinVersion = 4.0f;
   std::string EventsSupported;
   bool IsMultiThreadSupported = true;
-  std::string MsgNoData = "No data for processing";
-  std::string MsgWriteComplete = "Data have been processed successfully";
-  std::string MsgWriteCompleteError = "Data have been processed with errors";
+  TSharedText MsgNoData = "No data for processing";
+  TSharedText MsgWriteComplete = "Data have been processed successfully";
+  TSharedText MsgWriteCompleteError = "Data have been processed with errors";
 
   // ---- Events ----
   ShowOptionsDialogEvent OnShowOptionsDialog;
@@ -142,8 +158,12 @@ class TvopPlugin {
   const std::string& INISectionPrefix() const { return ini_section_prefix_; }
   const std::string& IniFile() const { return ini_file_; }
   void SetIniFile(std::string file) { ini_file_ = std::move(file); }
-  const std::string& Language() const { return language_; }
+  std::string Language() const;
+  // LanguageFile: the language file beside the module; empty when there
+  // is none.
   const std::string& LanguageFile() const { return language_file_; }
+  // Translator: the instance's translator (exists from construction).
+  TWtransl* Translator() const { return translator_.get(); }
   bool HoldsHostIcon() const { return holds_host_icon_; }
   void* SendDataProc() const { return send_data_proc_; }
   void* SendStringProc() const { return send_string_proc_; }
@@ -222,6 +242,23 @@ class TvopPlugin {
   void AfterConstruction();
   // ApplyLanguageParam follows a LANGUAGE parameter that names another language.
   void ApplyLanguageParam(const TvopParamsList* params);
+  // ChangeLanguage: the instance's language becomes language (not empty,
+  // not the current one): the module translates itself and its text
+  // resources once, then OnChangeLanguage.
+  void ChangeLanguage(const std::string& language);
+  // TranslateSelf translates the module's own texts (its text properties
+  // named in the translator's list) and its text resources into Language,
+  // each time from their English source texts; once per language.
+  void TranslateSelf();
+  // AddTextResources makes texts (owned by the module, alive as long as it)
+  // follow the module's language, and translates them now.
+  void AddTextResources(TCustomTextResources* texts);
+  // ApplyTranslation translates a component (and what it owns) from
+  // English into Language; true when a pass ran.
+  bool ApplyTranslation(TComponent* component);
+  // ReportLanguageProblems logs, once the host window is known, why the
+  // language file could not be used.
+  void ReportLanguageProblems();
   // TakeOwnerWindow takes OWNERFORM when present and not null; a value that
   // does not convert to a handle raises and changes nothing.
   void TakeOwnerWindow(const TvopParamsList* params);
@@ -282,9 +319,23 @@ class TvopPlugin {
   std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
   TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
   TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
-  std::string language_ = "EN";
+  // Language work: language_mu_ guards the fields below it; commands and
+  // ShowOptionsDialog (which takes no command lock) both translate.
+  void SetUpTranslator();
+  void NoteTranslatorProblem(const std::string& problem);
+  struct OwnText {
+    std::string name, source, shown;
+  };
+  void TranslateOwnTexts();
+  std::unique_ptr<TWtransl> translator_;
   std::string language_file_;
+  mutable std::recursive_mutex language_mu_;
+  std::string language_ = "EN";
   bool language_applied_ = false;
+  std::vector<OwnText> own_texts_;
+  std::vector<TCustomTextResources*> text_resources_;  // owned as components
+  std::vector<std::string> language_reports_;          // waiting for a host window
+  std::string last_language_problem_;
   platform::ModuleHandle host_module_ = 0;
   std::atomic<platform::WindowHandle> host_window_{0};
   std::atomic<platform::WindowHandle> owner_window_{0};

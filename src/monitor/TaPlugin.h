@@ -3,10 +3,17 @@
 // UNLOAD: the stored settings (Cfg), the client records (the engine), the
 // check timer and the log texts, and wires the framework's handlers to them.
 //
+// The engine owns the check timer's state: the plug-in stops and starts it
+// only through the engine (StopTimer and ScheduleCheck around a settings
+// load, Halt at UNLOAD). The log texts reach the engine as a MonitorTexts
+// value made from TextRes (Texts()) at LOAD; the engine's SetTexts takes
+// new ones at any time, also for events not yet raised.
+//
 // Threads: the check timer ticks on the thread that created the instance
 // (while it pumps messages); data calls arrive on any host thread; commands
 // run one at a time. The engine is held by shared pointer so a data call or
-// a tick that is still running keeps it alive across UNLOAD.
+// a tick that is still running keeps it alive across UNLOAD. A tick that
+// fails is reported to the host's log as an exception report.
 #pragma once
 
 #include <memory>
@@ -37,7 +44,8 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   TCheckTimer& ChkTimeouts() { return *chk_timeouts_; }  // exists until destruction
   // Cfg is the current settings object (null while not loaded).
   TDataSourceCfg* Cfg() const { return cfg_.get(); }
-  TTextResources* TextRes() const { return text_res_.get(); }
+  // TextRes: the log texts, owned by the module (exists from creation).
+  TTextResources* TextRes() const { return text_res_; }
   // Monitor is the running engine (null while not loaded).
   std::shared_ptr<TimeoutMonitor> Monitor() const;
 
@@ -50,9 +58,11 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   void StopTicks() override;
 
   MonitorTexts Texts() const;
+  // PushTexts gives the running monitor the log texts now in force.
+  void PushTexts();
 
   std::unique_ptr<TCheckTimer> chk_timeouts_;
-  std::unique_ptr<TTextResources> text_res_;
+  TTextResources* text_res_ = nullptr;   // owned as a component
   std::unique_ptr<TDataSourceCfg> cfg_;  // changed by commands only
 
   mutable std::mutex monitor_mu_;

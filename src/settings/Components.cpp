@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/text.h"
+#include "settings/Controls.h"
 
 namespace tarvel {
 
@@ -148,24 +149,6 @@ const TClassInfo& TStringList::StaticClass() {
   return info;
 }
 
-const TClassInfo& TCustomComboBox::StaticClass() {
-  static const TClassInfo info = [] {
-    TClassInfo c{"TCustomComboBox", &TComponent::StaticClass(), {}};
-    TPropInfo index;
-    index.name = "ItemIndex";
-    index.kind = tkInteger;
-    index.get = [](const TObject& o) {
-      return OleVariant(static_cast<const TCustomComboBox&>(o).ItemIndex());
-    };
-    index.set = [](TObject& o, const OleVariant& v) {
-      static_cast<TCustomComboBox&>(o).SetItemIndex(static_cast<int32_t>(*v.AsInt64()));
-    };
-    c.properties = {index};
-    return c;
-  }();
-  return info;
-}
-
 const TClassInfo& TProxyCodeCustomObject::StaticClass() {
   static const TClassInfo info{"TProxyCodeCustomObject", &TComponent::StaticClass(), {}};
   return info;
@@ -295,9 +278,14 @@ void WritePropertyValue(TObject& object, std::string_view name, const OleVariant
     }
     case tkString:
     case tkLString:
-    case tkWString:
       p.set(object, OleVariant::AnsiString(value.ToAnsi()));
       return;
+    case tkWString: {
+      // Wide text stays wide: an ANSI detour would lose what the code page lacks.
+      const std::u16string wide = value.ToWide();
+      p.set(object, OleVariant(std::u16string_view(wide)));
+      return;
+    }
     case tkVariant:
       p.set(object, value);
       return;

@@ -12,7 +12,9 @@
 //  - TStringList: lines of text, read and replaced as a whole.
 //  - TProxyCodeCustomObject: base of headless settings objects whose
 //    properties mirror form controls ("var1.Text" -> "var1_Text").
-//  - TCustomComboBox: what the settings engine needs of a combo box.
+//
+// Controls, among them TCustomComboBox (what the settings engine needs of
+// a combo box: its ItemIndex), are in settings/Controls.h.
 //
 // Declaring a class:
 //   class TThing : public TComponent {
@@ -82,8 +84,8 @@ struct TClassInfo;
 
 // Accessors see values in the native form of the property's kind:
 // tkInteger/tkChar/tkWChar/tkEnumeration a VT_I4 (enumerations: the
-// ordinal), tkFloat a VT_R8, string kinds an 8-bit string variant,
-// tkVariant any variant. tkClass properties use the object accessors.
+// ordinal), tkFloat a VT_R8, 8-bit string kinds an 8-bit string variant, tkWString a wide (VT_BSTR)
+// one, tkVariant any variant. tkClass properties use the object accessors.
 using PropGetter = std::function<OleVariant(const TObject&)>;
 using PropSetter = std::function<void(TObject&, const OleVariant&)>;
 using ObjectGetter = std::function<TObject*(const TObject&)>;
@@ -172,9 +174,14 @@ class TApplication : public TComponent {
   bool IsApplication() const override { return true; }
   TComponent* MainForm() const { return main_form_; }
   void SetMainForm(TComponent* form) { main_form_ = form; }
+  // BiDiMode: the reading order of the application's texts (0 left to
+  // right; the translator sets it for an all-forms pass).
+  uint8_t BiDiMode() const { return bidi_mode_; }
+  void SetBiDiMode(uint8_t mode) { bidi_mode_ = mode; }
 
  private:
   TComponent* main_form_ = nullptr;
+  uint8_t bidi_mode_ = 0;
 };
 TApplication& Application();
 
@@ -197,17 +204,6 @@ class TStringList : public TObject {
 
  private:
   std::vector<std::string> lines_;
-};
-
-// TCustomComboBox is what the settings engine knows of a combo box: its
-// item index (-1 for none). Combo box controls derive from it.
-class TCustomComboBox : public TComponent {
- public:
-  using TComponent::TComponent;
-  static const TClassInfo& StaticClass();
-  const TClassInfo& ClassInfo() const override { return StaticClass(); }
-  virtual int32_t ItemIndex() const = 0;
-  virtual void SetItemIndex(int32_t index) = 0;
 };
 
 // TProxyCodeCustomObject marks headless settings objects; it adds nothing.

@@ -68,6 +68,7 @@ Feed format (one item per line; see README.md):
   (blank line) or ---      ends the data portion
   +MS  or  @delay MS       wait MS milliseconds before the next portion
   @at MS                   send the next portion MS ms after the feed starts
+  @language CODE           from here on the host's language is CODE
   @csv / @pairs            switch to CSV lines (header first) / back
   # comment
   Values that read as integers or numbers are passed as such, others as text.
@@ -221,7 +222,11 @@ std::string UpperAscii(std::string s) {
 class Host {
  public:
   Host(const Options& options, HostedModule& module, std::shared_ptr<Printer> printer)
-      : options_(options), module_(module), printer_(std::move(printer)) {}
+      : options_(options),
+        module_(module),
+        printer_(std::move(printer)),
+        has_language_(options.has_language),
+        language_(options.language) {}
 
   int Run(std::unique_ptr<std::istream> feed) {
     window_ =
@@ -269,7 +274,7 @@ class Host {
     Call c(name);
     c.Param("MessagesProcessorHandle",
             OleVariant(static_cast<int32_t>(options_.no_window ? 0 : window_)));
-    if (options_.has_language) c.Param("LANGUAGE", OleVariant(options_.language));
+    if (has_language_) c.Param("LANGUAGE", OleVariant(language_));
     extra(c);
     return module_->ExecutePluginCommand(&c.rec);
   }
@@ -294,6 +299,7 @@ class Host {
       // feed keeps its pace however long the module takes.
       due = portion.timing == FeedPortion::Timing::kAt ? feed_start + portion.ms : due + portion.ms;
       platform::RunMessageLoop([&] { return printer_->Ms() >= due; });
+      if (portion.language) ChangeLanguage(*portion.language);
       if (!portion.rows.empty()) Send(portion);
       // What the call raised is answered before the next portion, even when
       // that one is due at once.
@@ -302,6 +308,16 @@ class Host {
     const int64_t end = printer_->Ms() + options_.linger_ms;
     platform::RunMessageLoop([&] { return printer_->Ms() >= end; });
     platform::ProcessPendingMessages();
+  }
+
+  // ChangeLanguage makes the host's language another: the following
+  // commands carry it, and one carries it at once (a harmless question).
+  void ChangeLanguage(const std::string& language) {
+    language_ = language;
+    has_language_ = true;
+    int32_t r = Command("EVENTS-SUPPORT", [](Call& c) { c.Param("RESULT", OleVariant()); });
+    if (r != kResultOk)
+      printer_->Err("the module answered EVENTS-SUPPORT with " + std::to_string(r));
   }
 
   // AnnounceItems tells the module the variable names seen so far (SET-ITEMS)
@@ -471,6 +487,9 @@ class Host {
   const Options& options_;
   HostedModule& module_;
   std::shared_ptr<Printer> printer_;
+  // The language every command carries; a feed may change it.
+  bool has_language_;
+  std::string language_;
   platform::WindowHandle window_ = 0;
   bool collecting_ = false;
   std::set<std::string> known_;
