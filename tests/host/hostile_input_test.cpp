@@ -353,9 +353,10 @@ std::string ExpectedClient(const VariantCase& c, int n) {
     case VariantCase::kEmpty:
       return "empty";
     case VariantCase::kNull:
+      return "null";
     case VariantCase::kOdd:
     case VariantCase::kForeign:
-      return "null";
+      return std::to_string(n);  // the client fed with this value (the ID n)
   }
   return {};
 }
@@ -414,23 +415,33 @@ TEST_F(ProbeModuleTest, EveryVariantTypeAsEveryParameter) {
   EXPECT_EQ(State(module, id)["load"], "1");
 }
 
-// Every type as a client ID and as a watched variable's value, in one
-// portion: each row makes the client its ID stands for (types a client ID
-// cannot be count as no ID), and every client times out once.
+// Every type as a client ID and as a watched variable's value. A value of
+// any type feeds its watch. A client ID makes the client it stands for;
+// one of a type that cannot be compared as an ID (error codes, objects,
+// references, arrays) fails its portion (-3) and makes no client. Every
+// client made times out once.
 TEST_F(ProductModuleTest, EveryVariantTypeAsClientIdAndValue) {
   ProductHost host;
   ASSERT_TRUE(host.ok());
   constexpr uint32_t id = 700;
   ASSERT_EQ(host.Load(id), 0);
-  Portion portion;
   std::vector<std::string> expected;
   int n = 100;
   for (const VariantCase& v : kVariants) {
+    SCOPED_TRACE(v.name);
     ++n;
-    portion.RawItem("CLIENTID", v.make(n)).RawItem("T", v.make(n)).EndRow();
+    if (v.kind == VariantCase::kOdd || v.kind == VariantCase::kForeign) {
+      EXPECT_EQ(host.Feed(id, Portion().Item("CLIENTID", OleVariant(n)).RawItem("T", v.make(n))),
+                0);
+      EXPECT_EQ(host.Feed(id, Portion().RawItem("CLIENTID", v.make(n)).Item("T", OleVariant(1))),
+                -3);
+    } else {
+      EXPECT_EQ(host.Feed(id, Portion().RawItem("CLIENTID", v.make(n)).RawItem("T", v.make(n))), 0);
+    }
     expected.push_back(ExpectedClient(v, n));
   }
   // A row without the client variable, and names and an ID of 64 KB.
+  Portion portion;
   portion.Item("T", OleVariant(1)).EndRow();
   expected.push_back("null");
   const std::string long_id(65536, 'c');
@@ -439,10 +450,10 @@ TEST_F(ProductModuleTest, EveryVariantTypeAsClientIdAndValue) {
       .Item("T", OleVariant(1))
       .EndRow();
   expected.push_back("text:" + long_id);
+  ASSERT_EQ(host.Feed(id, portion), 0);
   std::sort(expected.begin(), expected.end());
   expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
 
-  ASSERT_EQ(host.Feed(id, portion), 0);
   std::vector<std::string> seen;
   for (const EventRow& e : host.WaitForEvents(id, expected.size())) {
     EXPECT_EQ(e.type, "LOST");
