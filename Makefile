@@ -5,7 +5,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 
 .PHONY: all bootstrap native native-asan native-tsan native-fuzz win32 bench \
-        test test-native test-asan test-tsan test-win32 test-fuzz demo package format clean
+        test test-native test-asan test-tsan test-win32 test-fuzz load-long demo package format clean
 
 all: native win32
 
@@ -36,6 +36,13 @@ test-fuzz: bootstrap
 	@scripts/run-fuzzers build/native-fuzz 20
 
 test: test-fuzz test-native test-asan test-tsan test-win32
+
+# Ten minutes of load through the real module, natively under
+# ThreadSanitizer and under Wine; not part of `make test`.
+load-long: native-tsan win32
+	$(CMAKE) --build --preset native-tsan --target load-long
+	@status=0; $(CMAKE) --build --preset win32 --target load-long || status=$$?; \
+	  WINEPREFIX=$(CURDIR)/build/win32/wineprefix wineserver -k 2>/dev/null; exit $$status
 
 demo: bootstrap
 	@$(CMAKE) --preset native >/dev/null

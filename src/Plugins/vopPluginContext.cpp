@@ -49,10 +49,15 @@ void TvopPlugin::ApplyLanguageParam(const TvopParamsList* params) {
   ChangeLanguage(v.ToAnsi());
 }
 
-void TvopPlugin::TakeOwnerWindow(const TvopParamsList* params) {
-  if (!params) return;
+std::optional<platform::WindowHandle> TvopPlugin::ReadOwnerWindow(const TvopParamsList* params) {
+  if (!params) return std::nullopt;
   OleVariant owner = params->GetParamValue("OWNERFORM");
-  if (Present(owner)) owner_window_ = HandleValue(owner);
+  if (!Present(owner)) return std::nullopt;
+  return HandleParam(owner, "OWNERFORM");
+}
+
+void TvopPlugin::TakeOwnerWindow(const TvopParamsList* params) {
+  if (std::optional<platform::WindowHandle> owner = ReadOwnerWindow(params)) owner_window_ = *owner;
 }
 
 void TvopPlugin::TakeHostIcon() {

@@ -29,7 +29,7 @@ void TvopPlugin::RaiseEvent(bool global, std::string_view name, const TvopParams
     if (!pending_events_) return;
     // Refuse a broken parameter list before the row is begun, so no half
     // row is ever queued.
-    if (params && !params->IsValid()) AssertionFailure("Common/vopParamLst", 407);
+    if (params && !params->IsWellFormed()) AssertionFailure("Common/vopParamLst", 407);
     if (pending_events_->Count > kEventQueueLimit) pending_events_->Clear();
     if (global) pending_events_->Add("EVENT-GLOBAL", OleVariant(true));
     pending_events_->Add("EVENT-TYPE", OleVariant(platform::AnsiUpperCase(name)));

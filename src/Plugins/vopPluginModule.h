@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -285,8 +286,12 @@ class TvopPlugin : public TComponent {
   // ReportLanguageProblems logs, once the host window is known, why the
   // language file could not be used.
   void ReportLanguageProblems();
-  // TakeOwnerWindow takes OWNERFORM when present and not null.
+  // TakeOwnerWindow takes OWNERFORM when present and not null; a value that
+  // does not convert to a handle raises and changes nothing.
   void TakeOwnerWindow(const TvopParamsList* params);
+  // ReadOwnerWindow converts OWNERFORM (nullopt when absent or null) without
+  // taking it; raises as TakeOwnerWindow does.
+  static std::optional<platform::WindowHandle> ReadOwnerWindow(const TvopParamsList* params);
 
  protected:
   // Loaded runs after the plug-in's definition is in place.
@@ -301,6 +306,7 @@ class TvopPlugin : public TComponent {
   void TakeHostIcon();
   void ReleaseHostIcon();
   void FreeRowLists();
+  int32_t DataCallsOfThisThread() const;
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving);
@@ -310,6 +316,11 @@ class TvopPlugin : public TComponent {
   std::atomic<int32_t> load_count_{0};
   std::atomic<bool> unloaded_{false};
   std::atomic<int32_t> data_calls_{0};
+  // Threads inside a data call (one slot per call, 0 when free); a call
+  // beyond the slots is counted in data_calls_ only. No thread-local data:
+  // in the DLL that would stay behind, per thread, when the host unloads it.
+  static constexpr int kDataCallSlots = 32;
+  std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
   std::atomic<int32_t> command_depth_{0};
   std::recursive_mutex command_lock_;
   bool temporary_load_ = false;

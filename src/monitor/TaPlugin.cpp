@@ -1,5 +1,6 @@
 #include "monitor/TaPlugin.h"
 
+#include <exception>
 #include <stdexcept>
 
 #include "Common/Assert.h"
@@ -95,15 +96,19 @@ std::unique_ptr<TDataSourceCfg> TaPlugin::NewCfg() {
 }
 
 void TaPlugin::vopPluginUnload(PPluginCallRec, int32_t&) {
-  chk_timeouts_->Stop();
-  cfg_.reset();
   std::shared_ptr<TimeoutMonitor> monitor;
   {
     std::lock_guard<std::mutex> lock(monitor_mu_);
     monitor.swap(monitor_);
   }
-  // A data call or tick still running keeps its own reference; the engine
-  // goes with the last one.
+  // The engine stops the timer, and a data call still running cannot start
+  // it again. That call keeps its own reference; the engine goes with the
+  // last one.
+  if (monitor)
+    monitor->Halt();
+  else
+    chk_timeouts_->Stop();
+  cfg_.reset();
 }
 
 void TaPlugin::vopPluginSaveSettingsNow() {
@@ -116,20 +121,33 @@ void TaPlugin::vopPluginLoadSettingsNow() {
 }
 
 void TaPlugin::Reread(const std::function<void()>& read) {
-  chk_timeouts_->Stop();
+  std::shared_ptr<TimeoutMonitor> monitor = Monitor();
+  // The timer is stopped and started through the engine, which keeps its
+  // state: it starts again also when the read fails.
+  if (monitor) monitor->StopTimer();
   struct Restart {
-    TaPlugin& self;
-    ~Restart() {
-      if (auto m = self.Monitor()) m->ScheduleCheck();
+    TimeoutMonitor* monitor;
+    int exceptions = std::uncaught_exceptions();
+    ~Restart() noexcept(false) {
+      if (!monitor) return;
+      if (std::uncaught_exceptions() == exceptions) {
+        monitor->ScheduleCheck();
+        return;
+      }
+      try {
+        monitor->ScheduleCheck();
+      } catch (...) {
+        // The load's failure is the one the caller hears of.
+      }
     }
-  } restart{*this};
+  } restart{monitor.get()};
   read();
 }
 
 void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
   success = false;
   std::string values;
-  if (rec && rec->Params && rec->Params->IsValid())
+  if (rec && rec->Params && rec->Params->IsWellFormed())
     values = rec->Params->GetParamValue("OPTIONS-SET").ToAnsi();
   std::unique_ptr<TFormView> view = values.empty() ? NativeFormView() : nullptr;
   std::string refused;
@@ -184,12 +202,18 @@ void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
   const auto* data = rec->Input.Kind == kValueKindList
                          ? reinterpret_cast<const TvopParamsList*>(rec->Input.Data)
                          : nullptr;
-  if (data && !data->IsValid()) AssertionFailure("Common/vopParamLst", 189);
+  if (data && !data->IsWellFormed()) AssertionFailure("Common/vopParamLst", 189);
   monitor->ProcessData(data);
 }
 
 void TaPlugin::ChkTimeoutsTimer() {
-  if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
+  try {
+    if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
+  } catch (...) {
+    // A tick has no caller to answer to: its failure goes to the host's log
+    // as every handler's does. The engine has set the timer again.
+    LogExceptionReport();
+  }
 }
 
 void TaPlugin::RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) {

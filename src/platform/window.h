@@ -69,7 +69,9 @@ void DestroyMessageWindow(WindowHandle window);
 // IsWindowAlive reports whether the handle names a live window.
 bool IsWindowAlive(WindowHandle window);
 
-// PostMessageTo queues a message; false when the window does not exist.
+// PostMessageTo queues a message; false when the window does not exist or
+// its owner already has 10,000 posted messages waiting (the Windows limit;
+// Wine may take more).
 bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
 
 // SendMessageWithTimeout sends a message and waits at most timeout_ms for

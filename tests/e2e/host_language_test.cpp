@@ -111,6 +111,13 @@ TEST_F(HostLanguageTest, TheLanguageFileBesideTheModule) {
        "Tarvel. Zeit\xC3\xBC"
        "berschreitung: 1",
        false},
+      {"a file that names no default language still follows LANGUAGE",
+       "Encoding=utf-8\r\n\r\nEN:>Timeout\r\nDE:>Zeit\xC3\xBC"
+       "berschreitung\r\n\r\n",
+       {"--language", "DE"},
+       "Tarvel. Zeit\xC3\xBC"
+       "berschreitung: 1",
+       false},
       {"a file that cannot be read: English, and one line that says so",
        nullptr,
        {"--language", "DE"},

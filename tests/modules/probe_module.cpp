@@ -3,7 +3,8 @@
 // drive events, log lines and data results through the real exports.
 //
 // Custom commands (parameters in brackets), all answering 0:
-//   PROBE-STATE  -> RESULT: "key=value;..." of the instance's state
+//   PROBE-STATE  -> RESULT: "key=value;..." of the instance's state (and the
+//                   ids of every instance in the table)
 //   RAISE        [NAME, GLOBAL, P1, P2]  raises an event, P1/P2 as parameters
 //   RAISE-MANY   [NAME, COUNT]           raises COUNT events named NAME-<i>
 //   LOG          [LEVEL, TEXT]           SendLog
@@ -93,6 +94,13 @@ class TProbePlugin : public TvopPlugin {
     return v ? static_cast<int>(*v) : fallback;
   }
 
+  // InstanceIds lists the ids in the instance table, "," after each.
+  static std::string InstanceIds() {
+    std::string ids;
+    ForEachInstance([&](TvopPlugin& p) { ids += std::to_string(p.InstanceId()) + ","; });
+    return ids;
+  }
+
   int32_t Custom(const std::string& c, PPluginCallRec rec) {
     if (c == "PROBE-STATE") {
       std::string s =
@@ -114,7 +122,7 @@ class TProbePlugin : public TvopPlugin {
         s += std::to_string(d->Id) + "," + d->Text2 + "," + d->Text3 + "/";
       s += ";items=" + std::to_string(ParserItemCount()) + ";version=" + VersionText() +
            ";seen=" + std::to_string(items_seen_) + ";id=" + std::to_string(InstanceId()) +
-           ";instances=" + std::to_string(InstanceCount()) +
+           ";instances=" + std::to_string(InstanceCount()) + ";ids=" + InstanceIds() +
            ";pending=" + std::to_string(PendingEventItems()) + ";";
       if (TvopParamsListItem* slot = rec->Params->ItemByName("RESULT"))
         StoreItemValue(*rec->Params, slot, OleVariant(s));
@@ -178,7 +186,9 @@ class TProbePlugin : public TvopPlugin {
   }
 
   int32_t Data(PPluginCallRec rec) {
-    auto* input = reinterpret_cast<TvopParamsList*>(rec->Input.Data);
+    auto* input = rec->Input.Kind == kValueKindList
+                      ? reinterpret_cast<TvopParamsList*>(rec->Input.Data)
+                      : nullptr;
     items_seen_ = input ? input->Count : -1;
     const DataMode mode = data_mode_.load();
     if (mode == kThrow) throw std::runtime_error("probe data failure");

@@ -12,10 +12,12 @@
 // This file is compiled into each module (the product and test modules);
 // the module's main unit registers the plug-in class.
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "Common/Assert.h"
 #include "Plugins/vopPluginModule.h"
+#include "platform/runtime.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -167,7 +169,16 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
       return;
     }
     rec->Output.Data = kOptionsRunning;
-    if (rec->Params && rec->Params->IsValid()) {
+    if (rec->Params) {
+      // A list the module cannot read, or an OWNERFORM that is no handle,
+      // fails the call before any dialog is shown.
+      try {
+        if (!rec->Params->IsWellFormed()) throw std::invalid_argument("Invalid call parameters");
+        (void)TvopPlugin::ReadOwnerWindow(rec->Params);
+      } catch (...) {
+        rec->Output.Data = kOptionsCancelled;
+        return;
+      }
       // The same context fields commands write: taken under their lock.
       auto hold = instance->HoldCommands();
       instance->ReadIniFileParam(rec->Params, true);
@@ -194,7 +205,7 @@ TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
     auto instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
-    if (!rec->Params->IsValid())
+    if (!rec->Params->IsWellFormed())
       AssertionFailure("Invalid call parameters", kSource, kLineCommandParams);
     instance->ReadTemporaryLoad(rec->Params);
     OleVariant command = rec->Params->GetParamValue("COMMAND");
@@ -265,6 +276,9 @@ TARVEL_EXPORT bool TARVEL_API MultiThreadSupport(PPluginCallRec rec) {
 #ifdef _WIN32
 // Shutdown runs here rather than in a static destructor so that at process
 // exit (reserved != null, other threads already gone) nothing is waited on.
+// When the host unloads the module while the process goes on, everything
+// the module took is given back, so a host that loads and unloads it again
+// and again does not grow.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     ModuleStartup();
@@ -273,6 +287,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       ModuleShutdown(reserved != nullptr);
     } catch (...) {
     }
+    if (!reserved) platform::ReleaseRuntimeResources();
   }
   return TRUE;
 }
