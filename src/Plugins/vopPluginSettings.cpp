@@ -13,24 +13,34 @@ constexpr std::string_view kShortMarker = ";---short---";
 bool TvopPlugin::RunPropertyMap(const std::string& map_lines, TComponent* target,
                                 const std::string& ini_override, bool saving) {
   if (map_lines.empty()) return false;
-  // The settings place is what commands change; the options dialog runs
-  // outside any command.
-  std::lock_guard<std::recursive_mutex> hold(command_lock_);
-  const std::string& ini = ini_override.empty() ? ini_file_ : ini_override;
-  // Without a file and without a key the settings have no place: writing
-  // them would scatter values over the registry root itself.
-  if (ini.empty() && registry_path_.empty()) return false;
-  TWreg reg;  // one engine per operation, freed also when an exception passes
-  reg.RegistryRoot = registry_root_;
-  reg.SecondRegistryRoot = second_registry_root_;
-  reg.RegistryPath = registry_path_;
-  reg.INIFileSectionPrefix = ini_section_prefix_;
-  reg.OnSetValue = OnSetPropertyValue;
-  reg.OnGetValue = OnGetPropertyValue;
-  reg.OnBeforeProcessItem = OnBeforeProcessSettingsItem;
-  reg.INIFile = ini;
-  reg.Components.SetText(map_lines);
-  return saving ? reg.SaveProperties(target) : reg.LoadProperties(target);
+  bool result = false;
+  std::string write_back_error;
+  {
+    // The settings place is what commands change; the options dialog runs
+    // outside any command.
+    std::lock_guard<std::recursive_mutex> hold(command_lock_);
+    const std::string& ini = ini_override.empty() ? ini_file_ : ini_override;
+    // Without a file and without a key the settings have no place: writing
+    // them would scatter values over the registry root itself.
+    if (ini.empty() && registry_path_.empty()) return false;
+    TWreg reg;  // one engine per operation, freed also when an exception passes
+    reg.RegistryRoot = registry_root_;
+    reg.SecondRegistryRoot = second_registry_root_;
+    reg.RegistryPath = registry_path_;
+    reg.INIFileSectionPrefix = ini_section_prefix_;
+    reg.OnSetValue = OnSetPropertyValue;
+    reg.OnGetValue = OnGetPropertyValue;
+    reg.OnBeforeProcessItem = OnBeforeProcessSettingsItem;
+    reg.INIFile = ini;
+    reg.Components.SetText(map_lines);
+    result = saving ? reg.SaveProperties(target) : reg.LoadProperties(target);
+    write_back_error = reg.WriteBackError;
+  }
+  // The operation answers as done (the file keeps its old content), but the
+  // user learns that the settings did not reach the file. Sent after the
+  // command lock is let go: the host may take a while to answer.
+  if (!write_back_error.empty()) SendLog(1, "Settings not saved: " + write_back_error);
+  return result;
 }
 
 bool TvopPlugin::LoadSettings(const std::string& map_lines, TComponent* target,

@@ -209,9 +209,12 @@ class IniStore : public TWregStore {
     if (ini_) {
       try {
         ini_->UpdateFile();
-      } catch (...) {
+      } catch (const std::exception& e) {
         // A failed write-back leaves the old file whole; the operation
-        // still counts as done.
+        // still counts as done, and the caller may tell the user.
+        write_back_error_ = e.what();
+      } catch (...) {
+        write_back_error_ = "Cannot write file " + ini_->FileName();
       }
       ini_.reset();
     }

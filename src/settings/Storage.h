@@ -77,12 +77,18 @@ class TWregStore {
   // WriteStored writes a value; an empty or null value deletes it.
   virtual void WriteStored(const std::string& name, TTypeKind kind, const OleVariant& value) = 0;
   virtual void DeleteStored(const std::string& name) = 0;
-  // Close ends the operation (INI: write-back, whose failure is ignored,
-  // then the lock is released). Safe to call twice.
+  // Close ends the operation (INI: write-back, whose failure does not fail
+  // the operation but is kept in WriteBackError, then the lock is
+  // released). Safe to call twice.
   virtual void Close() = 0;
+  // WriteBackError: why the last write-back failed; empty when it did not.
+  const std::string& WriteBackError() const { return write_back_error_; }
   // Where the store ended up (for tests and logs): the registry root used,
   // or the INI file.
   virtual std::string Describe() const = 0;
+
+ protected:
+  std::string write_back_error_;
 };
 
 // OpenStore chooses and opens the store for one operation: INI storage when

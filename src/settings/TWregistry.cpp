@@ -144,6 +144,7 @@ bool TWreg::SaveProperties(TComponent* root) {
 }
 
 bool TWreg::Run(TComponent* root, bool saving) {
+  WriteBackError.clear();
   StoreSettings settings;
   settings.registry_root = RegistryRoot;
   settings.second_registry_root = SecondRegistryRoot;
@@ -160,10 +161,12 @@ bool TWreg::Run(TComponent* root, bool saving) {
       ProcessLine(*store, root, lines[i], static_cast<int>(i), saving);
   } catch (...) {
     store->Close();
+    WriteBackError = store->WriteBackError();
     root_ = nullptr;
     throw;
   }
   store->Close();
+  WriteBackError = store->WriteBackError();
   root_ = nullptr;
   return true;
 }

@@ -72,6 +72,10 @@ class TWreg : public TComponent {
   // them. Both return false when no store could be opened.
   bool LoadProperties(TComponent* root);
   bool SaveProperties(TComponent* root);
+  // WriteBackError: why the last operation's INI write-back failed (the
+  // operation still answers as done and the file keeps its old content);
+  // empty when it did not fail.
+  std::string WriteBackError;
 
   // RootObject: the root of the running operation (null outside one).
   TComponent* RootObject() const { return root_; }

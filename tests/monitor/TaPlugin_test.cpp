@@ -20,6 +20,7 @@
 
 #include "host/host_window.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/ini_lock.h"
 #include "platform/thread.h"
 #include "platform/window.h"
@@ -275,6 +276,31 @@ class FailingEventsPlugin : public TaPlugin {
     throw std::runtime_error("event queue failed");
   }
 };
+
+TEST_F(TaPluginTest, ASaveThatCannotReachTheFileIsLoggedAndTheFileKept) {
+  test::RecordingWindow host;
+  Write("[Common]\r\nVar1=TEMP\r\n");
+  ASSERT_EQ(Load(host.handle()), 0);
+  host.Take();
+  plugin->Cfg()->var1_Text = "FLOW";
+  platform::FileFaults full;
+  full.free_bytes = 0;
+  platform::SetFileFaults(full);
+  EXPECT_EQ(Command("SAVE-SETTINGS-NOW", ini), -2);
+  platform::ClearFileFaults();
+  EXPECT_EQ(Read(), "[Common]\r\nVar1=TEMP\r\n");
+  std::vector<std::string> lines;
+  for (const auto& m : host.Take())
+    if (m.msg == platform::kWmCopyData) lines.push_back(m.text);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("\x02Tarvel. Settings not saved: ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("settings.ini"), std::string::npos) << lines[0];
+
+  // Once the disk has room the save goes through, without a word.
+  EXPECT_EQ(Command("SAVE-SETTINGS-NOW", ini), -2);
+  EXPECT_NE(Read().find("Var1=FLOW"), std::string::npos);
+  for (const auto& m : host.Take()) EXPECT_NE(m.msg, platform::kWmCopyData) << m.text;
+}
 
 TEST_F(TaPluginTest, AFailedTickIsReportedToTheHost) {
   platform::ManualTickClock clock(1000);
