@@ -4,9 +4,11 @@
 #include <cstring>
 #include <regex>
 #include <set>
+#include <vector>
 
 #include "Common/OleVariant.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -125,6 +127,16 @@ TEST(Module, OwnPathAndVersion) {
   EXPECT_FALSE(OwnModulePath().empty());
   EXPECT_EQ(LoadModule("no-such-module-here.bin"), 0u);
   EXPECT_FALSE(LastLoadError().empty());
+}
+
+TEST(Memory, PrivateBytesGrowWithTouchedAllocations) {
+  constexpr size_t kBlock = 32u << 20;
+  const size_t before = PrivateBytes();
+  ASSERT_GT(before, 0u);
+  std::vector<char> block(kBlock, 1);  // touched, so it is committed and resident
+  const size_t after = PrivateBytes();
+  EXPECT_GE(after, before + kBlock * 3 / 4) << "before " << before << " after " << after;
+  EXPECT_EQ(block[kBlock - 1], 1);
 }
 
 }  // namespace
