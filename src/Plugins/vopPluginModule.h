@@ -195,8 +195,8 @@ class TvopPlugin {
   void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params);
   int32_t DoGetEvents(PPluginCallRec rec);
   // PostToHost posts to HostWindow (wParam HostTag), falling back to a
-  // bounded send.
-  void PostToHost(uint32_t message, intptr_t lparam);
+  // bounded send; false when there is no host window or neither reached it.
+  bool PostToHost(uint32_t message, intptr_t lparam);
   // PendingEventItems counts items raised but not yet handed to the host;
   // HandedOutEvents is the list the host reads (null when not loaded).
   int32_t PendingEventItems() const;
@@ -237,6 +237,8 @@ class TvopPlugin {
   void TakeHostIcon();
   void ReleaseHostIcon();
   void FreeRowLists();
+  void AnnounceEvents();
+  void OfferQueueToHost();
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving);
@@ -257,6 +259,9 @@ class TvopPlugin {
   mutable std::mutex events_mutex_;
   TvopParamsList* events_ = nullptr;          // handed to the host
   TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out
+  // A notice (1811) reached the host and the host has not taken the queue
+  // since; guarded by events_mutex_.
+  bool notice_pending_ = false;
   // Lists a timed-out UNLOAD could not free while data calls still ran.
   std::vector<ParamsListPtr> retired_lists_;
 
