@@ -1,17 +1,24 @@
-// Whole-file input and atomic replacement, for files the module rewrites
-// (INI files): readers see either the old content or the new, never a mix,
-// and a failed write leaves the old file untouched.
+// Whole-file input, and the write-back of files the module rewrites (INI
+// files) in a way that never loses what the file held before.
 //
 // Paths are 8-bit strings in the system code page. All functions are
 // thread-safe; serialising writers of one file is the caller's business.
+//
+// Example:
+//   platform::RewriteFile(path, [&](platform::ByteSink& sink) {
+//     sink.Write(text.data(), text.size());
+//   });  // raises EFileError; the file then keeps its old content
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvel::platform {
 
@@ -47,10 +54,48 @@ bool FileExists(const std::string& path);
 // raises EFileError when it exists but cannot be opened.
 std::unique_ptr<ByteSource> OpenFileForReading(const std::string& path);
 
-// ReplaceFileAtomically writes a new content for path: write() fills a temporary file
-// beside it, which is flushed to disk and then renamed over path. When
-// write() or any step raises, the temporary file is removed, path keeps its
-// old content and EFileError (or write()'s own error) propagates.
-void ReplaceFileAtomically(const std::string& path, const std::function<void(ByteSink&)>& write);
+// RewriteFile gives path the content that write() produces.
+//
+//  - Where it can, the replace is atomic: write() fills a temporary file
+//    beside path (path + ".tarvel-tmp"), which is flushed to disk, given the
+//    old file's permissions (POSIX: mode and owner; Windows: attributes and
+//    access rights) and renamed over path (Windows: ReplaceFile). Readers
+//    see the old content or the new, never a mix.
+//  - Where that cannot be had, the file is written in place: its folder
+//    takes no new file, the file has further hard links (a rename would
+//    cut them off), or (POSIX) its owner cannot be kept. The space the new
+//    content needs is reserved first, so a full disk fails before anything
+//    changes; should a write still fail, the old content is put back.
+//  - A path that is a symbolic link (POSIX) is written through: the link stays.
+//  - A file that exists but cannot be opened for writing (write-protected,
+//    on a read-only volume, locked by another program) is never replaced.
+//
+// When write() or any step fails: EFileError (or write()'s own error), the
+// file keeps its old content (a missing file stays missing) and no
+// temporary file is left behind.
+void RewriteFile(const std::string& path, const std::function<void(ByteSink&)>& write);
+
+// FileFaults: failures put in front of the system's file calls, so tests
+// can meet a full disk and write-protected files and folders on machines
+// that will not produce them (a process of the superuser and Wine ignore
+// write protection; a disk rarely fills on demand). The real calls run
+// whenever no fault applies; a fault makes a call fail with the error the
+// system gives in that case, and the code above runs as it would then.
+struct FileFaults {
+  // Folders in which no entry can be made, renamed or removed (EACCES /
+  // ERROR_ACCESS_DENIED).
+  std::vector<std::string> read_only_folders;
+  // Files that cannot be opened for writing, replaced or removed (EACCES /
+  // ERROR_ACCESS_DENIED).
+  std::vector<std::string> read_only_files;
+  // Bytes the disk still takes: a write or reservation that would make files
+  // grow beyond them fails (ENOSPC / ERROR_DISK_FULL); growth that succeeds
+  // uses them up. nullopt: no limit.
+  std::optional<uint64_t> free_bytes;
+};
+
+// SetFileFaults installs faults for the whole process until ClearFileFaults.
+void SetFileFaults(const FileFaults& faults);
+void ClearFileFaults();
 
 }  // namespace tarvel::platform

@@ -1,5 +1,6 @@
 #include "settings/BigIni.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
@@ -47,18 +48,70 @@ std::string LowerAsciiCopy(std::string_view s) {
   return out;
 }
 
+// HeaderName gives the section name of a header line: "[" after blanks,
+// a "]" followed by nothing but blanks or a ";" comment; the name between
+// the brackets, stripped. nullopt for any other line.
+std::optional<std::string_view> HeaderName(std::string_view line) {
+  const std::string_view s = Strip(line);
+  if (s.size() < 2 || s.front() != '[') return std::nullopt;
+  for (size_t close = s.find(']', 1); close != std::string_view::npos;
+       close = s.find(']', close + 1)) {
+    const std::string_view rest = Strip(s.substr(close + 1));
+    if (rest.empty() || rest.front() == ';') return Strip(s.substr(1, close - 1));
+  }
+  return std::nullopt;
+}
+
+bool IsIgnored(std::string_view line) {
+  return line.empty() || line == "\x1A";
+}
+
 }  // namespace
 
 // ---- TSectionValues ----
 
-void TSectionValues::Replace(int index, std::string line) {
-  Item& item = items_[static_cast<size_t>(index)];
+void TSectionValues::Add(std::string line) {
+  TIniLine item;
   item.text = std::move(line);
+  // The empty lines that closed the section stay after it.
+  std::string& last_trailer = items_.empty() ? header.trailer : items_.back().trailer;
+  item.trailer = std::move(last_trailer);
+  last_trailer.clear();
+  items_.push_back(std::move(item));
+}
+
+void TSectionValues::AddRead(TextLine&& line, TextEncoding encoding) {
+  TIniLine item;
+  item.text = std::move(line.text);
+  if (encoding != TextEncoding::kAnsi) item.raw = std::move(line.raw);
+  item.end = line.end;
+  item.as_read = true;
+  items_.push_back(std::move(item));
+}
+
+void TSectionValues::AppendTrailer(std::string_view bytes) {
+  (items_.empty() ? header.trailer : items_.back().trailer).append(bytes);
+}
+
+void TSectionValues::Replace(int index, std::string line) {
+  TIniLine& item = items_[static_cast<size_t>(index)];
+  item.text = std::move(line);
+  item.raw.clear();
+  item.as_read = false;
   item.companion = 0;
 }
 
+void TSectionValues::Delete(int index) {
+  auto at = items_.begin() + index;
+  if (!at->trailer.empty()) {
+    std::string& before = index == 0 ? header.trailer : (at - 1)->trailer;
+    before += at->trailer;
+  }
+  items_.erase(at);
+}
+
 int TSectionValues::EqualsPos(int index) {
-  Item& item = items_[static_cast<size_t>(index)];
+  TIniLine& item = items_[static_cast<size_t>(index)];
   if (item.companion == 0) {
     size_t eq = item.text.find('=');
     item.companion = eq == std::string::npos ? -1 : static_cast<intptr_t>(eq) + 1;
@@ -90,7 +143,10 @@ int TSectionValues::IndexOfKey(std::string_view key) {
 
 int TSectionList::Add(std::string name) {
   auto* values = new TSectionValues();
-  items_.push_back(Item{std::move(name), reinterpret_cast<intptr_t>(values)});
+  TIniLine item;
+  item.text = std::move(name);
+  item.companion = reinterpret_cast<intptr_t>(values);
+  items_.push_back(std::move(item));
   return Count() - 1;
 }
 
@@ -110,7 +166,7 @@ int TSectionList::FindByName(std::string_view name) {
   if (n == 0) return -1;
   if (remembered_index < 0 || remembered_index >= n) remembered_index = 0;
   for (int k = 0, i = remembered_index; k < n; ++k, i = (i + 1) % n) {
-    if (SameAscii(Strings(i), name)) {
+    if (!Values(i).shadowed && SameAscii(Strings(i), name)) {
       remembered_index = i;
       return i;
     }
@@ -136,6 +192,9 @@ TBigIniFile::~TBigIniFile() {
 void TBigIniFile::Clear() {
   sections_.Clear();
   section_index_ = 0;
+  encoding_ = TextEncoding::kAnsi;
+  prologue_.clear();
+  stray_.clear();
 }
 
 void TBigIniFile::OpenIniFile(const std::string& file_name) {
@@ -150,70 +209,98 @@ void TBigIniFile::OpenIniFile(const std::string& file_name) {
 
 void TBigIniFile::LoadFromString(std::string_view text) {
   StringSource source(text);
-  LoadFromSource(source);
+  // Text in memory needs no larger buffer than itself.
+  Load(source, std::min(buffer_size_, text.size() + 1));
 }
 
 void TBigIniFile::LoadFromSource(platform::ByteSource& source) {
+  Load(source, buffer_size_);
+}
+
+void TBigIniFile::Load(platform::ByteSource& source, size_t buffer_size) {
   Clear();
-  buffer_.resize(buffer_size_);
+  buffer_.resize(buffer_size);
   TvopStreamReader reader(source, buffer_);
-  std::string line;
+  TextLine line;
   TSectionValues* current = nullptr;
-  while (reader.ReadLine(line)) {
-    if (line.empty() || (line.size() == 1 && line[0] == '\x1A')) continue;
-    if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-      int index = sections_.Add(line.substr(1, line.size() - 2));
-      current = &sections_.Values(index);
-    } else if (current) {
-      current->Add(line);
-    }
-  }
-  // Merge duplicates: the first section of a name wins, later ones go.
+  // Lower-cased names of the sections read so far: a later section of the
+  // same name stays in the file but is never read.
   std::unordered_set<std::string> seen;
-  for (int i = 0; i < sections_.Count();) {
-    if (!seen.insert(LowerAsciiCopy(sections_.Strings(i))).second) {
-      sections_.Delete(i);
-      modified_ = true;
+  while (reader.ReadLine(line)) {
+    const TextEncoding encoding = reader.Encoding();
+    if (IsIgnored(line.text)) {
+      if (current)
+        current->AppendTrailer(line.Bytes(encoding));
+      else
+        prologue_ += line.Bytes(encoding);
+    } else if (auto name = HeaderName(line.text)) {
+      const bool shadowed = !seen.insert(LowerAsciiCopy(*name)).second;
+      current = &sections_.Values(sections_.Add(std::string(*name)));
+      current->shadowed = shadowed;
+      current->header.text = line.text;
+      current->header.raw = encoding == TextEncoding::kAnsi ? line.text : line.raw;
+      current->header.end = line.end;
+      current->header.as_read = true;
+    } else if (current) {
+      current->AddRead(std::move(line), encoding);
     } else {
-      ++i;
+      prologue_ += line.Bytes(encoding);
     }
   }
+  encoding_ = reader.Encoding();
+  stray_ = reader.Stray();
   sections_.remembered_index = 0;
   buffer_.clear();
   buffer_.shrink_to_fit();
 }
 
+void TBigIniFile::SaveTo(TvopStreamWriter& writer) {
+  const TextEncoding encoding = encoding_;
+  // open: what was written last lacks a line end (the file's last line did),
+  // so a line the module adds after it needs one first.
+  bool open = false;
+  auto put_bytes = [&](std::string_view bytes) {
+    if (bytes.empty()) return;
+    writer.WriteBytes(bytes);
+    open = !EndsWithLineEnd(encoding, bytes);
+  };
+  auto put_line = [&](const TIniLine& line) {
+    if (line.as_read) {
+      put_bytes(line.raw.empty() ? line.text : line.raw);
+    } else {
+      if (open) put_bytes(LineEndBytes(encoding, LineEnd::kCrLf));
+      put_bytes(EncodeText(encoding, line.text));
+    }
+    put_bytes(LineEndBytes(encoding, line.end));
+    open = line.end == LineEnd::kNone;
+    put_bytes(line.trailer);
+  };
+  writer.WriteBytes(ByteOrderMark(encoding));
+  put_bytes(prologue_);
+  for (int i = 0; i < sections_.Count(); ++i) {
+    const TSectionValues& values = sections_.Values(i);
+    if (!values.header.as_read && values.Count() == 0) continue;
+    put_line(values.header);
+    for (int j = 0; j < values.Count(); ++j) put_line(values.Line(j));
+  }
+  writer.WriteBytes(stray_);
+}
+
 std::string TBigIniFile::SaveToString() {
   StringSink sink;
-  std::vector<char> buffer;
-  TvopStreamWriter writer(sink, buffer);
-  for (int i = 0; i < sections_.Count(); ++i) {
-    TSectionValues& values = sections_.Values(i);
-    if (values.Count() == 0) continue;
-    writer.Write("[");
-    writer.Write(sections_.Strings(i));
-    writer.WriteLine("]");
-    for (int j = 0; j < values.Count(); ++j) writer.WriteLine(values.Strings(j));
-    writer.WriteLine("");
-  }
+  std::vector<char> buffer(64 * 1024);
+  TvopStreamWriter writer(sink, buffer, encoding_);
+  SaveTo(writer);
   writer.Flush();
   return sink.Text();
 }
 
 void TBigIniFile::UpdateFile() {
   if (modified_ && !file_name_.empty()) {
-    platform::ReplaceFileAtomically(file_name_, [this](platform::ByteSink& sink) {
+    platform::RewriteFile(file_name_, [this](platform::ByteSink& sink) {
       buffer_.resize(buffer_size_);
-      TvopStreamWriter writer(sink, buffer_);
-      for (int i = 0; i < sections_.Count(); ++i) {
-        TSectionValues& values = sections_.Values(i);
-        if (values.Count() == 0) continue;
-        writer.Write("[");
-        writer.Write(sections_.Strings(i));
-        writer.WriteLine("]");
-        for (int j = 0; j < values.Count(); ++j) writer.WriteLine(values.Strings(j));
-        writer.WriteLine("");
-      }
+      TvopStreamWriter writer(sink, buffer_, encoding_);
+      SaveTo(writer);
       writer.Flush();
     });
     buffer_.clear();
@@ -227,7 +314,7 @@ int TBigIniFile::FindSection(std::string_view section, bool create) {
   if (n > 0) {
     if (section_index_ < 0 || section_index_ >= n) section_index_ = 0;
     for (int k = 0, i = section_index_; k < n; ++k, i = (i + 1) % n) {
-      if (SameAscii(sections_.Strings(i), section)) {
+      if (!sections_.Values(i).shadowed && SameAscii(sections_.Strings(i), section)) {
         section_index_ = i;
         return i;
       }
@@ -235,6 +322,10 @@ int TBigIniFile::FindSection(std::string_view section, bool create) {
   }
   if (!create) return -1;
   section_index_ = sections_.Add(std::string(section));
+  TSectionValues& values = sections_.Values(section_index_);
+  values.header.text = "[" + std::string(section) + "]";
+  // The empty line that ends a section the module writes.
+  values.header.trailer = std::string(LineEndBytes(encoding_, LineEnd::kCrLf));
   return section_index_;
 }
 
@@ -259,8 +350,13 @@ std::optional<int32_t> ParseIniInteger(std::string_view t) {
     neg = s.front() == '-';
     s.remove_prefix(1);
   }
+  // Leading zeros do not count against the digits a 32-bit number can have.
+  auto skip_zeros = [](std::string_view digits) {
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    return digits;
+  };
   if (!s.empty() && s.front() == '$') {
-    s.remove_prefix(1);
+    s = skip_zeros(s.substr(1));
     if (s.empty() || s.size() > 8) return std::nullopt;
     uint32_t v = 0;
     for (char c : s) {
@@ -277,6 +373,7 @@ std::optional<int32_t> ParseIniInteger(std::string_view t) {
     }
     return static_cast<int32_t>(neg ? 0u - v : v);
   }
+  s = skip_zeros(s);
   if (s.empty() || s.size() > 10) return std::nullopt;
   int64_t v = 0;
   for (char c : s) {
@@ -315,6 +412,11 @@ void TBigIniFile::ReadSection(std::string_view section, std::vector<std::string>
     std::string_view key = values.Key(i);
     if (!key.empty()) keys.emplace_back(key);
   }
+}
+
+void TBigIniFile::ReadSections(std::vector<std::string>& names) const {
+  for (int i = 0; i < sections_.Count(); ++i)
+    if (!sections_.Values(i).shadowed) names.push_back(sections_.Strings(i));
 }
 
 bool TBigIniFile::ValueExists(std::string_view section, std::string_view key) {
@@ -374,7 +476,8 @@ void TBigIniFile::DeleteKey(std::string_view section, std::string_view key) {
 void TBigIniFile::EraseSection(std::string_view section) {
   int s = sections_.FindByName(section);
   if (s < 0) return;
-  sections_.Delete(s);
+  for (int i = sections_.Count() - 1; i >= s; --i)
+    if (SameAscii(sections_.Strings(i), section)) sections_.Delete(i);
   modified_ = true;
   sections_.remembered_index = 0;
   if (section_index_ >= sections_.Count()) section_index_ = 0;

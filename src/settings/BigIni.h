@@ -1,19 +1,33 @@
 // TBigIniFile: a whole INI file in memory. Opening reads the file
 // completely; reads and writes work in memory; the file is written back
-// (replaced atomically) only when something changed.
+// only when something changed, and then only the lines of the keys written
+// or erased change: every other byte of the file stays as it was.
 //
-// Format as read: lines end at LF or CR LF (a lone CR is dropped); a line
-// that starts with "[" and ends with "]" opens a section named by the text
-// between them, unstripped; empty lines and lines of the single character
-// 0x1A are ignored; lines before the first section are ignored; every other
-// line belongs to its section unchanged. A line's key is its text before
-// the first "=" with bytes 0..32 stripped at both ends, its value the text
-// after it stripped the same way; a line without "=" is all key. Sections
-// whose names are equal ignoring ASCII case are merged into the first
-// (later ones are dropped).
+// Format as read:
+//  - The text is 8-bit (system code page), or UTF-8 after its byte-order
+//    mark, or UTF-16 of either byte order after its mark; it is read as
+//    8-bit text, and written back in the encoding (and with the mark) it
+//    had.
+//  - Lines end at LF, CR LF or a CR on its own.
+//  - A line that starts with "[" (after blanks) and whose closing "]" is
+//    followed by nothing but blanks or a ";" comment opens a section named
+//    by the text between the brackets, blanks around it stripped.
+//  - Empty lines and lines of the single character 0x1A are ignored; so
+//    are lines before the first section. Every other line belongs to its
+//    section unchanged (a ";" line is a line like any other).
+//  - A line's key is its text before the first "=" with bytes 0..32
+//    stripped at both ends, its value the text after it stripped the same
+//    way; a line without "=" is all key.
+//  - Of sections whose names are equal ignoring ASCII case only the first
+//    is read; the later ones are kept in the file, unread. Within a
+//    section the first line of a key wins.
 //
-// Format as written: for each section with at least one line: "[name]",
-// its lines, one empty line; CR LF after every line.
+// Format as written: the file as read, with changed lines in place (each
+// keeping its line end), deleted lines gone, new lines at the end of their
+// section (before its trailing empty lines) and new sections at the end of
+// the file as "[name]", their lines and one empty line. New lines end
+// with CR LF; a section the module made and left without lines is not
+// written.
 //
 // Lookups of sections start at the last section used; line lookups scan
 // the section and cache each line's "=" position.
@@ -35,9 +49,22 @@
 #include <string_view>
 #include <vector>
 
+#include "Common/vopStreamIO.h"
 #include "platform/file_io.h"
 
 namespace tarvel {
+
+// TIniLine: one line with its companion slot and what a write-back needs
+// to give back the file's own bytes.
+struct TIniLine {
+  std::string text;        // 8-bit text, without its line end
+  intptr_t companion = 0;  // meaning depends on the list (see below)
+  std::string raw;         // its bytes in the file when they are not text
+                           // itself (headers; files that are not 8-bit)
+  std::string trailer;     // the ignored lines after it, as bytes of the file
+  LineEnd end = LineEnd::kCrLf;
+  bool as_read = false;  // unchanged since read: written from its own bytes
+};
 
 // TStringListEx: text lines, each with one pointer-sized companion slot.
 class TStringListEx {
@@ -47,21 +74,25 @@ class TStringListEx {
   intptr_t Companion(int index) const { return items_[static_cast<size_t>(index)].companion; }
 
  protected:
-  struct Item {
-    std::string text;
-    intptr_t companion;
-  };
-  std::vector<Item> items_;
+  std::vector<TIniLine> items_;
 };
 
 // TSectionValues: one section's lines in file order, each companion caching
 // the 1-based position of its first "=" (-1: none, 0: not computed yet).
 class TSectionValues : public TStringListEx {
  public:
-  void Add(std::string line) { items_.push_back(Item{std::move(line), 0}); }
-  // Replace sets a line's text; its "=" position is computed again.
+  // Add appends a line the module wrote; it goes before the empty lines
+  // that end the section.
+  void Add(std::string line);
+  // AddRead appends a line as read from a file.
+  void AddRead(TextLine&& line, TextEncoding encoding);
+  // AppendTrailer keeps ignored lines (as bytes) after the last line.
+  void AppendTrailer(std::string_view bytes);
+  // Replace sets a line's text; its "=" position is computed again, and it
+  // keeps its line end.
   void Replace(int index, std::string line);
-  void Delete(int index) { items_.erase(items_.begin() + index); }
+  // Delete removes a line; the ignored lines after it stay.
+  void Delete(int index);
   // EqualsPos gives the cached 1-based "=" position or -1.
   int EqualsPos(int index);
   std::string_view Key(int index);
@@ -69,9 +100,18 @@ class TSectionValues : public TStringListEx {
   // IndexOfKey: the first line whose key matches, ignoring letter case
   // under the user's locale; -1 when none.
   int IndexOfKey(std::string_view key);
+  // Line gives a line with its bytes (for the write-back).
+  const TIniLine& Line(int index) const { return items_[static_cast<size_t>(index)]; }
+
+  // header: the section's header line; not as_read when the module made
+  // the section (then its text is "[name]").
+  TIniLine header;
+  // shadowed: a later section of a name seen before; kept, never read.
+  bool shadowed = false;
 };
 
-// TSectionList: section names in file order, each owning its lines.
+// TSectionList: section names in file order, each owning its lines. Lookups
+// by name pass over shadowed sections.
 class TSectionList : public TStringListEx {
  public:
   TSectionList() = default;
@@ -107,11 +147,11 @@ class TBigIniFile {
   // OpenIniFile writes back the previous file's changes, clears the content,
   // and loads file_name when it is not empty and exists.
   void OpenIniFile(const std::string& file_name);
-  // LoadFromSource / LoadFromString parse text as the content (no file
+  // LoadFromSource / LoadFromString parse bytes as the content (no file
   // involved; the file name is kept).
   void LoadFromSource(platform::ByteSource& source);
   void LoadFromString(std::string_view text);
-  // SaveToString gives the content in written form.
+  // SaveToString gives the content in written form, as the file's bytes.
   std::string SaveToString();
   // UpdateFile writes the content back when modified and the file name is
   // not empty, then clears the modified flag. Raises platform::EFileError
@@ -124,6 +164,9 @@ class TBigIniFile {
   double ReadFloat(std::string_view section, std::string_view key, double default_value);
   // ReadSection appends the non-empty keys of a section (list not cleared).
   void ReadSection(std::string_view section, std::vector<std::string>& keys);
+  // ReadSections appends the names of the sections that are read, in
+  // file order (list not cleared).
+  void ReadSections(std::vector<std::string>& names) const;
   bool ValueExists(std::string_view section, std::string_view key);
   bool SectionExists(std::string_view section);
 
@@ -133,29 +176,37 @@ class TBigIniFile {
   void WriteInteger(std::string_view section, std::string_view key, int32_t value);
   void WriteFloat(std::string_view section, std::string_view key, double value);
   void DeleteKey(std::string_view section, std::string_view key);
+  // EraseSection removes the section, and the unread later sections of
+  // its name with it, so that none of them comes back at the next read.
   void EraseSection(std::string_view section);
 
   bool Modified() const { return modified_; }
   const std::string& FileName() const { return file_name_; }
+  TextEncoding Encoding() const { return encoding_; }
   TSectionList& Sections() { return sections_; }
 
  private:
   void Clear();
+  void Load(platform::ByteSource& source, size_t buffer_size);
   // FindSection: circular search from the remembered section index;
   // creates a missing section when create is set. -1 when missing.
   int FindSection(std::string_view section, bool create);
+  void SaveTo(TvopStreamWriter& writer);
 
   bool modified_ = false;
   size_t buffer_size_ = kBufferSize;
   std::string file_name_;
   int section_index_ = 0;
   TSectionList sections_;
+  TextEncoding encoding_ = TextEncoding::kAnsi;
+  std::string prologue_;  // the bytes before the first section, after the mark
+  std::string stray_;     // an odd last byte of a UTF-16 file, written last
   std::vector<char> buffer_;
 };
 
 // ParseIniInteger converts INI integer text: decimal, "$hex" or "0xhex"
-// (8 hex digits at most, wrapping into 32 bits); nullopt when it is not a
-// number.
+// (leading zeros aside, 10 decimal or 8 hexadecimal digits at most; hex
+// wraps into 32 bits); nullopt when it is not a number.
 std::optional<int32_t> ParseIniInteger(std::string_view text);
 
 }  // namespace tarvel

@@ -1,7 +1,9 @@
 // Tests that run this program again as child processes: several processes
 // saving into one INI file at once, and a second process reading back what
 // the first one stored. The ChildProcess.* tests are the children's side;
-// they do nothing unless TARVEL_CHILD_ROLE is set.
+// they do nothing unless TARVEL_CHILD_ROLE is set. A child that skipped or
+// stopped early exits 0 as well, so each one that ran all its checks
+// leaves the file TARVEL_CHILD_DONE names, and the parent looks for it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "monitor/DataSourceCfg.h"
 #include "monitor/ProxyCodeObject.h"
 #include "settings/BigIni.h"
 #include "settings/TWregistry.h"
@@ -21,6 +24,16 @@ namespace {
 using test::Child;
 using test::GetEnv;
 using test::SetEnv;
+
+// MarkDone: the child's checks ran to the end and held.
+void MarkDone() {
+  if (!::testing::Test::HasFailure()) test::WriteWholeFile(GetEnv("TARVEL_CHILD_DONE"), "done");
+}
+
+// RanToTheEnd: the child that was given done_file left it.
+bool RanToTheEnd(const std::string& done_file) {
+  return test::ReadWholeFile(done_file) == "done";
+}
 
 constexpr int kSavers = 4;
 constexpr int kSavesEach = 25;
@@ -40,6 +53,7 @@ TEST(ChildProcess, SaveDistinctKeys) {
     s.Top = n;
     ASSERT_TRUE(reg.SaveProperties(&s));
   }
+  MarkDone();
 }
 
 TEST(CrossProcess, ConcurrentSaversToOneIniFileLoseNoUpdate) {
@@ -48,12 +62,19 @@ TEST(CrossProcess, ConcurrentSaversToOneIniFileLoseNoUpdate) {
   SetEnv("TARVEL_CHILD_ROLE", "saver");
   SetEnv("TARVEL_CHILD_INI", ini);
   std::vector<std::unique_ptr<Child>> children;
+  std::vector<std::string> done;
   for (int i = 0; i < kSavers; ++i) {
     SetEnv("TARVEL_CHILD_INDEX", std::to_string(i));
+    done.push_back(sandbox.Dir().File("done-" + std::to_string(i)));
+    SetEnv("TARVEL_CHILD_DONE", done.back());
     children.push_back(std::make_unique<Child>("ChildProcess.SaveDistinctKeys"));
   }
   SetEnv("TARVEL_CHILD_ROLE", "");
-  for (auto& c : children) EXPECT_EQ(c->Wait(), 0);
+  SetEnv("TARVEL_CHILD_DONE", "");
+  for (int i = 0; i < kSavers; ++i) {
+    EXPECT_EQ(children[static_cast<size_t>(i)]->Wait(), 0);
+    EXPECT_TRUE(RanToTheEnd(done[static_cast<size_t>(i)])) << "saver " << i << " did not run";
+  }
 
   TBigIniFile file(ini);
   std::vector<std::string> keys;
@@ -85,11 +106,12 @@ TEST(ChildProcess, ReadBack) {
     reg.RegistryRoot = rrHKEY_CURRENT_USER;
     reg.RegistryPath = GetEnv("TARVEL_CHILD_REGPATH");
     if (ini) reg.INIFile = GetEnv("TARVEL_CHILD_INI");
-    reg.Components.SetText(test::kModuleMap);
+    reg.Components.SetText(kTaPluginProperties);
     TProxyCodeObject loaded;
     ASSERT_TRUE(reg.LoadProperties(&loaded));
     test::ExpectSameSettings(expected, loaded);
   }
+  MarkDone();
 }
 
 TEST(CrossProcess, ASecondProcessReadsBackWhatTheFirstStored) {
@@ -102,16 +124,20 @@ TEST(CrossProcess, ASecondProcessReadsBackWhatTheFirstStored) {
     reg.RegistryRoot = rrHKEY_CURRENT_USER;
     reg.RegistryPath = sandbox.Path();
     if (use_ini) reg.INIFile = ini;
-    reg.Components.SetText(test::kModuleMap);
+    reg.Components.SetText(kTaPluginProperties);
     ASSERT_TRUE(reg.SaveProperties(&s));
   }
   SetEnv("TARVEL_CHILD_ROLE", "reader");
   SetEnv("TARVEL_CHILD_INI", ini);
   SetEnv("TARVEL_CHILD_REGPATH", sandbox.Path());
+  const std::string done = sandbox.Dir().File("done-reader");
+  SetEnv("TARVEL_CHILD_DONE", done);
   Child reader("ChildProcess.ReadBack");
   int code = reader.Wait();
   SetEnv("TARVEL_CHILD_ROLE", "");
+  SetEnv("TARVEL_CHILD_DONE", "");
   EXPECT_EQ(code, 0);
+  EXPECT_TRUE(RanToTheEnd(done)) << "the reader's checks did not run";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "monitor/DataSourceCfg.h"
 #include "monitor/ProxyCodeObject.h"
 #include "settings/TWregistry.h"
 #include "settings_forms.h"
@@ -32,7 +33,7 @@ class TWregTest : public ::testing::Test {
  protected:
   // Reg makes an engine for the sandbox's registry place (first root HKCU,
   // so the tests do not depend on rights to HKLM).
-  std::unique_ptr<TWreg> Reg(const std::string& map = test::kModuleMap) {
+  std::unique_ptr<TWreg> Reg(const std::string& map = kTaPluginProperties) {
     auto reg = std::make_unique<TWreg>();
     reg->RegistryRoot = rrHKEY_CURRENT_USER;
     reg->SecondRegistryRoot = rrNone;
@@ -40,7 +41,7 @@ class TWregTest : public ::testing::Test {
     reg->Components.SetText(map);
     return reg;
   }
-  std::unique_ptr<TWreg> Ini(const std::string& map = test::kModuleMap) {
+  std::unique_ptr<TWreg> Ini(const std::string& map = kTaPluginProperties) {
     auto reg = Reg(map);
     reg->INIFile = IniPath();
     return reg;
@@ -83,6 +84,52 @@ TEST_F(TWregTest, ProxyRoundTripsThroughTheRegistry) {
   ASSERT_EQ(key.Query("Client variable", &v), platform::RegistryQuery::kOk)
       << "an empty text is stored, not deleted";
   EXPECT_EQ(v.data, std::string("\0", 1));
+}
+
+// The module's own map: every setting under the name users and the
+// documentation know it by.
+TEST_F(TWregTest, TheModulesMapReadsEveryDocumentedName) {
+  static const struct {
+    const char* line;
+    const char* property;
+    const char* value;  // as the property gives it back (none is a default)
+  } cases[] = {
+      {"Left=-20", "Left", "-20"},
+      {"Top=7", "Top", "7"},
+      {"Height=480", "Height", "480"},
+      {"Width=600", "Width", "600"},
+      {"Var1=T1", "var1_Text", "T1"},
+      {"Var2=T2", "var2_Text", "T2"},
+      {"Var3=T3", "var3_Text", "T3"},
+      {"Var4=T4", "var4_Text", "T4"},
+      {"Type1=0", "type1_ItemIndex", "0"},
+      {"Type2=1", "type2_ItemIndex", "1"},
+      {"Type3=2", "type3_ItemIndex", "2"},
+      {"Type4=3", "type4_ItemIndex", "3"},
+      {"Val1=1.5", "val1_Value", "1.5"},
+      {"Val2=2.5", "val2_Value", "2.5"},
+      {"Val3=3.5", "val3_Value", "3.5"},
+      {"Val4=4.5", "val4_Value", "4.5"},
+      {"Event1=E1", "event1_Text", "E1"},
+      {"Event2=E2", "event2_Text", "E2"},
+      {"Event3=E3", "event3_Text", "E3"},
+      {"Event4=E4", "event4_Text", "E4"},
+      {"Wait data=False", "chkWaitData_Checked", "False"},
+      {"Event once=False", "chkEvOnce_Checked", "False"},
+      {"Check client=False", "chkCheckClient_Checked", "False"},
+      {"Client variable=ID", "edtClientVar_Text", "ID"},
+      {"Resume event suffix=-BACK", "edtEventResume_Text", "-BACK"},
+      {"Resume event=True", "chkEventResume_Checked", "True"},
+  };
+  std::string text = "[Common]\r\n";
+  for (const auto& c : cases) text += std::string(c.line) + "\r\n";
+  test::WriteWholeFile(IniPath(), text);
+  TProxyCodeObject s;
+  ASSERT_TRUE(Ini()->LoadProperties(&s));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(ReadPropertyValue(s, c.property).ToAnsi(), c.value);
+  }
 }
 
 TEST_F(TWregTest, ProxyRoundTripsThroughAnIniFile) {
@@ -505,10 +552,14 @@ TEST_F(TWregTest, ThreePartPathsReachTopLevelFormsAndNoRootMeansTheMainForm) {
 
 TEST_F(TWregTest, IniWriteBackFailureIsIgnoredAndKeepsTheOldFile) {
   test::WriteWholeFile(IniPath(), "[Common]\r\nLeft=1\r\n");
-  std::filesystem::create_directory(IniPath() + ".tarvel-tmp");
+  platform::FileFaults full_disk;
+  full_disk.free_bytes = 0;
+  platform::SetFileFaults(full_disk);
   TProxyCodeObject s;
-  s.Left = 2;
-  EXPECT_TRUE(Ini("Left,Left")->SaveProperties(&s));
+  s.Left = 20;
+  const bool saved = Ini("Left,Left")->SaveProperties(&s);
+  platform::ClearFileFaults();
+  EXPECT_TRUE(saved);
   EXPECT_EQ(test::ReadWholeFile(IniPath()), "[Common]\r\nLeft=1\r\n");
 }
 

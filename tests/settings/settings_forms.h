@@ -107,19 +107,6 @@ class TTestForm : public TComponent {
   }
 };
 
-// The module's property map.
-inline const char* const kModuleMap =
-    "Left,Left\r\nTop,Top\r\nHeight,Height\r\nWidth,Width\r\n;---short---\r\n"
-    "var1.Text,Var1\r\nvar2.Text,Var2\r\nvar3.Text,Var3\r\nvar4.Text,Var4\r\n"
-    "type1.ItemIndex,Type1\r\ntype2.ItemIndex,Type2\r\ntype3.ItemIndex,Type3\r\n"
-    "type4.ItemIndex,Type4\r\n"
-    "val1.Value,Val1\r\nval2.Value,Val2\r\nval3.Value,Val3\r\nval4.Value,Val4\r\n"
-    "event1.Text,Event1\r\nevent2.Text,Event2\r\nevent3.Text,Event3\r\nevent4.Text,Event4\r\n"
-    "\r\n"
-    "chkWaitData.Checked,Wait data\r\nchkEvOnce.Checked,Event once\r\n"
-    "chkCheckClient.Checked,Check client\r\nedtClientVar.Text,Client variable\r\n"
-    "edtEventResume.Text,Resume event suffix\r\nchkEventResume.Checked,Resume event\r\n";
-
 // FillSample gives every field of a settings object a non-default value,
 // with texts that need escaping.
 inline void FillSample(TProxyCodeObject& s) {
