@@ -1,5 +1,6 @@
 #include "monitor/TaPlugin.h"
 
+#include <exception>
 #include <stdexcept>
 
 #include "Common/Assert.h"
@@ -74,15 +75,19 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
 }
 
 void TaPlugin::vopPluginUnload(PPluginCallRec, int32_t&) {
-  chk_timeouts_->Stop();
-  cfg_.reset();
   std::shared_ptr<TimeoutMonitor> monitor;
   {
     std::lock_guard<std::mutex> lock(monitor_mu_);
     monitor.swap(monitor_);
   }
-  // A data call or tick still running keeps its own reference; the engine
-  // goes with the last one.
+  // The engine stops the timer, and a data call still running cannot start
+  // it again. That call keeps its own reference; the engine goes with the
+  // last one.
+  if (monitor)
+    monitor->Halt();
+  else
+    chk_timeouts_->Stop();
+  cfg_.reset();
 }
 
 void TaPlugin::vopPluginSaveSettingsNow() {
@@ -91,13 +96,26 @@ void TaPlugin::vopPluginSaveSettingsNow() {
 
 void TaPlugin::vopPluginLoadSettingsNow() {
   if (!cfg_) return;
-  chk_timeouts_->Stop();
+  std::shared_ptr<TimeoutMonitor> monitor = Monitor();
+  // The timer is stopped and started through the engine, which keeps its
+  // state: it starts again also when the load fails.
+  if (monitor) monitor->StopTimer();
   struct Restart {
-    TaPlugin& self;
-    ~Restart() {
-      if (auto m = self.Monitor()) m->ScheduleCheck();
+    TimeoutMonitor* monitor;
+    int exceptions = std::uncaught_exceptions();
+    ~Restart() noexcept(false) {
+      if (!monitor) return;
+      if (std::uncaught_exceptions() == exceptions) {
+        monitor->ScheduleCheck();
+        return;
+      }
+      try {
+        monitor->ScheduleCheck();
+      } catch (...) {
+        // The load's failure is the one the caller hears of.
+      }
     }
-  } restart{*this};
+  } restart{monitor.get()};
   cfg_->Load();
 }
 
@@ -118,7 +136,13 @@ void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
 }
 
 void TaPlugin::ChkTimeoutsTimer() {
-  if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
+  try {
+    if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
+  } catch (...) {
+    // A tick has no caller to answer to: its failure goes to the host's log
+    // as every handler's does. The engine has set the timer again.
+    LogExceptionReport();
+  }
 }
 
 void TaPlugin::RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) {

@@ -3,10 +3,17 @@
 // UNLOAD: the stored settings (Cfg), the client records (the engine), the
 // check timer and the log texts, and wires the framework's handlers to them.
 //
+// The engine owns the check timer's state: the plug-in stops and starts it
+// only through the engine (StopTimer and ScheduleCheck around a settings
+// load, Halt at UNLOAD). The log texts reach the engine as a MonitorTexts
+// value made from TextRes (Texts()) at LOAD; the engine's SetTexts takes
+// new ones at any time, also for events not yet raised.
+//
 // Threads: the check timer ticks on the thread that created the instance
 // (while it pumps messages); data calls arrive on any host thread; commands
 // run one at a time. The engine is held by shared pointer so a data call or
-// a tick that is still running keeps it alive across UNLOAD.
+// a tick that is still running keeps it alive across UNLOAD. A tick that
+// fails is reported to the host's log as an exception report.
 #pragma once
 
 #include <memory>

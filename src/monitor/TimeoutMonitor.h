@@ -1,29 +1,46 @@
 // TimeoutMonitor: the engine of the timeout monitor. It keeps one record per
-// client (found by a hash index on the client ID), restarts the watches of
-// the variables each data row carries, and fires the watches whose variable
-// stayed silent past its timeout: a "Timeout" log line and the row's event,
-// and, when the variable comes back, the resume event.
+// client, restarts the watches of the variables each data row carries, and
+// fires the watches whose variable stayed silent past its timeout: a
+// "Timeout" log line and the row's event, and, when the variable comes
+// back, the resume event.
 //
-// It talks to the outside through two small interfaces:
-//  - MonitorSink receives events and log lines (the plug-in object's
-//    RaiseEvent and SendLog have exactly these shapes);
-//  - MonitorTimer is the timer that calls ChkTimeoutsTimer: the engine asks it
-//    for the next tick after every data portion and every tick.
+// It joins these parts, each in a file of its own:
+//  - ClientId: what makes two rows one client;
+//  - ClientRecords: the client and watch records, their states, the clock;
+//  - NameKeys: which items of a row are the marker, the client variable and
+//    the watched variables;
+//  - ClientIndex: the records of one settings generation, found by ID;
+//  - DeadlineQueue: when the clients fall due;
+//  - EventOutbox: the events and log lines, raised in order, outside the
+//    engine's locks.
+// This file holds the rules that join them: how a data portion is split
+// into rows and applied (ProcessData), how a tick fires due watches
+// (ChkTimeoutsTimer), and when the timer is asked for the next tick
+// (ScheduleCheck). The engine owns the timer's state: nobody else starts or
+// stops the timer it was given.
+//
+// It talks to the outside through two small interfaces: MonitorSink
+// (MonitorSink.h) receives events and log lines; MonitorTimer is the timer
+// that calls ChkTimeoutsTimer.
 //
 // Example (what the plug-in does):
 //   TimeoutMonitor monitor(sink, timer, MakeMonitorSettings(cfg), texts);
 //   monitor.ScheduleCheck();          // after LOAD: start the timer
 //   monitor.ProcessData(list);        // each ProcessData call, any thread
 //   monitor.ChkTimeoutsTimer();       // each timer tick, the timer's thread
-//   monitor.ReplaceSettings(MakeMonitorSettings(reloaded));  // drops clients
+//   monitor.StopTimer();              // reading the stored settings ...
+//   monitor.ReplaceSettings(MakeMonitorSettings(reloaded));  // drops clients, restarts
+//   monitor.SetTexts(translated);     // the log texts, at any time
+//   monitor.Halt();                   // UNLOAD
 //
 // Threads: ProcessData may run on any number of threads at once, together
 // with one ChkTimeoutsTimer (ticks must not overlap each other) and with
-// ReplaceSettings, ClearClients and SetTexts. Sink and timer calls are made
-// from the calling thread, sometimes while the engine holds one of its
-// locks: they must not call back into the engine. Events and log lines of
-// one client are raised in order; across clients, one tick raises its
-// events in client creation order, then row order.
+// every other call. Timer calls are made under the engine's schedule lock
+// and must not call back into the engine. Sink calls are made with no lock
+// of the engine held (see EventOutbox), so a sink may wait for a thread
+// that is itself feeding data. Events and log lines of one client are
+// raised in the order its watches changed; one tick raises its events in
+// client creation order, then row order.
 //
 // The destructor must run only when no other call is running and the timer
 // will not call ChkTimeoutsTimer again.
@@ -33,25 +50,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string_view>
-#include <vector>
 
 #include "Common/OleVariant.h"
 #include "Common/vopParamLst.h"
 #include "monitor/ClientRecords.h"
+#include "monitor/EventOutbox.h"
 #include "monitor/MonitorSettings.h"
+#include "monitor/MonitorSink.h"
 
 namespace tarvel {
-
-// MonitorSink: where events and log lines go. Level 1 is a warning, 2 a
-// notice. Both may throw; the engine keeps its records consistent and
-// passes the exception on.
-class MonitorSink {
- public:
-  virtual ~MonitorSink() = default;
-  virtual void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) = 0;
-  virtual void SendLog(uint8_t level, std::string_view text) = 0;
-};
 
 // MonitorTimer: the timer behind ChkTimeoutsTimer. ScheduleTick: the next tick
 // comes interval_ms after this call, replacing any tick asked for before.
@@ -93,12 +100,15 @@ class TimeoutMonitor {
   // ClearClients discards every client, keeping the settings.
   void ClearClients();
   std::shared_ptr<const MonitorSettings> Settings() const;
+  // SetTexts: the log texts from now on (also for what is still to be raised).
   void SetTexts(MonitorTexts texts);
 
   // ProcessData takes one data portion (rows closed by "$NEW_ROW$" or by
   // the list's end; null is an empty portion): finds or creates each row's
   // client, restarts the watches of the row's variables, raises resume
-  // events, then ScheduleCheck (also when an exception passes).
+  // events, then ScheduleCheck (also when an exception passes). A row whose
+  // client ID cannot be compared (EClientIdType) fails the call: the rows
+  // before it keep their effect, nothing is applied from it on.
   void ProcessData(const TvopParamsList* data);
 
   // ChkTimeoutsTimer is the tick: stops the timer, fires every due watch
@@ -108,16 +118,24 @@ class TimeoutMonitor {
   void ChkTimeoutsTimer();
 
   // ScheduleCheck asks the timer for the next tick: 3000 ms when nothing is
-  // pending, 10 ms when the earliest deadline has passed, otherwise the time
-  // left until it. Returns that interval. The timer is not called again when
-  // it is already set for the same moment (or, when overdue, for a moment no
-  // later than 10 ms ahead), so a stream of data cannot keep pushing a due
-  // tick away.
+  // pending, 10 ms when the earliest deadline has passed (or events wait
+  // after a failed delivery), otherwise the time left until it. Returns
+  // that interval. The timer is not called again when it is already set
+  // for the same moment (or, when overdue, for a moment no later than
+  // 10 ms ahead), so a stream of data cannot keep pushing a due tick away.
   uint32_t ScheduleCheck();
+  // StopTimer stops the timer; the next ScheduleCheck (or data call, tick,
+  // settings replacement) starts it again.
+  void StopTimer();
+  // Halt stops the timer for good: no later call asks it for a tick.
+  void Halt();
 
   // Now reads the monitor's 64-bit millisecond clock.
   int64_t Now() { return clock_.Now(); }
   size_t ClientCount() const;
+  // QueuedDeadlines counts the entries of the deadline queue (never more
+  // than the clients), for tests and diagnostics.
+  size_t QueuedDeadlines() const;
   // FindWatch reports watch row (0-based, among the settings' active rows)
   // of the client with this ID; nullopt when there is no such client or row.
   std::optional<WatchStatus> FindWatch(const OleVariant& client_id, size_t row) const;
@@ -125,35 +143,37 @@ class TimeoutMonitor {
  private:
   class ClientTable;
   struct PendingRow;
-  struct FireContext;
   struct Snapshot {
     std::shared_ptr<ClientTable> table;
     std::shared_ptr<const MonitorTexts> texts;
   };
   Snapshot Current() const;
-  void ProcessRows(ClientTable& table, const MonitorTexts& texts, PendingRow* rows, size_t count,
-                   int64_t now, ParamsListPtr& params);
+  bool ProcessRows(const std::shared_ptr<ClientTable>& table, PendingRow* rows, size_t count,
+                   int64_t now);
+  void ApplyBeforeFailure(const std::shared_ptr<ClientTable>& table, PendingRow* rows, size_t count,
+                          int64_t now);
   static void Prefetch(const ClientTable& table, PendingRow* rows, size_t count);
-  void ProcessRow(ClientTable& table, const MonitorTexts& texts, PendingRow& row, int64_t now,
-                  ParamsListPtr& params);
-  void RaiseResume(const MonitorSettings::Row& row, const MonitorSettings& settings,
-                   const MonitorTexts& texts, const Variant* client_id, ParamsListPtr& params);
-  void FireClient(ClientTable& table, FireContext& context, TClientListItem& client);
+  bool ProcessRow(const std::shared_ptr<ClientTable>& table, PendingRow& row, int64_t now);
+  void PostResumes(const std::shared_ptr<ClientTable>& table, const PendingRow& row,
+                   uint32_t resumes, unsigned count);
+  void FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& client);
   uint32_t Schedule(bool ending_tick);
 
   MonitorSink& sink_;
   MonitorTimer& timer_;
   TickClock64 clock_;
+  EventOutbox outbox_;
 
   mutable std::mutex mu_;
   std::shared_ptr<ClientTable> table_;         // guarded by mu_
   std::shared_ptr<const MonitorTexts> texts_;  // guarded by mu_
 
-  // Serialises ScheduleCheck; taken before mu_ and before a table's heap
-  // lock, never after them.
+  // Serialises the timer's state; taken before mu_ and before the deadline
+  // queue's lock, never after them.
   std::mutex schedule_mu_;
   bool timer_armed_ = false;   // guarded by schedule_mu_
   bool tick_running_ = false;  // guarded by schedule_mu_
+  bool halted_ = false;        // guarded by schedule_mu_
   int64_t armed_target_ = 0;   // guarded by schedule_mu_; moment of the next tick
 };
 

@@ -3,9 +3,28 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+#include "host/host_window.h"
+#include "platform/clock.h"
+#include "platform/ini_lock.h"
+#include "platform/thread.h"
+#include "platform/window.h"
 #include "settings/Components.h"
+#include "settings/settings_support.h"
 #include "support/host_harness.h"
 #include "support/test_support.h"
 
@@ -48,7 +67,50 @@ class TaPluginTest : public ::testing::Test {
     if (!ini_file.empty()) call.Param("INI-FILE", OleVariant(ini_file));
     return plugin->ExecuteCommand(command, call.get());
   }
+  // Load sends LOAD with the INI file, the registry place and the host window.
+  int32_t Load(platform::WindowHandle host_window = 0) {
+    HostCall call(1, "LOAD");
+    call.Param("INI-FILE", OleVariant(ini));
+    call.Param("RegistryPath", OleVariant(registry.Path()));
+    if (host_window)
+      call.Param("MessagesProcessorHandle", OleVariant(static_cast<int32_t>(host_window)));
+    return plugin->ExecuteCommand("LOAD", call.get());
+  }
+  // Feed hands the plug-in one row of a client with one variable.
+  void Feed(int32_t client, const char* variable) {
+    auto rows = NewParamsList(kRowsParamsListClass);
+    rows->Add("CLIENTID", OleVariant(client));
+    rows->Add(variable, OleVariant(1));
+    FeedList(rows.get());
+  }
+  // FeedList hands the plug-in a data list; returns the output's data.
+  uintptr_t FeedList(TvopParamsList* rows) {
+    HostCall data(1);
+    data.rec.Input.Kind = 1;
+    data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows);
+    int32_t result = -7;
+    plugin->vopPluginProcessData(data.get(), result);
+    EXPECT_EQ(result, 0);
+    return data.rec.Output.Data;
+  }
+  // WaitForEvents pumps this thread, which owns the check timer, until at
+  // least `items` event items are queued (at most 10 s of real time).
+  bool WaitForEvents(int32_t items) {
+    const uint32_t start = platform::SystemTickCount();
+    while (plugin->PendingEventItems() < items) {
+      if (platform::TickDiff(platform::SystemTickCount(), start) > 10000) return false;
+      platform::ProcessPendingMessages();
+      platform::SleepMs(5);
+    }
+    return true;
+  }
+  std::vector<std::string> QueuedLogLines() {
+    std::vector<std::string> lines = *plugin->LogLines().LockList();
+    plugin->LogLines().UnlockList();
+    return lines;
+  }
 
+  test::RegistrySandbox registry;
   test::TempDir dir;
   std::string ini;
   std::unique_ptr<TaPlugin> plugin;
@@ -99,13 +161,7 @@ TEST_F(TaPluginTest, ReloadingDropsEveryClientAndUnloadFreesTheMonitor) {
     rows->Add("TEMP", OleVariant(20));
     rows->AddNewRow();
   }
-  HostCall data(1);
-  data.rec.Input.Kind = 1;
-  data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows.get());
-  int32_t result = -7;
-  plugin->vopPluginProcessData(data.get(), result);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(+data.rec.Output.Data, reinterpret_cast<uintptr_t>(rows.get()));
+  EXPECT_EQ(FeedList(rows.get()), reinterpret_cast<uintptr_t>(rows.get()));
   EXPECT_EQ(plugin->Monitor()->ClientCount(), 3u);
 
   Write("");  // an empty store: every property keeps its value
@@ -140,6 +196,156 @@ TEST_F(TaPluginTest, SaveWritesEveryMappedValueAndShortSaveOnlyThePlace) {
                                std::istreambuf_iterator<char>());
   EXPECT_NE(short_text.find("Width=541"), std::string::npos) << short_text;
   EXPECT_EQ(short_text.find("Var2"), std::string::npos) << short_text;
+}
+
+// BlockedIniLock keeps the named lock of an INI file from being made while
+// it lives, so that settings cannot be read from that file: an object of
+// another kind holds the lock event's name (Win32), a folder holds the lock
+// file's place (POSIX).
+class BlockedIniLock {
+ public:
+  explicit BlockedIniLock(const std::string& ini_file) {
+    const std::string name = platform::BoundedLockName(platform::IniLockName(ini_file));
+#ifdef _WIN32
+    mutex_ = ::CreateMutexA(nullptr, FALSE, ("Optex_Event_" + name).c_str());
+    EXPECT_NE(mutex_, nullptr);
+#else
+    const char* dir = std::getenv("TARVEL_LOCK_DIR");
+    EXPECT_NE(dir, nullptr);
+    ::mkdir(dir, 0777);
+    folder_ = std::string(dir) + "/" + name + ".lock";
+    ::unlink(folder_.c_str());
+    EXPECT_EQ(::mkdir(folder_.c_str(), 0777), 0);
+#endif
+  }
+  ~BlockedIniLock() {
+#ifdef _WIN32
+    if (mutex_) ::CloseHandle(mutex_);
+#else
+    ::rmdir(folder_.c_str());
+#endif
+  }
+  BlockedIniLock(const BlockedIniLock&) = delete;
+  BlockedIniLock& operator=(const BlockedIniLock&) = delete;
+
+ private:
+#ifdef _WIN32
+  HANDLE mutex_ = nullptr;
+#else
+  std::string folder_;
+#endif
+};
+
+// The check timer runs on after every reload of the settings: one that
+// changes nothing while nothing is pending, and one that fails while a
+// silence is pending (and other clients keep talking).
+TEST_F(TaPluginTest, TheTimerRunsOnAfterEveryReload) {
+  Write("[Common]\r\nVar1=TEMP\r\nType1=0\r\nVal1=1000\r\nEvent1=t\r\n");
+  constexpr int32_t kItemsPerEvent = 4;  // EVENT-TYPE, CLIENTID-ITEM, PARSER-ITEM, row marker
+  ASSERT_EQ(Load(), 0);
+  EXPECT_TRUE(plugin->ChkTimeouts().Enabled());
+  {
+    SCOPED_TRACE("a reload that changes nothing");
+    EXPECT_EQ(Command("LOAD-SETTINGS-NOW", ini), -2);
+    EXPECT_TRUE(plugin->ChkTimeouts().Enabled());
+    Feed(1, "TEMP");
+    EXPECT_TRUE(WaitForEvents(kItemsPerEvent)) << "the silence was reported";
+  }
+  {
+    SCOPED_TRACE("a reload that fails");
+    const int32_t before = plugin->PendingEventItems();
+    Feed(2, "TEMP");
+    {
+      BlockedIniLock blocked(ini);
+      EXPECT_ANY_THROW(Command("LOAD-SETTINGS-NOW", ini));
+    }
+    EXPECT_TRUE(plugin->ChkTimeouts().Enabled());
+    Feed(3, "TEMP");
+    EXPECT_TRUE(WaitForEvents(before + 2 * kItemsPerEvent)) << "both silences were reported";
+  }
+}
+
+// A plug-in whose event queue fails, as it does when memory runs out.
+class FailingEventsPlugin : public TaPlugin {
+ public:
+  using TaPlugin::TaPlugin;
+
+ private:
+  void RaiseEvent(bool, std::string_view, const TvopParamsList*) override {
+    throw std::runtime_error("event queue failed");
+  }
+};
+
+TEST_F(TaPluginTest, AFailedTickIsReportedToTheHost) {
+  platform::ManualTickClock clock(1000);
+  test::RecordingWindow host;
+  HostCall create(1);
+  plugin = std::make_unique<FailingEventsPlugin>(create.get());
+  plugin->AfterConstruction();
+  Write("[Common]\r\nVar1=TEMP\r\nType1=1\r\nVal1=1\r\nEvent1=t\r\n");
+  ASSERT_EQ(Load(host.handle()), 0);
+  Feed(1, "TEMP");
+  clock.Advance(1000);
+  EXPECT_NO_THROW(plugin->ChkTimeoutsTimer());
+  EXPECT_EQ(QueuedLogLines(), std::vector<std::string>{
+                                  "\x01Tarvel. Exception std::runtime_error: event queue failed"});
+  EXPECT_TRUE(plugin->ChkTimeouts().Enabled());
+}
+
+// The host's window belongs to a thread that also feeds data: its handler
+// of a log line feeds the client that fell silent, as a host may. The line
+// must be answered at once, not wait out the send's time limit and fall
+// back to the queue.
+TEST_F(TaPluginTest, AHostWindowWhoseThreadFeedsDataGetsItsLogLinesAtOnce) {
+  platform::ManualTickClock clock(1000);
+  Write("[Common]\r\nVar1=TEMP\r\nType1=1\r\nVal1=1\r\nEvent1=t\r\n");
+  std::atomic<platform::WindowHandle> window{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::vector<std::string> received;  // guarded by mutex
+  std::thread host_thread([&] {
+    const platform::WindowHandle w = platform::CreateMessageWindow(
+        [&](platform::WindowHandle, uint32_t msg, uintptr_t, intptr_t lparam) -> intptr_t {
+          if (msg != platform::kWmCopyData) return 0;
+          auto* cd = reinterpret_cast<const platform::CopyData*>(lparam);
+          bool first;
+          {
+            std::lock_guard<std::mutex> lock(mutex);
+            first = received.empty();
+            received.emplace_back(static_cast<const char*>(cd->lpData), cd->cbData);
+          }
+          if (first) Feed(1, "TEMP");
+          return 1;
+        });
+    window.store(w);
+    platform::RunMessageLoop([&] { return stop.load(); }, 5);
+    platform::DestroyMessageWindow(w);
+  });
+  while (window.load() == 0) platform::SleepMs(1);
+  ASSERT_EQ(Load(window.load()), 0);
+  Feed(1, "TEMP");
+  clock.Advance(1000);
+  plugin->ChkTimeoutsTimer();
+  stop.store(true);
+  host_thread.join();
+  EXPECT_EQ(received, (std::vector<std::string>{"\x02Tarvel. Timeout: 1",
+                                                "\x02Tarvel. Generating event: t"}));
+  EXPECT_EQ(QueuedLogLines(), std::vector<std::string>{});
+}
+
+TEST_F(TaPluginTest, ClientIdsOfUnsupportedTypesFailTheDataCall) {
+  ASSERT_EQ(Load(), 0);
+  auto rows = NewParamsList(kRowsParamsListClass);
+  Variant& id = rows->Add("CLIENTID", OleVariant())->Value;
+  id.vt = platform::VT_ERROR;
+  id.lVal = static_cast<int32_t>(0x80020004u);  // an omitted parameter
+  rows->Add("TEMP", OleVariant(1));
+  HostCall data(1);
+  data.Types(ModuleTypeBit(mttFilter));
+  data.rec.Input.Kind = 1;
+  data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows.get());
+  EXPECT_EQ(plugin->DoProcessData(data.get()), -3);
+  EXPECT_EQ(plugin->Monitor()->ClientCount(), 0u);
 }
 
 }  // namespace

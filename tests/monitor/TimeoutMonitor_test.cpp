@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -126,10 +128,14 @@ TEST_F(MonitorTest, WithoutWaitForDataEveryWatchRunsFromCreation) {
   Start(s);
   Feed({{Id(7), Var("other")}});
   EXPECT_FALSE(Watch(OleVariant(7), 1)->waiting_for_data);
-  Run(2000);
+  Run(999);
+  EXPECT_EQ(Take(), Journal{}) << "an unfed watch still has its whole timeout";
+  Run(1);
   EXPECT_EQ(Take(),
-            (Journal{"log1 Timeout: 7", "event EA i4:7 bstr:a", "log1 Generating event: EA",
-                     "log1 Timeout: 7", "event EB i4:7 bstr:b", "log1 Generating event: EB"}));
+            (Journal{"log1 Timeout: 7", "event EA i4:7 bstr:a", "log1 Generating event: EA"}));
+  Run(1000);
+  EXPECT_EQ(Take(),
+            (Journal{"log1 Timeout: 7", "event EB i4:7 bstr:b", "log1 Generating event: EB"}));
 }
 
 TEST_F(MonitorTest, WithEventOnceOffTheEventRepeatsAndResumesOnce) {
@@ -460,6 +466,22 @@ TEST_F(MonitorTest, ClientIdentity) {
       {"null and 0", null, OleVariant(0), false},
       {"true and -1", OleVariant(true), OleVariant(-1), false},
       {"true and true", OleVariant(true), OleVariant(true), true},
+      // Characters the 8-bit code page lacks are still characters of their own.
+      {"OLE texts differing outside the code page",
+       OleVariant(std::u16string_view(u"\u0100"
+                                      u"1")),
+       OleVariant(std::u16string_view(u"\u4E00"
+                                      u"1")),
+       false},
+      {"same OLE text outside the code page",
+       OleVariant(std::u16string_view(u"\u4E00"
+                                      u"1")),
+       OleVariant(std::u16string_view(u"\u4E00"
+                                      u"1")),
+       true},
+      {"long OLE texts differing outside the code page",
+       OleVariant(std::u16string_view(u"station \u0100 north")),
+       OleVariant(std::u16string_view(u"station \u4E00 north")), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -473,6 +495,88 @@ TEST_F(MonitorTest, ClientIdentity) {
     EXPECT_EQ(monitor_->ClientCount(), c.same ? 1u : 2u);
     EXPECT_TRUE(Watch(c.first, 0));
     EXPECT_TRUE(Watch(c.second, 0));
+  }
+}
+
+TEST_F(MonitorTest, OleTextIdsKeepTheirOwnCharacters) {
+  Start(Watching({{"a", 1000, "EA"}}));
+  const OleVariant macron(
+      std::u16string_view(u"\u0100"
+                          u"1"));
+  const OleVariant cjk(
+      std::u16string_view(u"\u4E00"
+                          u"1"));
+  Feed({{Id(macron), Var("a")}, {Id(cjk), Var("a")}});
+  EXPECT_EQ(monitor_->ClientCount(), 2u);
+  Run(1000);
+  const std::vector<test::SeenEvent> events = sink_.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].client, "bstr:\\u01001");
+  EXPECT_EQ(events[1].client, "bstr:\\u4E001");
+}
+
+// Texts of one length differ only in their bytes: enough of them that some
+// meet in the index, in both the OLE and the 8-bit form (the same clients).
+TEST_F(MonitorTest, ManyTextIdsOfOneLengthStayApart) {
+  constexpr int kIds = 20000;
+  static const struct {
+    const char* name;
+    const char* format;
+  } cases[] = {
+      {"short texts", "id%05d"},
+      {"long texts", "a client named %05d"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(Watching({{"a", 1000, "EA"}}));
+    for (bool ansi : {false, true}) {
+      ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+      for (int i = 0; i < kIds; ++i) {
+        char id[32];
+        std::snprintf(id, sizeof id, c.format, i);
+        if (i > 0) data->AddNewRow();
+        data->Add("CLIENTID", ansi ? OleVariant::AnsiString(id) : OleVariant(id));
+      }
+      monitor_->ProcessData(data.get());
+      EXPECT_EQ(monitor_->ClientCount(), static_cast<size_t>(kIds));
+    }
+  }
+}
+
+TEST_F(MonitorTest, ClientIdsOfUnsupportedTypesFailTheCallAfterTheRowsBefore) {
+  static const struct {
+    const char* name;
+    uint16_t vt;
+  } cases[] = {
+      {"error code", platform::VT_ERROR},
+      {"object", 9},
+      {"unknown object", platform::VT_UNKNOWN},
+      {"variant", platform::VT_VARIANT},
+      {"decimal", 14},
+      {"reference to an integer", platform::VT_BYREF | platform::VT_I4},
+      {"array of integers", 0x2000 | platform::VT_I4},
+      {"undefined type code", 0x48},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(Watching({{"a", 1000, "EA"}}));
+    ParamsListPtr data = Data({{Id(1), Var("a")}, {Id(2), Var("a")}, {Id(3), Var("a")}});
+    // The second row's ID, item 3 (after the first row and its marker).
+    Variant& id = data->Item(3)->Value;
+    ASSERT_EQ(test::Describe(id), "i4:2");
+    OleVariant::ClearRaw(&id);
+    id.vt = c.vt;
+    id.llVal = 0;
+    EXPECT_ANY_THROW(monitor_->ProcessData(data.get()));
+    id.vt = platform::VT_EMPTY;  // nothing for the list to free
+    EXPECT_EQ(monitor_->ClientCount(), 1u) << "only the row before the failing one";
+    ASSERT_TRUE(Watch(OleVariant(1), 0));
+    EXPECT_FALSE(Watch(OleVariant(1), 0)->waiting_for_data);
+    EXPECT_FALSE(Watch(OleVariant::Null(), 0)) << "no row joined the null client";
+    EXPECT_TRUE(timer_.Armed());
+    Run(1000);
+    EXPECT_EQ(sink_.Events().size(), 1u);
+    Take();
   }
 }
 
@@ -499,6 +603,33 @@ TEST_F(MonitorTest, NextIntervalFollowsTheEarliestDeadline) {
   Run(3000);
   EXPECT_EQ(sink_.Events().size(), 2u);
   EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kIdleIntervalMs) << "every watch reported";
+}
+
+// Clients whose short watch times out and comes back every cycle, beside a
+// watch of an hour: each client's one entry in the deadline queue moves,
+// rather than a new one being added per cycle.
+TEST_F(MonitorTest, TheDeadlineQueueStaysWithinTheClientsUnderFlappingData) {
+  Start(Watching({{"short", 1000, "ES"}, {"long", 3600000, "EL"}}));
+  constexpr int kClients = 200;
+  constexpr int kCycles = 50;
+  auto feed_all = [&](std::initializer_list<const char*> vars) {
+    ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+    for (int c = 0; c < kClients; ++c) {
+      if (c > 0) data->AddNewRow();
+      data->Add("CLIENTID", OleVariant(c));
+      for (const char* v : vars) data->Add(v, OleVariant(1));
+    }
+    monitor_->ProcessData(data.get());
+  };
+  feed_all({"short", "long"});
+  size_t most = 0;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    Run(1500);
+    feed_all({"short"});
+    most = std::max(most, monitor_->QueuedDeadlines());
+  }
+  EXPECT_LE(most, static_cast<size_t>(kClients));
+  EXPECT_EQ(sink_.Events().size(), static_cast<size_t>(kClients * kCycles));
 }
 
 TEST_F(MonitorTest, DeadlinesPassingDuringATickAreTakenAtOnce) {
@@ -599,19 +730,25 @@ TEST_F(MonitorTest, AFailingEventNeitherStopsTheTimerNorLosesOtherClients) {
                      "log1 Timeout: 3", "event EA i4:3 bstr:a", "log1 Generating event: EA"}));
 }
 
+// A resume event that fails fails its data call; the data still restarted
+// the watch, and the events after the failing one go out all the same.
 TEST_F(MonitorTest, AFailingResumeEventLeavesTheMonitorUsable) {
   MonitorSettings s = Watching({{"a", 1000, "EA"}});
   s.event_resume = true;
   Start(s);
-  Feed({{Id(1), Var("a")}});
+  Feed({{Id(1), Var("a")}, {Id(2), Var("a")}});
   Run(1000);
   Take();
   sink_.FailNextEvents(1);
-  ParamsListPtr data = Data({{Id(1), Var("a")}});
+  ParamsListPtr data = Data({{Id(1), Var("a")}, {Id(2), Var("a")}});
   EXPECT_THROW(monitor_->ProcessData(data.get()), std::runtime_error);
-  EXPECT_TRUE(timer_.Armed());
-  EXPECT_TRUE(Watch(OleVariant(1), 0)->timed_out) << "not restarted";
-  Take();
+  EXPECT_EQ(Take(), (Journal{"log2 Generating event: EA-RESUME", "log2 Generating event: EA-RESUME",
+                             "event EA-RESUME i4:2 bstr:a"}))
+      << "client 1's event failed";
+  EXPECT_FALSE(Watch(OleVariant(1), 0)->timed_out) << "the data restarted the watch";
+  ASSERT_TRUE(timer_.Armed());
+  Run(1000);
+  EXPECT_EQ(Take().size(), 6u) << "both silences reported";
   Feed({{Id(1), Var("a")}});
   EXPECT_EQ(Take(), (Journal{"log2 Generating event: EA-RESUME", "event EA-RESUME i4:1 bstr:a"}));
 }

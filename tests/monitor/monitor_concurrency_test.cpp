@@ -8,9 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "monitor/ClientIndex.h"
+#include "monitor/EventOutbox.h"
 #include "monitor/TimeoutMonitor.h"
 #include "monitor/monitor_fakes.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
+#include "platform/window.h"
 
 namespace tarvel {
 namespace {
@@ -67,17 +71,34 @@ class MonitorConcurrency : public ::testing::Test {
   TimeoutMonitor monitor_{sink_, timer_, Generation(0)};
 };
 
+// Log lines go to a window, as the host gets them, and the thread that owns
+// that window is one of the feeders: every line is answered while the
+// feeders, ticks and reloads run.
 TEST_F(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
   constexpr int kFeeders = 3;
   constexpr int kPortionsEach = 1500;
   constexpr int kReloads = 5;
   std::atomic<bool> stop{false};
+  std::atomic<bool> window_done{false};
   std::atomic<int> last_generation{0};
   std::atomic<int> progress{0};  // portions fed so far
+  std::atomic<int> copied_lines{0};
 
   std::vector<std::thread> feeders;
   for (int f = 0; f < kFeeders; ++f) {
     feeders.emplace_back([&, f] {
+      // Feeder 0 owns the window the log lines go to and answers it between
+      // its portions, as a host thread that also feeds data does.
+      platform::WindowHandle window = 0;
+      if (f == 0) {
+        window = platform::CreateMessageWindow(
+            [&](platform::WindowHandle, uint32_t msg, uintptr_t, intptr_t) -> intptr_t {
+              if (msg == platform::kWmCopyData) copied_lines.fetch_add(1);
+              return 1;
+            });
+        ASSERT_NE(window, 0u);
+        sink_.SendLogsTo(window);
+      }
       std::mt19937 rng(1234 + f);
       for (int p = 0; p < kPortionsEach; ++p) {
         ParamsListPtr data = NewParamsList(kRowsParamsListClass);
@@ -96,7 +117,14 @@ TEST_F(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
         monitor_.ProcessData(data.get());
         progress.fetch_add(1);
         if (p % 2 == 0) clock_.Advance(1);
+        if (window) platform::ProcessPendingMessages();
         if (p % 8 == 0) platform::YieldThread();
+      }
+      if (window) {
+        platform::RunMessageLoop([&] { return window_done.load(); }, 1);
+        sink_.SendLogsTo(0);
+        platform::ProcessPendingMessages();
+        platform::DestroyMessageWindow(window);
       }
     });
   }
@@ -116,10 +144,14 @@ TEST_F(MonitorConcurrency, EveryTimeoutIsRaisedOncePerSilence) {
       last_generation.store(g);
     }
   });
-  for (std::thread& t : feeders) t.join();
+  while (progress.load() < kFeeders * kPortionsEach) platform::SleepMs(1);
   stop.store(true);
   ticker.join();
   reloader.join();
+  window_done.store(true);
+  for (std::thread& t : feeders) t.join();
+  EXPECT_EQ(sink_.Unanswered(), 0) << "log lines the window's thread could not take at once";
+  EXPECT_GT(copied_lines.load(), 0);
 
   // Every client of the current settings speaks once more, then all fall
   // silent until every running watch has timed out.
@@ -259,6 +291,109 @@ TEST_F(MonitorConcurrency, ManyClientsKeepOneRecordEachUnderLoad) {
   }
   EXPECT_GT(fed, 0u);
   EXPECT_TRUE(timer_.Armed());
+}
+
+// A thread that posts while another one delivers leaves its notice to the
+// deliverer and returns at once, even while the deliverer waits in a sink
+// call; the deliverer then raises it, in order.
+TEST(EventOutboxConcurrency, AThreadNeverWaitsForAnotherOnesDelivery) {
+  MonitorSettings settings;
+  settings.rows = {{"a", 1000, "EA"}};
+  auto owner = std::make_shared<int>(0);
+  ClientIdView seven, eight;
+  seven.Assign(OleVariant(7).Raw());
+  eight.Assign(OleVariant(8).Raw());
+  TClientListItem first(seven, 0), second(eight, 1);
+
+  // A sink whose first log line waits (at most 10 s) until it is let go.
+  class HoldingSink : public JournalSink {
+   public:
+    void SendLog(uint8_t level, std::string_view text) override {
+      if (!held.exchange(true)) {
+        holding.store(true);
+        const uint32_t start = platform::SystemTickCount();
+        while (!release.load() && platform::TickDiff(platform::SystemTickCount(), start) < 10000)
+          platform::SleepMs(1);
+        holding.store(false);
+      }
+      JournalSink::SendLog(level, text);
+    }
+    std::atomic<bool> held{false}, holding{false}, release{false};
+  } sink;
+
+  EventOutbox outbox;
+  const MonitorTexts texts;
+  std::thread deliverer([&] {
+    Notice n;
+    n.client = &first;
+    outbox.Post(owner, settings, &n, 1);
+    outbox.Deliver(sink, texts);
+  });
+  while (!sink.holding.load()) platform::YieldThread();
+  Notice n;
+  n.client = &second;
+  outbox.Post(owner, settings, &n, 1);
+  outbox.Deliver(sink, texts);
+  EXPECT_TRUE(sink.holding.load()) << "returned only after the other delivery";
+  sink.release.store(true);
+  deliverer.join();
+  EXPECT_EQ(sink.Take(),
+            (std::vector<std::string>{"log1 Timeout: 7", "event EA i4:7 bstr:a",
+                                      "log1 Generating event: EA", "log1 Timeout: 8",
+                                      "event EA i4:8 bstr:a", "log1 Generating event: EA"}));
+}
+
+// Looks without the lock (as the intake's fetching ahead does) while the
+// index grows: what they find is a record of the client's shard, which the
+// lock then confirms.
+TEST(ClientIndexConcurrency, LooksWithoutTheLockWhileTheIndexGrows) {
+  constexpr int32_t kClients = 60000;
+  ClientIndex index;
+  std::atomic<int32_t> created{0};
+  auto find_or_create = [&](int32_t i, bool* made) {
+    ClientIdView id;
+    id.Assign(OleVariant(i).Raw());
+    ClientIndex::Shard& shard = index.ShardOf(id.Hash());
+    std::lock_guard<ShardLock> lock(shard.mu);
+    return index.FindOrCreate(shard, id, nullptr, made);
+  };
+  std::thread writer([&] {
+    for (int32_t i = 0; i < kClients; ++i) {
+      bool made = false;
+      find_or_create(i, &made);
+      created.store(i + 1);
+    }
+  });
+  std::vector<std::thread> readers;
+  std::atomic<int> confirmed{0};
+  for (int r = 0; r < 2; ++r) {
+    readers.emplace_back([&, r] {
+      std::mt19937 rng(5 + r);
+      while (created.load() < kClients) {
+        const int32_t i = static_cast<int32_t>(rng() % kClients);
+        ClientIdView id;
+        id.Assign(OleVariant(i).Raw());
+        index.PrefetchSlot(id.Hash());
+        TClientListItem* candidate = index.Candidate(id.Hash());
+        ClientIndex::Shard& shard = index.ShardOf(id.Hash());
+        std::lock_guard<ShardLock> lock(shard.mu);
+        TClientListItem* found = index.Find(shard, id);
+        if (i < created.load()) {
+          ASSERT_NE(found, nullptr) << i;
+        }
+        if (!candidate) continue;
+        // The candidate is filed in this shard under its own ID.
+        ClientIdView own;
+        own.Assign(candidate->ClientId.ToVariant().Raw());
+        ASSERT_EQ(index.Find(shard, own), candidate);
+        if (candidate == found) confirmed.fetch_add(1);
+      }
+    });
+  }
+  writer.join();
+  for (std::thread& t : readers) t.join();
+  EXPECT_EQ(index.ClientCount(), static_cast<size_t>(kClients));
+  EXPECT_GT(confirmed.load(), 0);
 }
 
 }  // namespace

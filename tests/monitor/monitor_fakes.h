@@ -3,7 +3,9 @@
 // a builder of data lists.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -16,12 +18,27 @@
 #include "Common/vopParamLst.h"
 #include "monitor/TimeoutMonitor.h"
 #include "platform/clock.h"
+#include "platform/window.h"
 
 namespace tarvel::test {
 
-// Describe renders a variant with its type, so tests see 5 and 5.0 apart.
+// Describe renders a variant with its type, so tests see 5 and 5.0 apart;
+// characters of an OLE string outside ASCII show as \u followed by four hex digits.
 inline std::string Describe(const Variant& v) {
   OleVariant copy = OleVariant::CopyOf(v);
+  if (v.vt == platform::VT_BSTR) {
+    std::string out = "bstr:";
+    for (char16_t c : copy.ToWide()) {
+      if (c >= 0x20 && c < 0x7F) {
+        out += static_cast<char>(c);
+      } else {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+        out += escaped;
+      }
+    }
+    return out;
+  }
   switch (v.vt) {
     case platform::VT_EMPTY:
       return "empty";
@@ -31,8 +48,6 @@ inline std::string Describe(const Variant& v) {
       return "i4:" + copy.ToAnsi();
     case platform::VT_R8:
       return "r8:" + copy.ToAnsi();
-    case platform::VT_BSTR:
-      return "bstr:" + copy.ToAnsi();
     case platform::VT_ANSISTRING:
       return "ansi:" + copy.ToAnsi();
     default:
@@ -48,7 +63,8 @@ struct SeenEvent {
 };
 
 // JournalSink keeps, in order, one line per event ("event NAME client
-// parser") and per log line ("log1 text"). Thread-safe.
+// parser") and per log line ("log1 text"), and can hand the log lines to a
+// window as the host gets them. Thread-safe.
 class JournalSink : public MonitorSink {
  public:
   void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) override {
@@ -71,9 +87,23 @@ class JournalSink : public MonitorSink {
     events_.push_back(std::move(e));
   }
   void SendLog(uint8_t level, std::string_view text) override {
+    if (const platform::WindowHandle window = log_window_.load()) {
+      // As the plug-in does: the line goes to the host's window, which has
+      // a second to answer.
+      intptr_t result = 0;
+      if (!platform::SendCopyData(window, 0, 2, text.data(), static_cast<uint32_t>(text.size()),
+                                  1000, &result))
+        unanswered_.fetch_add(1);
+    }
     std::lock_guard<std::mutex> lock(mu_);
     lines_.push_back("log" + std::to_string(level) + " " + std::string(text));
   }
+
+  // SendLogsTo makes every log line also go to a window by WM_COPYDATA, as
+  // the host gets it; 0 stops that. Unanswered counts the lines the window
+  // did not take within the second.
+  void SendLogsTo(platform::WindowHandle window) { log_window_.store(window); }
+  int Unanswered() const { return unanswered_.load(); }
 
   // Take returns the journal and empties it.
   std::vector<std::string> Take() {
@@ -100,6 +130,8 @@ class JournalSink : public MonitorSink {
   std::vector<std::string> lines_;
   std::vector<SeenEvent> events_;
   int fail_events_ = 0;
+  std::atomic<platform::WindowHandle> log_window_{0};
+  std::atomic<int> unanswered_{0};
 };
 
 // RecordingTimer remembers the last interval it was given and the tick at
