@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "Common/Assert.h"
@@ -28,24 +29,71 @@ std::string_view TrimControls(std::string_view s) {
   return s;
 }
 
-TvopParamsListItem* NewItem(std::string_view name, const OleVariant& value) {
+// Names the module gives item after item (every queued event repeats
+// them) share one copy that is never freed: a constant reference count is
+// what a literal of the host's runtime carries, so sharing it is safe.
+struct ConstantName {
+  int32_t ref_count;
+  int32_t length;
+  char chars[16];
+};
+constexpr ConstantName MakeConstant(std::string_view text) {
+  ConstantName c{-1, static_cast<int32_t>(text.size()), {}};
+  for (size_t i = 0; i < text.size(); ++i) c.chars[i] = text[i];
+  return c;
+}
+// Each name followed by its key (its ANSI lower case, which for these
+// ASCII names is their ASCII lower case).
+constexpr ConstantName kConstantNames[] = {
+    MakeConstant(kNewRowMarker),   MakeConstant("$new_row$"),     MakeConstant("EVENT-TYPE"),
+    MakeConstant("event-type"),    MakeConstant("EVENT-GLOBAL"),  MakeConstant("event-global"),
+    MakeConstant("CLIENTID-ITEM"), MakeConstant("clientid-item"), MakeConstant("PARSER-ITEM"),
+    MakeConstant("parser-item"),
+};
+
+bool IsConstantName(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  return p >= reinterpret_cast<const unsigned char*>(kConstantNames) &&
+         p < reinterpret_cast<const unsigned char*>(kConstantNames + std::size(kConstantNames));
+}
+
+// FindConstantName returns the index of the constant that is exactly
+// name, or -1.
+int FindConstantName(std::string_view name) {
+  for (size_t i = 0; i < std::size(kConstantNames); i += 2) {
+    const ConstantName& c = kConstantNames[i];
+    if (static_cast<size_t>(c.length) == name.size() &&
+        std::memcmp(c.chars, name.data(), name.size()) == 0)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void FreeName(char* s) {
+  if (!IsConstantName(s)) AnsiStrFree(s);
+}
+
+// NewItem makes an item holding name and the value moved out of *value
+// (never 8-bit text: Add has converted it).
+TvopParamsListItem* NewItem(std::string_view name, Variant* value) {
   auto* item = static_cast<TvopParamsListItem*>(std::calloc(1, sizeof(TvopParamsListItem)));
   if (!item) throw std::bad_alloc();
   try {
     item->class_ref = &kParamsListItemClass;
     platform::VariantInit(&item->Value);
-    item->Name = AnsiStrNew(name);
-    item->LowName = AnsiStrNew(platform::AnsiLowerCase(name));
-    if (value.Type() == platform::VT_ANSISTRING) {
-      OleVariant converted(value.ToAnsi());
-      OleVariant::CopyInto(&item->Value, converted.Raw());
+    if (const int k = FindConstantName(name); k >= 0) {
+      item->Name = const_cast<char*>(kConstantNames[k].chars);
+      item->LowName = const_cast<char*>(kConstantNames[k + 1].chars);
     } else {
-      OleVariant::CopyInto(&item->Value, value.Raw());
+      item->Name = AnsiStrNew(name);
+      item->LowName = AnsiStrNew(platform::AnsiLowerCase(name));
     }
+    item->Value = *value;
+    platform::VariantInit(value);
     item->State = kItemStateModule;
   } catch (...) {
-    AnsiStrFree(item->Name);
-    AnsiStrFree(item->LowName);
+    FreeName(item->Name);
+    FreeName(item->LowName);
     std::free(item);
     throw;
   }
@@ -55,8 +103,8 @@ TvopParamsListItem* NewItem(std::string_view name, const OleVariant& value) {
 void FreeItem(TvopParamsListItem* item) {
   if (!item) return;
   OleVariant::ClearRaw(&item->Value);
-  AnsiStrFree(item->Name);
-  AnsiStrFree(item->LowName);
+  FreeName(item->Name);
+  FreeName(item->LowName);
   std::free(item);
 }
 }  // namespace
@@ -148,6 +196,11 @@ OleVariant TvopParamsList::GetParamValue(std::string_view name) const {
 }
 
 TvopParamsListItem* TvopParamsList::Add(std::string_view name, const OleVariant& value) {
+  return Add(name, value.Type() == platform::VT_ANSISTRING ? OleVariant(value.ToAnsi())
+                                                           : OleVariant(value));
+}
+
+TvopParamsListItem* TvopParamsList::Add(std::string_view name, OleVariant&& value) {
   if (TrimControls(name).empty()) return nullptr;
   if (!IsModuleList()) throw std::logic_error("a list built by the host is never grown");
   if (Count >= Capacity) {
@@ -158,7 +211,15 @@ TvopParamsListItem* TvopParamsList::Add(std::string_view name, const OleVariant&
     items = bigger;
     Capacity = grown;
   }
-  TvopParamsListItem* item = NewItem(name, value);
+  if (value.Type() == platform::VT_ANSISTRING) value = OleVariant(value.ToAnsi());
+  Variant raw = value.Detach();
+  TvopParamsListItem* item;
+  try {
+    item = NewItem(name, &raw);
+  } catch (...) {
+    OleVariant::ClearRaw(&raw);
+    throw;
+  }
   items[Count++] = item;
   return item;
 }
@@ -180,7 +241,7 @@ TvopParamsListItem* TvopParamsList::SetParamValue(std::string_view name, const O
 
 TvopParamsListItem* TvopParamsList::AddItem(const TvopParamsListItem* item) {
   if (!item) return nullptr;
-  return Add(item->NameView(), OleVariant::CopyOf(item->Value));
+  return Add(item->NameView(), OleVariant::CopyOf(item->Value));  // one copy, moved in
 }
 
 bool TvopParamsList::AddList(const TvopParamsList* source) {

@@ -85,6 +85,8 @@ struct TvopParamsList {
   TvopParamsListItem* ItemByName(std::string_view name) const;
   OleVariant GetParamValue(std::string_view name) const;
   TvopParamsListItem* Add(std::string_view name, const OleVariant& value);
+  // Add taking the value over: no copy of what it holds is made.
+  TvopParamsListItem* Add(std::string_view name, OleVariant&& value);
   TvopParamsListItem* SetParamValue(std::string_view name, const OleVariant& value,
                                     bool add_if_missing);
   TvopParamsListItem* AddItem(const TvopParamsListItem* item);

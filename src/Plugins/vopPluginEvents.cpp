@@ -10,6 +10,7 @@
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
 #include "platform/text.h"
+#include "platform/thread.h"
 
 namespace tarvel {
 
@@ -66,6 +67,10 @@ void TvopPlugin::AnnounceEvents() {
 void TvopPlugin::OfferQueueToHost() {
   const platform::WindowHandle window = host_window_.load();
   if (!window) return;
+  // A host on this thread then reads the lines before the events, as it
+  // would without the batch.
+  if (log_batch_thread_.load(std::memory_order_relaxed) == platform::CurrentThreadId())
+    FlushLogBatch();
   intptr_t ignored = 0;
   platform::SendMessageWithTimeout(window, PLUGIN_MSG_EVENTS, host_tag_.load(), 0,
                                    kHostSendTimeoutMs, &ignored);

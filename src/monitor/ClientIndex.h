@@ -40,6 +40,7 @@
 
 #include "monitor/ClientId.h"
 #include "monitor/ClientRecords.h"
+#include "platform/prefetch.h"
 #include "platform/thread.h"
 
 namespace tarvel {
@@ -131,7 +132,7 @@ class ClientIndex {
     const Shard& shard = ShardOf(hash);
     const uint32_t mask = shard.shared_mask.load(std::memory_order_acquire);
     const Slot* slots = shard.shared_slots.load(std::memory_order_acquire);
-    if (slots) __builtin_prefetch(slots + (static_cast<uint32_t>(hash) & mask));
+    if (slots) platform::Prefetch(slots + (static_cast<uint32_t>(hash) & mask));
   }
 
   // Candidate returns the record whose slot carries the hash's tag (the

@@ -109,6 +109,13 @@ void EventOutbox::Drain(MonitorSink& sink, const MonitorTexts& texts) {
     params_->Add(kParserItem, OleVariant::Null());
   }
   Writer writer(sink, texts, *params_);
+  // The log lines of the whole delivery travel together, also when a sink
+  // call fails.
+  sink.BeginLogBatch();
+  struct EndBatch {
+    MonitorSink& sink;
+    ~EndBatch() { sink.EndLogBatch(); }
+  } end_batch{sink};
   for (;;) {
     std::deque<Segment> batch;
     {

@@ -153,6 +153,14 @@ void TaPlugin::SendLog(uint8_t level, std::string_view text) {
   TvopPlugin::SendLog(level, text);
 }
 
+void TaPlugin::BeginLogBatch() {
+  TvopPlugin::BeginLogBatch();
+}
+
+void TaPlugin::EndLogBatch() noexcept {
+  TvopPlugin::EndLogBatch();
+}
+
 void TaPlugin::ScheduleTick(uint32_t interval_ms) {
   chk_timeouts_->SetInterval(interval_ms);
 }

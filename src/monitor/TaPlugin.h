@@ -52,6 +52,8 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   // MonitorSink
   void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) override;
   void SendLog(uint8_t level, std::string_view text) override;
+  void BeginLogBatch() override;
+  void EndLogBatch() noexcept override;
   // MonitorTimer
   void ScheduleTick(uint32_t interval_ms) override;
   void StopTicks() override;

@@ -10,6 +10,7 @@
 #include "monitor/ClientIndex.h"
 #include "monitor/DeadlineQueue.h"
 #include "monitor/NameKeys.h"
+#include "platform/prefetch.h"
 
 namespace tarvel {
 
@@ -294,7 +295,7 @@ void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t cou
   // row's turn checks under the lock that it is the client.
   for (size_t r = 0; r < count; ++r) {
     rows[r].candidate = t.index.Candidate(rows[r].id.Hash());
-    if (rows[r].candidate) __builtin_prefetch(rows[r].candidate, 1);
+    if (rows[r].candidate) platform::Prefetch(rows[r].candidate);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/memory.h"
 #include "platform/module.h"
+#include "platform/prefetch.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/variant.h"
@@ -137,6 +138,21 @@ TEST(Memory, PrivateBytesGrowWithTouchedAllocations) {
   const size_t after = PrivateBytes();
   EXPECT_GE(after, before + kBlock * 3 / 4) << "before " << before << " after " << after;
   EXPECT_EQ(block[kBlock - 1], 1);
+}
+
+// Every processor the module is tested on has the prefetch instructions, so
+// the 32-bit build must have found them; and a prefetch is only a hint, so
+// addresses no one may read cost nothing.
+TEST(Prefetch, ActiveHereAndHarmlessOnAnyAddress) {
+  EXPECT_TRUE(PrefetchSupported());
+  auto* freed = new char[64];
+  delete[] freed;
+  for (const void* address : {static_cast<const void*>(nullptr), static_cast<const void*>(freed),
+                              reinterpret_cast<const void*>(uintptr_t{0x10})})
+    Prefetch(address);
+  std::vector<char> block(4096, 1);
+  Prefetch(block.data() + 4000);
+  EXPECT_EQ(block[4000], 1);
 }
 
 }  // namespace
