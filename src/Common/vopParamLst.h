@@ -129,6 +129,12 @@ static_assert(offsetof(TvopParamsListItem, Value) == 24);
 static_assert(sizeof(TvopParamsListItem) == 40);
 #endif
 
+// Items the module's lists free are kept for the next ones, up to a little
+// more than a full event queue. ReleaseCachedListItems gives them back to
+// the system (the module does at shutdown); CachedListItems counts them.
+void ReleaseCachedListItems();
+size_t CachedListItems();
+
 // ParamsListPtr owns a module-created list.
 struct ParamsListDeleter {
   void operator()(TvopParamsList* list) const { TvopParamsList::Destroy(list); }

@@ -96,6 +96,7 @@ void ModuleShutdown(bool process_terminating) {
   table->UnlockWrite();
   doomed.clear();  // destroys every instance in table order, unless still in use
   delete table;
+  ReleaseCachedListItems();
 }
 
 void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {

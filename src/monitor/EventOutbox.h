@@ -87,8 +87,9 @@ class EventOutbox {
   std::atomic<bool> pending_{false};     // queue_ is not empty
   std::atomic<bool> delivering_{false};  // a thread delivers
   std::atomic<bool> stalled_{false};
-  // The deliverer's own: the list of an event's two parameters.
-  ParamsListPtr params_;
+  // The deliverer's own: per settings row, the list of an event's two
+  // parameters.
+  ParamsListPtr params_[MonitorSettings::kMaxRows];
 };
 
 }  // namespace tarvel

@@ -227,6 +227,35 @@ TEST_F(ParamsListTest, AListWhoseDestructionBeganIsRefused) {
   other->Signature = kParamsListSignature;
 }
 
+// Freed items serve the next ones (an event queue is filled and emptied
+// over and over), up to a full queue's worth, and go back at release.
+TEST(ParamsListItemCache, FreedItemsServeTheNextOnesUpToAFullQueue) {
+  ReleaseCachedListItems();
+  EXPECT_EQ(CachedListItems(), 0u);
+  ParamsListPtr list = NewParamsList(kRowsParamsListClass);
+  for (int i = 0; i < 100; ++i) list->Add("X" + std::to_string(i), OleVariant("value"));
+  list->Clear();
+  EXPECT_EQ(CachedListItems(), 100u);
+  for (int i = 0; i < 30; ++i) list->Add("Y" + std::to_string(i), OleVariant(i));
+  EXPECT_EQ(CachedListItems(), 70u);
+  for (int i = 0; i < 30; ++i) {
+    const TvopParamsListItem* item = list->Item(i);
+    EXPECT_EQ(item->class_ref, &kParamsListItemClass);
+    EXPECT_EQ(item->NameView(), "Y" + std::to_string(i));
+    EXPECT_EQ(item->State, 2);
+    EXPECT_EQ(item->reserved0, 0u);
+    EXPECT_EQ(item->Value.vt, VT_I4);
+    EXPECT_EQ(item->Value.lVal, i);
+  }
+  list->Clear();
+  for (int i = 0; i < 30000; ++i) list->AddNewRow();
+  list.reset();
+  EXPECT_GE(CachedListItems(), 20002u) << "a full event queue";
+  EXPECT_LT(CachedListItems(), 30000u) << "not without bound";
+  ReleaseCachedListItems();
+  EXPECT_EQ(CachedListItems(), 0u);
+}
+
 TEST(ParamsListForeign, AHostBuiltListIsReadThroughTheLayoutAndNeverGrown) {
   // A list laid out by another runtime: its own class word and strings.
   char name_block[8 + 8] = {};
