@@ -29,11 +29,16 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <numeric>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #include "Common/OleVariant.h"
 #include "Common/vopParamLst.h"
@@ -42,6 +47,7 @@
 #include "monitor/TimeoutMonitor.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
+#include "platform/prefetch.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
@@ -160,41 +166,87 @@ double OneThread(Feed& f, const std::vector<int32_t>& ids, size_t rows, FeedOne 
 }
 
 template <class FeedOne>
-double TwoThreads(Feed& a, Feed& b, const std::vector<int32_t>& ids, size_t rows,
-                  FeedOne feed_one) {
+double TwoThreads(Feed& a, Feed& b, const std::vector<int32_t>& ids_a,
+                  const std::vector<int32_t>& ids_b, size_t rows, FeedOne feed_one) {
   const auto t0 = Clock::now();
-  std::thread first([&] { FeedRows(a, ids, rows / 2, feed_one, 0); });
-  std::thread second([&] { FeedRows(b, ids, rows / 2, feed_one, rows / 2); });
+  std::thread first([&] { FeedRows(a, ids_a, rows / 2, feed_one, 0); });
+  std::thread second(
+      [&] { FeedRows(b, ids_b, rows / 2, feed_one, ids_b.size() > rows / 2 ? rows / 2 : 0); });
   first.join();
   second.join();
   return static_cast<double>(rows) / (NsSince(t0) * 1e-9);
 }
 
-// MachineScaling: what two threads of pure arithmetic (no shared memory,
-// no locks) gain over one on this machine now: the ceiling of every
-// two-thread figure while other programs compete for the cores.
-double MachineScaling() {
+// MachineScaling: what two threads gain over one on this machine now, with
+// nothing in common between them: the ceilings of the two-thread figures
+// while other programs compete for the cores.
+//  - arithmetic: a chain of multiplications, in registers;
+//  - memory: records of 64 bytes read and written at random places in an
+//    array of its own per thread, fetched ahead in batches, the shape of
+//    intake at many clients (the same kind of pages as the engine's).
+struct Ceilings {
+  double arithmetic = 0;
+  double memory = 0;
+};
+
+Ceilings MachineScaling(size_t records) {
   auto spin = [] {
     uint64_t x = 1;
     for (int i = 0; i < 20000000; ++i) x = x * 6364136223846793005ULL + 1442695040888963407ULL;
     return x;
   };
+  struct alignas(64) Record {
+    uint64_t word[8];
+  };
+  auto make_array = [records] {
+    const size_t bytes = records * sizeof(Record);
+    auto* array = static_cast<Record*>(::operator new (bytes, std::align_val_t{2u << 20}));
+#ifdef __linux__
+    madvise(array, bytes, MADV_HUGEPAGE);
+#endif
+    std::memset(static_cast<void*>(array), 1, bytes);
+    return std::unique_ptr<Record[], void (*)(Record*)>(
+        array, [](Record* p) { ::operator delete (p, std::align_val_t{2u << 20}); });
+  };
+  auto first = make_array(), second = make_array();
+  const std::vector<int32_t> at = UniformIds(2000000, static_cast<int32_t>(records), 7);
+  auto walk = [&at](Record* array) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < at.size(); i += 32) {
+      for (size_t k = 0; k < 32; ++k) platform::Prefetch(&array[at[i + k]]);
+      for (size_t k = 0; k < 32; ++k) {
+        Record& r = array[at[i + k]];
+        r.word[1] += r.word[0] * 0x9e3779b97f4a7c15ULL;
+        sum += r.word[1] >> 7;
+      }
+    }
+    return sum;
+  };
   std::atomic<uint64_t> sink{0};
-  const auto runs = SideBySide(
-      [&] {
-        const auto t0 = Clock::now();
-        sink += spin();
-        return NsSince(t0);
-      },
-      [&] {
-        const auto t0 = Clock::now();
-        std::thread a([&] { sink += spin(); });
-        std::thread b([&] { sink += spin(); });
-        a.join();
-        b.join();
-        return NsSince(t0);
-      });
-  return 2 * runs[0] / runs[1];
+  auto timed = [](auto work) {
+    const auto t0 = Clock::now();
+    work();
+    return NsSince(t0);
+  };
+  const auto runs = SideBySide([&] { return timed([&] { sink += spin(); }); },
+                               [&] {
+                                 return timed([&] {
+                                   std::thread a([&] { sink += spin(); });
+                                   std::thread b([&] { sink += spin(); });
+                                   a.join();
+                                   b.join();
+                                 });
+                               },
+                               [&] { return timed([&] { sink += walk(first.get()); }); },
+                               [&] {
+                                 return timed([&] {
+                                   std::thread a([&] { sink += walk(first.get()); });
+                                   std::thread b([&] { sink += walk(second.get()); });
+                                   a.join();
+                                   b.join();
+                                 });
+                               });
+  return {2 * runs[0] / runs[1], 2 * runs[2] / runs[3]};
 }
 
 // ---- The module through its exports ----
@@ -413,9 +465,11 @@ struct Figures {
   double bytes_per_client = 0;
   double exports_big[2] = {0, 0};  // ns per row, uniform and skewed
   double engine_big[2] = {0, 0};
-  double machine_scaling = 0;
-  double exports_rps[2] = {0, 0};  // one thread, two threads
+  Ceilings ceilings;
+  double exports_rps[2] = {0, 0};  // one thread, two threads, at 10^6 clients
   double engine_rps[2] = {0, 0};
+  double exports_rps_1e3[2] = {0, 0};  // the same at 10^3 clients, in the caches
+  double engine_rps_1e3[2] = {0, 0};
   double burst_ns = 0;
 };
 
@@ -468,12 +522,12 @@ class Bench {
     if (only.threads) {
       const std::vector<int32_t> uniform = UniformIds(sizes_.rows, sizes_.big, 5);
       Feed second = MakeFeed();
-      fig.machine_scaling = MachineScaling();
+      fig.ceilings = MachineScaling(static_cast<size_t>(sizes_.big));
       const auto rps = SideBySide(
           [&] { return OneThread(feed_, uniform, sizes_.rows, through_exports); },
-          [&] { return TwoThreads(feed_, second, uniform, sizes_.rows, through_exports); },
+          [&] { return TwoThreads(feed_, second, uniform, uniform, sizes_.rows, through_exports); },
           [&] { return OneThread(feed_, uniform, sizes_.rows, direct); },
-          [&] { return TwoThreads(feed_, second, uniform, sizes_.rows, direct); });
+          [&] { return TwoThreads(feed_, second, uniform, uniform, sizes_.rows, direct); });
       fig.exports_rps[0] = rps[0];
       fig.exports_rps[1] = rps[1];
       fig.engine_rps[0] = rps[2];
@@ -481,6 +535,35 @@ class Bench {
     }
     host_.Release(id, hour_ini_);
     return true;
+  }
+
+  // ThreadsInTheCaches: one feeding thread against two at 10^3 clients,
+  // whose records stay in the caches, each thread feeding clients of its
+  // own: what the module's own sharing costs.
+  void ThreadsInTheCaches(Figures& fig) {
+    constexpr int32_t kClients = 1000;
+    const uint32_t id = host_.Load(hour_ini_);
+    auto through_exports = [&](TvopParamsList* r) { host_.ProcessData(id, r); };
+    FeedRows(feed_, Sequential(kClients), kClients, through_exports);
+    NullSink sink;
+    NullTimer timer;
+    TimeoutMonitor engine(sink, timer, EngineSettings(3600000));
+    auto direct = [&](TvopParamsList* r) { engine.ProcessData(r); };
+    FeedRows(feed_, Sequential(kClients), kClients, direct);
+    std::vector<int32_t> lower = UniformIds(sizes_.rows / 4, kClients / 2, 6), upper = lower;
+    for (int32_t& id : upper) id += kClients / 2;
+    Feed second = MakeFeed();
+    const size_t rows = sizes_.rows / 2;
+    const auto rps =
+        SideBySide([&] { return OneThread(feed_, lower, rows, through_exports); },
+                   [&] { return TwoThreads(feed_, second, lower, upper, rows, through_exports); },
+                   [&] { return OneThread(feed_, lower, rows, direct); },
+                   [&] { return TwoThreads(feed_, second, lower, upper, rows, direct); });
+    fig.exports_rps_1e3[0] = rps[0];
+    fig.exports_rps_1e3[1] = rps[1];
+    fig.engine_rps_1e3[0] = rps[2];
+    fig.engine_rps_1e3[1] = rps[3];
+    host_.Release(id, hour_ini_);
   }
 
   // Small: intake at 1 and 10^3 clients; prints its lines.
@@ -587,6 +670,7 @@ int Main(bool quick, const std::string& module_path, const Sections& only) {
   Figures fig;
 
   if ((only.intake || only.threads) && !bench.Big(only, fig)) return 1;
+  if (only.threads) bench.ThreadsInTheCaches(fig);
   if (only.intake || only.small)
     std::printf(
         "intake, ns per row (median of %d runs, taking turns): through the exports | engine "
@@ -608,9 +692,16 @@ int Main(bool quick, const std::string& module_path, const Sections& only) {
         "  the same straight into the engine: %.2f M rows/s against %.2f M rows/s (%.2fx)\n",
         fig.engine_rps[1] * 1e-6, fig.engine_rps[0] * 1e-6, fig.engine_rps[1] / fig.engine_rps[0]);
     std::printf(
-        "  this machine now: two threads of pure arithmetic run %.2fx one (the ceiling of the "
-        "above while other programs share the cores)\n",
-        fig.machine_scaling);
+        "  two threads at 1000 clients (in the caches, 500 each): %.2f M rows/s against %.2f M "
+        "rows/s "
+        "(%.2fx); straight into the engine %.2fx\n",
+        fig.exports_rps_1e3[1] * 1e-6, fig.exports_rps_1e3[0] * 1e-6,
+        fig.exports_rps_1e3[1] / fig.exports_rps_1e3[0],
+        fig.engine_rps_1e3[1] / fig.engine_rps_1e3[0]);
+    std::printf(
+        "  this machine now, two threads with nothing in common against one: %.2fx in arithmetic, "
+        "%.2fx in random memory access over %d records of 64 B each (the ceilings of the above)\n",
+        fig.ceilings.arithmetic, fig.ceilings.memory, sizes.big);
   }
   std::printf("\n");
   if (only.burst) fig.burst_ns = bench.Burst();
