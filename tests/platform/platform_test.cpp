@@ -145,11 +145,11 @@ TEST(Memory, PrivateBytesGrowWithTouchedAllocations) {
 // addresses no one may read cost nothing.
 TEST(Prefetch, ActiveHereAndHarmlessOnAnyAddress) {
   EXPECT_TRUE(PrefetchSupported());
-  auto* freed = new char[64];
-  delete[] freed;
-  for (const void* address : {static_cast<const void*>(nullptr), static_cast<const void*>(freed),
-                              reinterpret_cast<const void*>(uintptr_t{0x10})})
-    Prefetch(address);
+  auto* doomed = new char[64];
+  volatile uintptr_t freed = reinterpret_cast<uintptr_t>(doomed);
+  delete[] doomed;
+  for (uintptr_t address : {uintptr_t{0}, uintptr_t{freed}, uintptr_t{0x10}})
+    Prefetch(reinterpret_cast<const void*>(address));
   std::vector<char> block(4096, 1);
   Prefetch(block.data() + 4000);
   EXPECT_EQ(block[4000], 1);
