@@ -192,7 +192,7 @@ struct Ceilings {
 Ceilings MachineScaling(size_t records) {
   auto spin = [] {
     uint64_t x = 1;
-    for (int i = 0; i < 20000000; ++i) x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+    for (int i = 0; i < 100000000; ++i) x = x * 6364136223846793005ULL + 1442695040888963407ULL;
     return x;
   };
   struct alignas(64) Record {
@@ -497,7 +497,7 @@ class Bench {
     fig.bytes_per_client = static_cast<double>(platform::PrivateBytes() - before) / sizes_.big;
     std::printf("memory, %d clients with 4 watches: %.1f B private memory per client\n", sizes_.big,
                 fig.bytes_per_client);
-    std::printf("  creation of %d clients through the exports: %.1f ns per row\n\n", sizes_.big,
+    std::printf("  creation of %d clients through the exports: %.1f ns per row\n", sizes_.big,
                 create_ns);
 
     NullSink sink;
@@ -505,6 +505,16 @@ class Bench {
     TimeoutMonitor engine(sink, timer, EngineSettings(3600000));
     auto direct = [&](TvopParamsList* rows) { engine.ProcessData(rows); };
     FeedRows(feed_, Sequential(sizes_.big), static_cast<size_t>(sizes_.big), direct);
+    // Where the bytes go, by the engine's own account (the same code as
+    // the module's, in this program).
+    const TimeoutMonitor::MemoryUse use = engine.Memory();
+    const double n = sizes_.big;
+    std::printf(
+        "  of which, by the engine's own account per client: records %.1f B, index slots %.1f B "
+        "in use (%.1f B with outgrown arrays and spare room), deadline queue %.1f B; "
+        "the rest %.1f B\n\n",
+        use.records / n, use.index_in_use / n, use.index_blocks / n, use.queue / n,
+        fig.bytes_per_client - (use.records + use.index_blocks + use.queue) / n);
 
     if (only.intake) {
       const std::vector<int32_t> uniform = UniformIds(sizes_.rows, sizes_.big, 1);

@@ -189,6 +189,16 @@ class ClientIndex {
   // ClientCount counts the clients filed in the shards.
   size_t ClientCount();
 
+  // Memory: what the index holds, in bytes: the record slabs, the slot
+  // arrays in use, and the blocks the slot arrays are carved from (those in
+  // use, outgrown ones and room not yet used).
+  struct Memory {
+    size_t records = 0;
+    size_t slots_in_use = 0;
+    size_t slot_blocks = 0;
+  };
+  Memory MemoryUse();
+
  private:
   static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 40) & 0x7F; }
 

@@ -138,6 +138,12 @@ size_t TimeoutMonitor::QueuedDeadlines() const {
   return Current().table->queue.Size();
 }
 
+TimeoutMonitor::MemoryUse TimeoutMonitor::Memory() const {
+  const std::shared_ptr<ClientTable> table = Current().table;
+  const ClientIndex::Memory index = table->index.MemoryUse();
+  return {index.records, index.slots_in_use, index.slot_blocks, table->queue.MemoryBytes()};
+}
+
 std::optional<WatchStatus> TimeoutMonitor::FindWatch(const OleVariant& client_id,
                                                      size_t row) const {
   Snapshot snap = Current();

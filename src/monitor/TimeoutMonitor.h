@@ -154,6 +154,16 @@ class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
   // QueuedDeadlines counts the entries of the deadline queue (never more
   // than the clients), for tests and diagnostics.
   size_t QueuedDeadlines() const;
+  // MemoryUse: what the current clients take, in bytes, for diagnostics:
+  // their records, the index's slot arrays (in use; and the blocks they are
+  // carved from, outgrown arrays included) and the deadline queue.
+  struct MemoryUse {
+    size_t records = 0;
+    size_t index_in_use = 0;
+    size_t index_blocks = 0;
+    size_t queue = 0;
+  };
+  MemoryUse Memory() const;
   // FindWatch reports watch row (0-based, among the settings' active rows)
   // of the client with this ID; nullopt when there is no such client or row.
   std::optional<WatchStatus> FindWatch(const OleVariant& client_id, size_t row) const;

@@ -710,6 +710,29 @@ TEST_F(MonitorTest, TimerStopsDuringATick) {
   EXPECT_TRUE(timer_.Armed());
 }
 
+// The engine's account of its memory grows with its clients, and each part
+// is at least what the clients need of it.
+TEST_F(MonitorTest, MemoryAccountFollowsTheClients) {
+  Start(Watching({{"a", 1000, "EA"}}));
+  const TimeoutMonitor::MemoryUse empty = monitor_->Memory();
+  constexpr int kClients = 5000;
+  ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+  for (int c = 0; c < kClients; ++c) {
+    if (c > 0) data->AddNewRow();
+    data->Add("CLIENTID", OleVariant(c));
+    data->Add("a", OleVariant(1));
+  }
+  monitor_->ProcessData(data.get());
+  const TimeoutMonitor::MemoryUse use = monitor_->Memory();
+  EXPECT_GE(use.records, kClients * sizeof(TClientListItem));
+  EXPECT_GE(use.index_in_use, kClients * 4 * 4 / 3) << "four bytes a slot, at most 3/4 full";
+  EXPECT_GE(use.index_blocks, use.index_in_use);
+  EXPECT_GE(use.queue, kClients * (sizeof(int64_t) + sizeof(void*))) << "an entry per client";
+  EXPECT_GT(use.records, empty.records);
+  monitor_->ClearClients();
+  EXPECT_EQ(monitor_->Memory().records, 0u);
+}
+
 // ---- Settings replacement ----
 
 TEST_F(MonitorTest, ReplacingSettingsDropsEveryClient) {
