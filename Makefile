@@ -5,7 +5,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 
 .PHONY: all bootstrap native native-asan native-tsan native-fuzz win32 bench bench-build \
-        test test-native test-asan test-tsan test-win32 test-fuzz demo format clean
+        test test-native test-asan test-tsan test-win32 test-fuzz load-long demo package format clean
 
 all: native win32
 
@@ -48,10 +48,24 @@ test-fuzz: bootstrap
 
 test: test-fuzz test-native test-asan test-tsan test-win32
 
+# Ten minutes of load through the real module, natively under
+# ThreadSanitizer and under Wine; not part of `make test`.
+load-long: native-tsan win32
+	$(CMAKE) --build --preset native-tsan --target load-long
+	@status=0; $(CMAKE) --build --preset win32 --target load-long || status=$$?; \
+	  WINEPREFIX=$(CURDIR)/build/win32/wineprefix wineserver -k 2>/dev/null; exit $$status
+
 demo: bootstrap
 	@$(CMAKE) --preset native >/dev/null
 	@$(CMAKE) --build --preset native --target tarvel tarvel-host -j $(JOBS)
 	@scripts/demo build/native
+
+# dist/tarvel-<version>-win32.zip: what a user installs (see README).
+package: win32
+	@$(CMAKE) --build --preset win32 --target package_zip -j $(JOBS)
+	@mkdir -p dist
+	@cp build/win32/tarvel-*-win32.zip dist/
+	@ls dist/tarvel-*-win32.zip
 
 format:
 	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -66,7 +66,8 @@ class ReaderPins {
   void WaitForReaders();
 
  private:
-  // Threads beyond kStripes share stripes: still correct, only slower.
+  // Threads are spread over the stripes by their ids; two that share one
+  // are still correct, only slower.
   static constexpr size_t kStripes = 16;
   struct alignas(64) Counter {
     std::atomic<int32_t> pins{0};

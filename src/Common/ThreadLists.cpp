@@ -45,7 +45,9 @@ void TMultiReadLock::LockRead() {
     ++h->shared;  // re-entrant, or a writer reading its own data
     return;
   }
+  ++waiting_readers_;
   changed_.wait(lock, [&] { return writer_ == 0 && waiting_writers_ == 0; });
+  --waiting_readers_;
   if (Holder* h = Find(me))
     ++h->shared;
   else
@@ -109,6 +111,16 @@ bool TMultiReadLock::HeldSharedByMe() const {
   std::lock_guard<std::mutex> lock(mutex_);
   const Holder* h = Find(platform::CurrentThreadId());
   return h && h->shared > 0;
+}
+
+int TMultiReadLock::WaitingWriters() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waiting_writers_;
+}
+
+int TMultiReadLock::WaitingReaders() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waiting_readers_;
 }
 
 int TThreadStringList::Add(std::string_view text) {

@@ -37,9 +37,12 @@ class TMultiReadLock {
   void LockWrite();
   void UnlockWrite();
 
-  // For checks and tests: the calling thread's holds.
+  // For checks and tests: the calling thread's holds, and how many threads
+  // wait for the exclusive hold (promoters included) or for a shared one.
   bool HeldExclusiveByMe() const;
   bool HeldSharedByMe() const;
+  int WaitingWriters() const;
+  int WaitingReaders() const;
 
  private:
   struct Holder {
@@ -58,6 +61,7 @@ class TMultiReadLock {
   std::vector<Holder> holders_;  // guarded by mutex_
   uint32_t writer_ = 0;          // guarded by mutex_; thread id or 0
   int waiting_writers_ = 0;      // guarded by mutex_
+  int waiting_readers_ = 0;      // guarded by mutex_
 };
 
 // TThreadObject guards one object (not owned) with a TMultiReadLock.

@@ -282,8 +282,8 @@ void TvopParamsList::SetItem(int32_t index, TvopParamsListItem* item) {
 }
 
 int32_t TvopParamsList::IndexOf(std::string_view name, int32_t first, int32_t last) const {
-  if (Signature != kParamsListSignature) AssertionFailure(kSource, kLineIndexOf);
-  if (Count <= 0 || !items) return -1;
+  if (!IsWellFormed()) AssertionFailure(kSource, kLineIndexOf);
+  if (Count <= 0) return -1;
   std::string query = AsciiLower(name);
   if (first < 0) first = 0;
   if (last < 0 || last >= Count) last = Count - 1;
@@ -355,7 +355,7 @@ TvopParamsListItem* TvopParamsList::AddItem(const TvopParamsListItem* item) {
 
 bool TvopParamsList::AddList(const TvopParamsList* source) {
   if (!source) return false;
-  if (source->Signature != kParamsListSignature) AssertionFailure(kSource, kLineAddList);
+  if (!source->IsWellFormed()) AssertionFailure(kSource, kLineAddList);
   const int32_t count = source->Count;  // fixed first: a list may append itself
   if (count <= 0) return false;
   for (int32_t i = 0; i < count; ++i) AddItem(source->Item(i));

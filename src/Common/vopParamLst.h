@@ -8,6 +8,10 @@
 // only read through this layout; the module grows only lists it created.
 //
 // A row is a run of items closed by the row marker "$NEW_ROW$" (null value).
+// A list that is not well formed (see IsWellFormed) is refused by every
+// lookup like one with a wrong signature; Item() bounds only by Count, so a
+// caller that walks a host list checks IsWellFormed first.
+//
 // Names are looked up case-insensitively, but unevenly: an item's key is the
 // system's ANSI lower case of its name, while a query folds only A-Z. A query
 // with upper-case non-ASCII letters therefore misses a key holding their
@@ -75,6 +79,13 @@ struct TvopParamsList {
   // IsRowsList reports whether this is a module-created TvopRowsParamsList.
   bool IsRowsList() const;
   bool IsValid() const { return Signature == kParamsListSignature; }
+  // IsWellFormed: IsValid, and the items can be walked: a positive Count
+  // needs an item array and may not exceed Capacity (the slots the array
+  // has). A negative Count reads as an empty list. Lists from the host are
+  // checked with this before the module walks them.
+  bool IsWellFormed() const {
+    return IsValid() && (Count <= 0 || (items != nullptr && Count <= Capacity));
+  }
   std::string_view ListIdView() const { return AnsiStrView(ListId); }
 
   void Clear();

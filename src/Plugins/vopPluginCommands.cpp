@@ -7,6 +7,7 @@
 // with the nested-command assertion. Data calls run beside commands; the
 // row lists they use are freed only after them (Plugins/vopPluginData.cpp).
 #include <algorithm>
+#include <optional>
 
 #include "Common/Assert.h"
 #include "Plugins/vopPluginInternal.h"
@@ -50,11 +51,20 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
 
   const TvopParamsList* params = rec->Params;
   ApplyLanguageParam(params);
+  // Both handles are converted before either is taken, so a value that
+  // does not convert fails the command and leaves the instance's handles
+  // as they were (a 0 stored instead would silence the host's notices).
+  std::optional<platform::WindowHandle> host_window, owner_window;
   if (params) {
     OleVariant host = params->GetParamValue("MessagesProcessorHandle");
-    if (Present(host)) host_window_ = HandleValue(host);
+    if (Present(host)) host_window = HandleParam(host, "MessagesProcessorHandle");
+    owner_window = ReadOwnerWindow(params);
   }
-  TakeOwnerWindow(params);
+  if (host_window) host_window_ = *host_window;
+  if (owner_window) owner_window_ = *owner_window;
+  // A language file that could not be read was met before the host window
+  // was known (at creation, or by this command's LANGUAGE): say so now.
+  ReportLanguageProblems();
 
   if (command == "LOAD") {
     try {
@@ -130,13 +140,22 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
 int32_t TvopPlugin::DoLoad(PPluginCallRec rec) {
   if (load_count_.fetch_add(1) + 1 > 1) return kResultOk;  // nested: only counts
   const TvopParamsList* params = rec->Params;
+  // A HANDLE that does not convert fails the LOAD before anything changes:
+  // the count goes back, so the host's next LOAD is a first one again.
+  std::optional<platform::ModuleHandle> handle;
+  try {
+    if (params) {
+      OleVariant value = params->GetParamValue("HANDLE");
+      if (Present(value)) handle = HandleParam(value, "HANDLE");
+    }
+  } catch (...) {
+    load_count_.fetch_sub(1);
+    throw;
+  }
   host_tag_ = rec->HostTag;
   registry_path_ = TextParam(params, "RegistryPath");
   ini_section_prefix_ = TextParam(params, "INISectionPrefix");
-  if (params) {
-    OleVariant handle = params->GetParamValue("HANDLE");
-    if (Present(handle)) host_module_ = HandleValue(handle);
-  }
+  if (handle) host_module_ = *handle;
   application_name_ = TextParam(params, "ApplicationName");
   if (!host_module_ && !application_name_.empty())
     host_module_ = platform::LoadedModuleHandle(application_name_);
@@ -222,7 +241,8 @@ int32_t TvopPlugin::DoSetState(PPluginCallRec rec) {
   }
   OleVariant state_value = params ? params->GetParamValue("RESULT") : OleVariant();
   if (!Present(state_value)) return kResultInvalid;
-  const int64_t state = state_value.AsInt64().value_or(0);
+  // A RESULT that is no number fails the command; the roles keep their state.
+  const auto state = static_cast<int32_t>(IntegerParam(state_value, "RESULT"));
   for (int role = 0; role < 8; ++role)
     if (rec->ModuleTypes & (1u << role)) module_type_state_[role] = (state == 1);
   if (OnStateChanged) OnStateChanged(*this, rec->ModuleTypes);

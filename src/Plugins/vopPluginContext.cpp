@@ -46,23 +46,18 @@ void TvopPlugin::ApplyLanguageParam(const TvopParamsList* params) {
   if (!params) return;
   OleVariant v = params->GetParamValue("LANGUAGE");
   if (!Present(v)) return;
-  std::string language = v.ToAnsi();
-  if (language_.empty() || language.empty() || language == language_) return;
-  language_ = language;
-  language_applied_ = false;
-  // Translating the module's own texts needs the translator; until the
-  // language file is read the texts stay as they are.
-  language_applied_ = true;
-  try {
-    if (OnChangeLanguage) OnChangeLanguage(*this);
-  } catch (...) {
-  }
+  ChangeLanguage(v.ToAnsi());
+}
+
+std::optional<platform::WindowHandle> TvopPlugin::ReadOwnerWindow(const TvopParamsList* params) {
+  if (!params) return std::nullopt;
+  OleVariant owner = params->GetParamValue("OWNERFORM");
+  if (!Present(owner)) return std::nullopt;
+  return HandleParam(owner, "OWNERFORM");
 }
 
 void TvopPlugin::TakeOwnerWindow(const TvopParamsList* params) {
-  if (!params) return;
-  OleVariant owner = params->GetParamValue("OWNERFORM");
-  if (Present(owner)) owner_window_ = HandleValue(owner);
+  if (std::optional<platform::WindowHandle> owner = ReadOwnerWindow(params)) owner_window_ = *owner;
 }
 
 void TvopPlugin::TakeHostIcon() {

@@ -23,16 +23,12 @@ namespace {
 constexpr int kLineDataParams = 1822;
 constexpr uint32_t kUnloadWaitMs = 30000;
 
-// Data calls running on this thread, per instance: an UNLOAD issued from
-// inside one must not wait for itself.
-thread_local std::vector<const TvopPlugin*> t_data_calls;
-
 }  // namespace
 
 void TvopPlugin::FreeRowLists() {
   // Data calls that passed the gate before Unloaded was set may still use
   // the lists; wait for them (not for one running on this very thread).
-  const auto own = static_cast<int32_t>(std::count(t_data_calls.begin(), t_data_calls.end(), this));
+  const int32_t own = DataCallsOfThisThread();
   const uint32_t start = platform::TickCount();
   while (data_calls_.load() > own &&
          platform::TickDiff(platform::TickCount(), start) < static_cast<int32_t>(kUnloadWaitMs)) {
@@ -72,38 +68,64 @@ int32_t TvopPlugin::RunDataCall(const std::function<int32_t()>& work) {
     data_calls_.fetch_sub(1);
     return kResultInvalid;
   }
-  t_data_calls.push_back(this);
+  // The thread is noted for the call's length, so that an UNLOAD issued
+  // from inside it does not wait for itself.
+  const uint32_t me = platform::CurrentThreadId();
+  std::atomic<uint32_t>* slot = nullptr;
+  for (std::atomic<uint32_t>& s : data_call_threads_) {
+    uint32_t free = 0;
+    if (s.compare_exchange_strong(free, me)) {
+      slot = &s;
+      break;
+    }
+  }
   int32_t result;
   try {
     result = work();
   } catch (...) {
     result = kResultException;
   }
-  t_data_calls.erase(std::find(t_data_calls.begin(), t_data_calls.end(), this));
+  if (slot) slot->store(0);
   data_calls_.fetch_sub(1);
   return result;
 }
 
+int32_t TvopPlugin::DataCallsOfThisThread() const {
+  const uint32_t me = platform::CurrentThreadId();
+  int32_t n = 0;
+  for (const std::atomic<uint32_t>& s : data_call_threads_) n += s.load() == me ? 1 : 0;
+  return n;
+}
+
 int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
   rec->Output.Data = 0;
-  if (!rec->Params || !rec->Params->IsValid())
+  if (!rec->Params || !rec->Params->IsWellFormed())
     AssertionFailure("Invalid call parameters", kSource, kLineDataParams);
   const uintptr_t remembered = rec->Input.Data;
   int32_t result = kResultOk;
   const TModuleTypes types = rec->ModuleTypes;
   auto has = [types](TModuleType t) { return (types & ModuleTypeBit(t)) != 0; };
   if (types != 0) {
-    auto* input = reinterpret_cast<TvopParamsList*>(rec->Input.Data);
-    if (rec->Input.Kind == kValueKindList && !has(mttDataQuery) && input && input->Count <= 0) {
+    // Input.Data is a list only when Input.Kind says so; a list must be one
+    // the module can walk before anything reads its items.
+    TvopParamsList* input = rec->Input.Kind == kValueKindList
+                                ? reinterpret_cast<TvopParamsList*>(rec->Input.Data)
+                                : nullptr;
+    if (input && !input->IsWellFormed())
+      AssertionFailure("Invalid call parameters", kSource, kLineDataParams);
+    if (input && !has(mttDataQuery) && input->Count <= 0) {
       rec->Input.Data = 0;
       input = nullptr;
     }
     bool call_handler = true;
     if (has(mttDataExport)) {
       if (!rec->Input.Data) {
-        if (!MsgNoData.empty()) SendLog(1, MsgNoData);
+        if (std::string m = MsgNoData.Get(); !m.empty()) SendLog(1, m);
         call_handler = false;
-      } else if (input && input->IsRowsList() && input->Count > 0) {
+      } else if (!input) {
+        // Data that is not a list cannot be exported.
+        AssertionFailure("Invalid call parameters", kSource, kLineDataParams);
+      } else if (input->IsRowsList() && input->Count > 0) {
         // Close the last row; only lists this module made are ever grown.
         const TvopParamsListItem* last = input->Item(input->Count - 1);
         if (!last || last->NameView() != kNewRowMarker) input->AddNewRow();
@@ -120,14 +142,14 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
         if (result > 0 && !rec->Input.Data) result = 0;
         if (has(mttDataExport) || has(mttEventsHandling)) {
           if (result < 0) {
-            if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
-          } else if (!MsgWriteComplete.empty()) {
-            SendLog(2, MsgWriteComplete);
+            if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
+          } else if (std::string m = MsgWriteComplete.Get(); !m.empty()) {
+            SendLog(2, m);
           }
         }
       } catch (...) {
         result = kResultException;
-        if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+        if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
       }
     }
   }
@@ -151,7 +173,7 @@ int32_t TvopPlugin::DoGetData(PPluginCallRec rec) {
     if (result > 0 && !rec->Input.Data) result = 0;
   } catch (...) {
     result = kResultException;
-    if (!MsgWriteCompleteError.empty()) SendLog(1, MsgWriteCompleteError);
+    if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
   }
   return result;
 }

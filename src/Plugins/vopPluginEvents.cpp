@@ -32,7 +32,7 @@ void TvopPlugin::RaiseEvent(bool global, std::string_view name, const TvopParams
     if (!pending_events_) return;
     // Refuse a broken parameter list before the row is begun, so no half
     // row is ever queued.
-    if (params && !params->IsValid()) AssertionFailure("Common/vopParamLst", 407);
+    if (params && !params->IsWellFormed()) AssertionFailure("Common/vopParamLst", 407);
     if (pending_events_->Count > kEventQueueLimit) {
       // Before the queue is given up, the host gets the chance to take it:
       // a tick that raises thousands of events runs on the thread that owns

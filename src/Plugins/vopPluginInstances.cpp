@@ -157,6 +157,15 @@ void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {
   for (InstanceEntry* e : *hold.list()) fn(*e->instance);
 }
 
+std::vector<std::shared_ptr<TvopPlugin>> Instances() {
+  std::vector<std::shared_ptr<TvopPlugin>> all;
+  InstanceTable* table = g_table.load();
+  if (!table) return all;
+  TableReadHold hold(table);
+  for (InstanceEntry* e : *hold.list()) all.push_back(e->instance);
+  return all;
+}
+
 int InstanceCount() {
   InstanceTable* table = g_table.load();
   if (!table) return 0;

@@ -29,6 +29,9 @@ void RegisterPluginClass(PluginFactory factory);
 std::shared_ptr<TvopPlugin> FindPluginInstance(PPluginCallRec rec);
 // ForEachInstance calls fn for every instance under the table's shared lock.
 void ForEachInstance(const std::function<void(TvopPlugin&)>& fn);
+// Instances returns every instance in the table, held, so the caller may
+// use them after the table's lock is let go.
+std::vector<std::shared_ptr<TvopPlugin>> Instances();
 // InstanceCount is the number of instances in the table (0 after shutdown).
 int InstanceCount();
 // ModuleStartup creates the instance table (idempotent); ModuleShutdown

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,12 +30,29 @@ inline std::string TextParam(const TvopParamsList* params, std::string_view name
   return params->GetParamValue(name).ToAnsi();
 }
 
-// Window handles travel as 32-bit integers; a handle above 2^31 arrives as
-// a negative number.
-inline uintptr_t HandleValue(const OleVariant& v) {
-  auto n = v.AsInt64();
-  if (!n) return 0;
-  return static_cast<uintptr_t>(static_cast<uint32_t>(*n));
+// EConvertError: a parameter's value does not convert to the type the
+// command needs. The command then fails (-3) and the instance keeps the
+// values it had.
+class EConvertError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// IntegerParam converts a parameter to a 32-bit integer as the host's
+// runtime converts a variant: numbers (cut to whole) and text that spells a
+// number convert; anything else, or a number outside 32 bits, raises.
+// Unsigned 32-bit spellings are accepted too, since handles above 2^31 may
+// arrive either as negative or as unsigned numbers.
+inline uint32_t IntegerParam(const OleVariant& v, std::string_view name) {
+  const std::optional<int64_t> n = v.AsInt64();
+  if (!n || *n < INT32_MIN || *n > int64_t{UINT32_MAX})
+    throw EConvertError("Could not convert the value of " + std::string(name) + " into an integer");
+  return static_cast<uint32_t>(*n);
+}
+
+// HandleParam reads a window or module handle parameter (IntegerParam).
+inline uintptr_t HandleParam(const OleVariant& v, std::string_view name) {
+  return static_cast<uintptr_t>(IntegerParam(v, name));
 }
 
 inline std::string_view TrimControls(std::string_view s) {

@@ -17,6 +17,50 @@ namespace tarvel {
 using namespace plugin_detail;
 
 // ---------------------------------------------------------------------------
+// Class descriptor
+
+const TClassInfo& TvopPlugin::StaticClass() {
+  static const TClassInfo info = [] {
+    TClassInfo c{"TvopPlugin", &TComponent::StaticClass(), {}};
+    auto text = [](const char* name, std::string TvopPlugin::*member) {
+      return FieldProperty<TvopPlugin>(name, member);
+    };
+    auto shared = [](const char* name, TSharedText TvopPlugin::*member) {
+      TPropInfo p;
+      p.name = name;
+      p.kind = tkString;
+      p.get = [member](const TObject& o) {
+        return OleVariant::AnsiString((static_cast<const TvopPlugin&>(o).*member).Get());
+      };
+      p.set = [member](TObject& o, const OleVariant& v) {
+        (static_cast<TvopPlugin&>(o).*member).Set(v.ToAnsi());
+      };
+      return p;
+    };
+    TPropInfo min_version;
+    min_version.name = "MinVersion";
+    min_version.kind = tkFloat;
+    min_version.get = [](const TObject& o) {
+      return OleVariant(static_cast<double>(static_cast<const TvopPlugin&>(o).MinVersion));
+    };
+    min_version.set = [](TObject& o, const OleVariant& v) {
+      static_cast<TvopPlugin&>(o).MinVersion = static_cast<float>(v.AsDouble().value_or(0));
+    };
+    c.properties = {
+        text("Description", &TvopPlugin::Description),
+        text("LogTitle", &TvopPlugin::LogTitle),
+        text("EventsSupported", &TvopPlugin::EventsSupported),
+        min_version,
+        FieldProperty<TvopPlugin>("IsMultiThreadSupported", &TvopPlugin::IsMultiThreadSupported),
+        shared("MsgNoData", &TvopPlugin::MsgNoData),
+        shared("MsgWriteComplete", &TvopPlugin::MsgWriteComplete),
+        shared("MsgWriteCompleteError", &TvopPlugin::MsgWriteCompleteError)};
+    return c;
+  }();
+  return info;
+}
+
+// ---------------------------------------------------------------------------
 // Construction and destruction
 
 TvopPlugin::TvopPlugin(PPluginCallRec rec) {
@@ -37,23 +81,21 @@ TvopPlugin::TvopPlugin(PPluginCallRec rec) {
   namespace fs = std::filesystem;
   try {
     fs::path path(module_path_);
-    language_file_ = fs::path(path).replace_extension(".lng").string();
-    std::error_code ec;
-    if (!fs::exists(language_file_, ec)) language_file_.clear();
     module_file_name_ = path.filename().string();
     module_dir_ = path.parent_path().string();
   } catch (...) {
-    language_file_.clear();
   }
 #ifdef _WIN32
   module_dir_ += '\\';
 #else
   module_dir_ += '/';
 #endif
+  SetUpTranslator();
 }
 
 void TvopPlugin::AfterConstruction() {
   Loaded();
+  if (translator_ && !language_file_.empty()) TranslateSelf();
   if (OnCreate) OnCreate(*this);
 }
 
@@ -65,6 +107,7 @@ TvopPlugin::~TvopPlugin() {
   items_text_.clear();
   parser_items_.clear();
   data_sources_.clear();
+  translator_.reset();
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
   std::lock_guard<std::mutex> lock(events_mutex_);

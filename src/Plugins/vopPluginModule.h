@@ -15,12 +15,15 @@
 //
 // Where each job lives: construction and destruction in vopPluginModule.cpp,
 // the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
-// shared host icon) in vopPluginContext.cpp, the property map at the host's
+// shared host icon) in vopPluginContext.cpp, the translator and the
+// module's language (its own texts, its text resources, the dialogs it
+// translates) in vopPluginLanguage.cpp, the property map at the host's
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
-// vopPluginEvents.cpp, the log in vopPluginLog.cpp, and the instance table
-// in vopPluginInstances.h/.cpp.
+// vopPluginEvents.cpp, the log in vopPluginLog.cpp, the options dialog's
+// placement in vopPluginDialogPlacement.cpp, and the instance table in
+// vopPluginInstances.h/.cpp.
 #pragma once
 
 #include <atomic>
@@ -28,9 +31,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginCustomCmd.h"
@@ -38,8 +43,11 @@
 #include "Plugins/vopPluginTypes.h"
 #include "platform/module.h"
 #include "platform/window.h"
+#include "settings/Components.h"
 #include "settings/Storage.h"
 #include "settings/TWregistry.h"
+#include "translation/TextResources.h"
+#include "translation/Translator.h"
 
 namespace tarvel {
 
@@ -68,7 +76,16 @@ struct TConfigDataSource {
   std::string Text3;
 };
 
-class TvopPlugin {
+// CentredOver: where a dialog of that size goes to sit centred over owner;
+// each half of the difference cut toward zero.
+platform::ScreenRect CentredOver(const platform::ScreenRect& owner, int32_t width, int32_t height);
+
+// TvopPlugin is a component: it owns the plug-in's components (text
+// resources, an options form while it is shown), and its class descriptor
+// publishes Description, LogTitle, EventsSupported, MinVersion,
+// IsMultiThreadSupported and the three messages, so the translator finds
+// the messages by name.
+class TvopPlugin : public TComponent {
  public:
   // Handler types; Sender is the instance.
   using NotifyEvent = std::function<void(TvopPlugin& sender)>;
@@ -80,11 +97,16 @@ class TvopPlugin {
   using StateChangeEvent = std::function<void(TvopPlugin& sender, TModuleTypes types)>;
 
   explicit TvopPlugin(PPluginCallRec rec);
-  virtual ~TvopPlugin();
+  ~TvopPlugin() override;
   TvopPlugin(const TvopPlugin&) = delete;
   TvopPlugin& operator=(const TvopPlugin&) = delete;
 
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
   // ---- Properties (a plug-in sets them in its constructor) ----
+  // The messages are logged by data calls on any thread while a command may
+  // translate them, hence shared texts.
   std::string Description;
   std::string LogTitle;
   TModuleTypes ModuleType = 0;
@@ -92,9 +114,9 @@ class TvopPlugin {
   float MinVersion = 4.0f;
   std::string EventsSupported;
   bool IsMultiThreadSupported = true;
-  std::string MsgNoData = "No data for processing";
-  std::string MsgWriteComplete = "Data have been processed successfully";
-  std::string MsgWriteCompleteError = "Data have been processed with errors";
+  TSharedText MsgNoData = "No data for processing";
+  TSharedText MsgWriteComplete = "Data have been processed successfully";
+  TSharedText MsgWriteCompleteError = "Data have been processed with errors";
 
   // ---- Events ----
   ShowOptionsDialogEvent OnShowOptionsDialog;
@@ -141,14 +163,32 @@ class TvopPlugin {
   const std::string& INISectionPrefix() const { return ini_section_prefix_; }
   const std::string& IniFile() const { return ini_file_; }
   void SetIniFile(std::string file) { ini_file_ = std::move(file); }
-  const std::string& Language() const { return language_; }
+  std::string Language() const;
+  // LanguageFile: the language file beside the module; empty when there
+  // is none.
   const std::string& LanguageFile() const { return language_file_; }
+  // Translator: the instance's translator (exists from construction).
+  TWtransl* Translator() const { return translator_.get(); }
   bool HoldsHostIcon() const { return holds_host_icon_; }
   void* SendDataProc() const { return send_data_proc_; }
   void* SendStringProc() const { return send_string_proc_; }
   void* SendByteProc() const { return send_byte_proc_; }
 
   TRegistryRoot RegistryRoot() const { return registry_root_; }
+
+  // ---- Options dialog placement ----
+  // The dialog is a component with the integer properties Left, Top, Width
+  // and Height (screen pixels). Called by the dialog on its own thread.
+  // RecordDialogBounds remembers its bounds as it is created, before its
+  // stored place is loaded.
+  void RecordDialogBounds(const TComponent& dialog);
+  // DialogMoved: false without an owner window or recorded bounds; else
+  // whether the dialog's left, top, right or bottom differs from them.
+  bool DialogMoved(const TComponent& dialog) const;
+  // CentreDialogOnOwner centres the dialog over OwnerWindow, keeping its
+  // size; false (nothing moves) without an owner or its rectangle.
+  bool CentreDialogOnOwner(TComponent& dialog);
+  const platform::ScreenRect& DialogBounds() const { return dialog_bounds_; }
   TRegistryRoot SecondRegistryRoot() const { return second_registry_root_; }
 
   // LoadSettings / SaveSettings move the target's properties named by the
@@ -172,6 +212,14 @@ class TvopPlugin {
 
   // ---- Commands ----
   int32_t ExecuteCommand(const std::string& command, PPluginCallRec rec);
+  // HoldCommands holds the command lock: what commands change (the host
+  // context, the parser items, a plug-in's settings object) stays as it is
+  // while the hold lives. Re-entrant on one thread. Code outside a command
+  // that reads or changes those (the options dialog, the reload of sibling
+  // instances) takes it; LoadSettings and SaveSettings take it themselves.
+  std::unique_lock<std::recursive_mutex> HoldCommands() {
+    return std::unique_lock<std::recursive_mutex>(command_lock_);
+  }
 
   // Parser items (SET-ITEMS / ITEMS, and the options dialog).
   void SetParserItems(std::string_view text);
@@ -231,8 +279,29 @@ class TvopPlugin {
   void AfterConstruction();
   // ApplyLanguageParam follows a LANGUAGE parameter that names another language.
   void ApplyLanguageParam(const TvopParamsList* params);
-  // TakeOwnerWindow takes OWNERFORM when present and not null.
+  // ChangeLanguage: the instance's language becomes language (not empty,
+  // not the current one): the module translates itself and its text
+  // resources once, then OnChangeLanguage.
+  void ChangeLanguage(const std::string& language);
+  // TranslateSelf translates the module's own texts (its text properties
+  // named in the translator's list) and its text resources into Language,
+  // each time from their English source texts; once per language.
+  void TranslateSelf();
+  // AddTextResources makes texts (owned by the module, alive as long as it)
+  // follow the module's language, and translates them now.
+  void AddTextResources(TCustomTextResources* texts);
+  // ApplyTranslation translates a component (and what it owns) from
+  // English into Language; true when a pass ran.
+  bool ApplyTranslation(TComponent* component);
+  // ReportLanguageProblems logs, once the host window is known, why the
+  // language file could not be used.
+  void ReportLanguageProblems();
+  // TakeOwnerWindow takes OWNERFORM when present and not null; a value that
+  // does not convert to a handle raises and changes nothing.
   void TakeOwnerWindow(const TvopParamsList* params);
+  // ReadOwnerWindow converts OWNERFORM (nullopt when absent or null) without
+  // taking it; raises as TakeOwnerWindow does.
+  static std::optional<platform::WindowHandle> ReadOwnerWindow(const TvopParamsList* params);
 
  protected:
   // Loaded runs after the plug-in's definition is in place.
@@ -249,6 +318,7 @@ class TvopPlugin {
   void FreeRowLists();
   void AnnounceEvents();
   void OfferQueueToHost();
+  int32_t DataCallsOfThisThread() const;
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   void AppendLogLine(std::string& out, uint8_t level, std::string_view text, bool mark) const;
   void FlushLogBatch() noexcept;
@@ -263,6 +333,11 @@ class TvopPlugin {
   std::atomic<int32_t> load_count_{0};
   std::atomic<bool> unloaded_{false};
   std::atomic<int32_t> data_calls_{0};
+  // Threads inside a data call (one slot per call, 0 when free); a call
+  // beyond the slots is counted in data_calls_ only. No thread-local data:
+  // in the DLL that would stay behind, per thread, when the host unloads it.
+  static constexpr int kDataCallSlots = 32;
+  std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
   std::atomic<int32_t> command_depth_{0};
   std::recursive_mutex command_lock_;
   bool temporary_load_ = false;
@@ -296,13 +371,28 @@ class TvopPlugin {
   std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
   TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
   TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
-  std::string language_ = "EN";
+  // Language work: language_mu_ guards the fields below it; commands and
+  // ShowOptionsDialog (which takes no command lock) both translate.
+  void SetUpTranslator();
+  void NoteTranslatorProblem(const std::string& problem);
+  struct OwnText {
+    std::string name, source, shown;
+  };
+  void TranslateOwnTexts();
+  std::unique_ptr<TWtransl> translator_;
   std::string language_file_;
+  mutable std::recursive_mutex language_mu_;
+  std::string language_ = "EN";
   bool language_applied_ = false;
+  std::vector<OwnText> own_texts_;
+  std::vector<TCustomTextResources*> text_resources_;  // owned as components
+  std::vector<std::string> language_reports_;          // waiting for a host window
+  std::string last_language_problem_;
   platform::ModuleHandle host_module_ = 0;
   std::atomic<platform::WindowHandle> host_window_{0};
   std::atomic<platform::WindowHandle> owner_window_{0};
   bool holds_host_icon_ = false;
+  platform::ScreenRect dialog_bounds_;
   void* send_data_proc_ = nullptr;
   void* send_string_proc_ = nullptr;
   void* send_byte_proc_ = nullptr;

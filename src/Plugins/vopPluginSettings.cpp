@@ -1,5 +1,7 @@
 // The host settings context: the property map run at the place the host
 // named for this instance.
+//
+// Threads: any; each run holds the instance's command lock.
 #include "Plugins/vopPluginModule.h"
 
 namespace tarvel {
@@ -11,6 +13,9 @@ constexpr std::string_view kShortMarker = ";---short---";
 bool TvopPlugin::RunPropertyMap(const std::string& map_lines, TComponent* target,
                                 const std::string& ini_override, bool saving) {
   if (map_lines.empty()) return false;
+  // The settings place is what commands change; the options dialog runs
+  // outside any command.
+  std::lock_guard<std::recursive_mutex> hold(command_lock_);
   const std::string& ini = ini_override.empty() ? ini_file_ : ini_override;
   // Without a file and without a key the settings have no place: writing
   // them would scatter values over the registry root itself.

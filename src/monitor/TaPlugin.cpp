@@ -4,6 +4,9 @@
 #include <stdexcept>
 
 #include "Common/Assert.h"
+#include "ui/HeadlessView.h"
+#include "ui/OptionValues.h"
+#include "ui/OptionsForm.h"
 
 namespace tarvel {
 
@@ -26,6 +29,9 @@ TaPlugin::TaPlugin(PPluginCallRec rec) : TvopPlugin(rec) {
   OnUnload = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) { vopPluginUnload(r, result); };
   OnSaveSettingsNow = [this](TvopPlugin&) { vopPluginSaveSettingsNow(); };
   OnLoadSettingsNow = [this](TvopPlugin&) { vopPluginLoadSettingsNow(); };
+  OnShowOptionsDialog = [this](TvopPlugin&, PPluginCallRec r, bool& success) {
+    vopPluginShowOptionsDialog(r, success);
+  };
   OnProcessData = [this](TvopPlugin&, PPluginCallRec r, int32_t& result) {
     vopPluginProcessData(r, result);
   };
@@ -57,14 +63,20 @@ std::shared_ptr<TimeoutMonitor> TaPlugin::Monitor() const {
 MonitorTexts TaPlugin::Texts() const {
   MonitorTexts texts;
   if (text_res_) {
-    texts.timeout = text_res_->TimeoutText;
-    texts.generating_event = text_res_->GeneratingEventText;
+    texts.timeout = text_res_->TimeoutText();
+    texts.generating_event = text_res_->GeneratingEventText();
   }
   return texts;
 }
 
+void TaPlugin::PushTexts() {
+  if (auto monitor = Monitor()) monitor->SetTexts(Texts());
+}
+
 void TaPlugin::vopPluginCreate() {
-  text_res_ = std::make_unique<TTextResources>();
+  text_res_ = new TTextResources(this);
+  text_res_->OnChange = [this](TObject&) { PushTexts(); };
+  AddTextResources(text_res_);  // translated now and at every change of language
 }
 
 void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
@@ -76,11 +88,20 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
     monitor_ = monitor;
     live_monitor_.store(monitor.get(), std::memory_order_release);
   }
-  cfg_ = std::make_unique<TDataSourceCfg>(*this, [this] {
-    // Every read of the settings starts the watching afresh.
-    if (auto m = Monitor()) m->ReplaceSettings(MakeMonitorSettings(*cfg_));
-  });
+  PushTexts();  // a language change between Texts() and here is not lost
+  cfg_ = NewCfg();
   vopPluginLoadSettingsNow();
+}
+
+std::unique_ptr<TDataSourceCfg> TaPlugin::NewCfg() {
+  // The object is known only once made: its read handler finds it here.
+  auto self = std::make_shared<TDataSourceCfg*>(nullptr);
+  auto cfg = std::make_unique<TDataSourceCfg>(*this, [this, self] {
+    // Every read of the settings starts the watching afresh.
+    if (auto m = Monitor()) m->ReplaceSettings(MakeMonitorSettings(**self));
+  });
+  *self = cfg.get();
+  return cfg;
 }
 
 void TaPlugin::vopPluginUnload(PPluginCallRec, int32_t&) {
@@ -101,9 +122,13 @@ void TaPlugin::vopPluginSaveSettingsNow() {
 
 void TaPlugin::vopPluginLoadSettingsNow() {
   if (!cfg_) return;
+  Reread([this] { cfg_->Load(); });
+}
+
+void TaPlugin::Reread(const std::function<void()>& read) {
   std::shared_ptr<TimeoutMonitor> monitor = Monitor();
   // The timer is stopped and started through the engine, which keeps its
-  // state: it starts again also when the load fails.
+  // state: it starts again also when the read fails.
   if (monitor) monitor->StopTimer();
   struct Restart {
     TimeoutMonitor* monitor;
@@ -121,7 +146,53 @@ void TaPlugin::vopPluginLoadSettingsNow() {
       }
     }
   } restart{monitor.get()};
-  cfg_->Load();
+  read();
+}
+
+void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
+  success = false;
+  std::string values;
+  if (rec && rec->Params && rec->Params->IsWellFormed())
+    values = rec->Params->GetParamValue("OPTIONS-SET").ToAnsi();
+  std::unique_ptr<TFormView> view = values.empty() ? NativeFormView() : nullptr;
+  std::string refused;
+  if (!view) {
+    // Values to enter, or no dialog on this platform (nothing entered:
+    // the form closes as Esc does).
+    view = std::make_unique<THeadlessView>([&](THeadlessView& v) {
+      if (values.empty()) return;
+      try {
+        EnterOptionValues(v, values, kTaPluginProperties);
+      } catch (const std::invalid_argument& e) {
+        refused = e.what();
+      }
+    });
+  }
+
+  std::unique_ptr<TfrmOption> form;
+  {
+    auto hold = HoldCommands();
+    form = std::make_unique<TfrmOption>(*this, kTaPluginProperties);
+    // While it is shown the form leaves the module's components: a change
+    // of language on another thread walks those, and must not reach into
+    // a form this thread is showing.
+    RemoveComponent(form.get());
+  }
+  const int32_t result = form->ShowModal(*view, OwnerWindow());
+  form.reset();
+  if (!refused.empty()) SendLog(1, "Options not set: " + refused);
+  if (result != kMrOk) return;
+
+  auto hold = HoldCommands();
+  success = true;
+  // Unloaded while the dialog was open, or never loaded: what was saved is
+  // read at the next LOAD.
+  if (!cfg_) return;
+  Reread([this] {
+    std::unique_ptr<TDataSourceCfg> fresh = NewCfg();
+    fresh->Load();
+    cfg_.swap(fresh);
+  });
 }
 
 void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
@@ -144,7 +215,7 @@ void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
     const auto* data = rec->Input.Kind == kValueKindList
                            ? reinterpret_cast<const TvopParamsList*>(rec->Input.Data)
                            : nullptr;
-    if (data && !data->IsValid()) AssertionFailure("Common/vopParamLst", 189);
+    if (data && !data->IsWellFormed()) AssertionFailure("Common/vopParamLst", 189);
     try {
       if (monitor->ApplyData(data)) delivering = monitor->shared_from_this();
     } catch (...) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -42,13 +43,19 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   void vopPluginUnload(PPluginCallRec rec, int32_t& result);
   void vopPluginSaveSettingsNow();
   void vopPluginLoadSettingsNow();
+  // vopPluginShowOptionsDialog shows the options form (the native dialog,
+  // or, with the call's OPTIONS-SET values or where there is no native
+  // dialog, the headless view) and after OK puts a settings object read
+  // from what it saved in place of Cfg.
+  void vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success);
   void vopPluginProcessData(PPluginCallRec rec, int32_t& result);
   void ChkTimeoutsTimer();
 
   TCheckTimer& ChkTimeouts() { return *chk_timeouts_; }  // exists until destruction
   // Cfg is the current settings object (null while not loaded).
   TDataSourceCfg* Cfg() const { return cfg_.get(); }
-  TTextResources* TextRes() const { return text_res_.get(); }
+  // TextRes: the log texts, owned by the module (exists from creation).
+  TTextResources* TextRes() const { return text_res_; }
   // Monitor is the running engine (null while not loaded).
   std::shared_ptr<TimeoutMonitor> Monitor() const;
 
@@ -63,9 +70,17 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   void StopTicks() override;
 
   MonitorTexts Texts() const;
+  // NewCfg makes a settings object whose every read restarts the watching
+  // with what it read.
+  std::unique_ptr<TDataSourceCfg> NewCfg();
+  // Reread stops the check timer, runs read and asks for the next check,
+  // also when read fails.
+  void Reread(const std::function<void()>& read);
+  // PushTexts gives the running monitor the log texts now in force.
+  void PushTexts();
 
   std::unique_ptr<TCheckTimer> chk_timeouts_;
-  std::unique_ptr<TTextResources> text_res_;
+  TTextResources* text_res_ = nullptr;   // owned as a component
   std::unique_ptr<TDataSourceCfg> cfg_;  // changed by commands only
 
   // TakeMonitor empties monitor_ and waits until no data call uses it

@@ -15,6 +15,10 @@ struct VersionNumbers {
 // OwnModulePath returns the full path of the module containing this code.
 std::string OwnModulePath();
 
+// MainProgramPath returns the full path of the running program (the
+// host's executable).
+std::string MainProgramPath();
+
 // OwnModuleVersion reads the version of the module containing this code:
 // its VERSIONINFO resource on Windows (zeros when it has none), the
 // compiled-in numbers on POSIX.

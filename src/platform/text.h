@@ -24,8 +24,12 @@ std::string WideToAnsi(std::u16string_view s);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hexadecimal.
 std::string NewGuidText();
 
-// ThreadLocaleId returns the calling thread's locale id (LCID); POSIX: 1033.
+// ThreadLocaleId returns the calling thread's locale id (LCID); POSIX: 1033
+// until SetThreadLocaleId names another for the thread.
 uint32_t ThreadLocaleId();
+// SetThreadLocaleId sets the calling thread's locale (SetThreadLocale);
+// false when the system refuses it. POSIX only remembers it.
+bool SetThreadLocaleId(uint32_t lcid);
 
 // DecimalSeparator returns the user locale's decimal separator; POSIX '.'
 // unless TARVEL_DECIMAL_SEPARATOR names another.

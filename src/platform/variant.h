@@ -70,10 +70,40 @@ Bstr SysAllocStringLen(const OleChar* text, uint32_t length);
 void SysFreeString(Bstr s);
 uint32_t SysStringLen(Bstr s);
 
+// IsPlainVariantType: a type whose value lies wholly in the variant's 16
+// bytes (no pointer to follow, nothing to free).
+constexpr bool IsPlainVariantType(uint16_t vt) {
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // VariantInit sets vt to VT_EMPTY. VariantClear frees what the variant owns
 // and leaves it VT_EMPTY. VariantCopy clears dst and makes it a deep copy
-// of src (strings are duplicated). Both return false for a type they cannot
-// handle (dst is then VT_EMPTY).
+// of src (strings are duplicated). Both handle only the plain types and
+// VT_BSTR and return false for any other (dst is then VT_EMPTY): interfaces,
+// records, arrays and references point into the host's objects, and the
+// module never calls into a foreign object or aliases its memory.
 void VariantInit(Variant* v);
 bool VariantClear(Variant* v);
 bool VariantCopy(Variant* dst, const Variant* src);

@@ -69,7 +69,9 @@ void DestroyMessageWindow(WindowHandle window);
 // IsWindowAlive reports whether the handle names a live window.
 bool IsWindowAlive(WindowHandle window);
 
-// PostMessageTo queues a message; false when the window does not exist.
+// PostMessageTo queues a message; false when the window does not exist or
+// its owner already has 10,000 posted messages waiting (the Windows limit;
+// Wine may take more).
 bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
 
 // SendMessageWithTimeout sends a message and waits at most timeout_ms for
@@ -110,5 +112,35 @@ void ProcessPendingMessages();
 // poll_ms milliseconds. On Windows it also returns when it meets WM_QUIT,
 // which it posts again for the thread's outer loop.
 void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms = 10);
+
+// ---- Rectangles and the host's main window ----
+
+// ScreenRect: a window's outer rectangle in screen pixels (right and bottom
+// exclusive, as GetWindowRect gives them).
+struct ScreenRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  int32_t Width() const { return right - left; }
+  int32_t Height() const { return bottom - top; }
+  bool operator==(const ScreenRect&) const = default;
+};
+
+// WindowScreenRect reads a window's rectangle (GetWindowRect); false when
+// the window does not exist. POSIX: the rectangle the window was given by
+// CreateMainWindow or MoveWindowTo (empty for a message window).
+bool WindowScreenRect(WindowHandle window, ScreenRect* rect);
+// MoveWindowTo moves and sizes a window (MoveWindow); false when it does
+// not exist.
+bool MoveWindowTo(WindowHandle window, const ScreenRect& rect);
+
+// CreateMainWindow creates a visible top-level window with a caption, owned
+// by the calling thread, at rect: a host's main window, which the module's
+// dialogs belong to. Its handler receives what a message window's does.
+// POSIX: a message window that keeps rect. Destroy it with
+// DestroyMessageWindow.
+WindowHandle CreateMainWindow(const char* title, const ScreenRect& rect, MessageHandler handler);
+
+// DesktopWindow: the desktop (GetDesktopWindow), owner of last resort for
+// windows that have no other; POSIX: 0.
+WindowHandle DesktopWindow();
 
 }  // namespace tarvel::platform

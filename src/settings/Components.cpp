@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/text.h"
+#include "settings/Controls.h"
 
 namespace tarvel {
 
@@ -148,24 +149,6 @@ const TClassInfo& TStringList::StaticClass() {
   return info;
 }
 
-const TClassInfo& TCustomComboBox::StaticClass() {
-  static const TClassInfo info = [] {
-    TClassInfo c{"TCustomComboBox", &TComponent::StaticClass(), {}};
-    TPropInfo index;
-    index.name = "ItemIndex";
-    index.kind = tkInteger;
-    index.get = [](const TObject& o) {
-      return OleVariant(static_cast<const TCustomComboBox&>(o).ItemIndex());
-    };
-    index.set = [](TObject& o, const OleVariant& v) {
-      static_cast<TCustomComboBox&>(o).SetItemIndex(static_cast<int32_t>(*v.AsInt64()));
-    };
-    c.properties = {index};
-    return c;
-  }();
-  return info;
-}
-
 const TClassInfo& TProxyCodeCustomObject::StaticClass() {
   static const TClassInfo info{"TProxyCodeCustomObject", &TComponent::StaticClass(), {}};
   return info;
@@ -207,6 +190,45 @@ void TComponent::RemoveComponent(TComponent* component) {
     components_.erase(it);
     component->owner_ = nullptr;
   }
+}
+
+std::string TApplication::HelpFile() const {
+  std::lock_guard lock(help_mu_);
+  return help_file_;
+}
+
+void TApplication::SetHelpFile(std::string_view file) {
+  std::lock_guard lock(help_mu_);
+  help_file_.assign(file);
+}
+
+TApplication::THelpEvent TApplication::OnHelp() const {
+  std::lock_guard lock(help_mu_);
+  return on_help_;
+}
+
+TApplication::THelpEvent TApplication::SetOnHelp(THelpEvent handler) {
+  std::lock_guard lock(help_mu_);
+  std::swap(handler, on_help_);
+  return handler;
+}
+
+bool TApplication::HelpCommand(uint16_t command, intptr_t data) {
+  THelpEvent handler = OnHelp();  // called without the lock: it may show windows
+  if (!handler) return false;
+  bool call_help = true;
+  // There is no help engine of the application's own to fall back to.
+  return handler(command, data, call_help);
+}
+
+TComponent* TApplication::ActiveForm() const {
+  std::lock_guard lock(help_mu_);
+  return active_form_;
+}
+
+void TApplication::SetActiveForm(TComponent* form) {
+  std::lock_guard lock(help_mu_);
+  active_form_ = form;
 }
 
 TApplication& Application() {
@@ -295,9 +317,14 @@ void WritePropertyValue(TObject& object, std::string_view name, const OleVariant
     }
     case tkString:
     case tkLString:
-    case tkWString:
       p.set(object, OleVariant::AnsiString(value.ToAnsi()));
       return;
+    case tkWString: {
+      // Wide text stays wide: an ANSI detour would lose what the code page lacks.
+      const std::u16string wide = value.ToWide();
+      p.set(object, OleVariant(std::u16string_view(wide)));
+      return;
+    }
     case tkVariant:
       p.set(object, value);
       return;

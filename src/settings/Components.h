@@ -12,7 +12,9 @@
 //  - TStringList: lines of text, read and replaced as a whole.
 //  - TProxyCodeCustomObject: base of headless settings objects whose
 //    properties mirror form controls ("var1.Text" -> "var1_Text").
-//  - TCustomComboBox: what the settings engine needs of a combo box.
+//
+// Controls, among them TCustomComboBox (what the settings engine needs of
+// a combo box: its ItemIndex), are in settings/Controls.h.
 //
 // Declaring a class:
 //   class TThing : public TComponent {
@@ -35,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -82,8 +85,8 @@ struct TClassInfo;
 
 // Accessors see values in the native form of the property's kind:
 // tkInteger/tkChar/tkWChar/tkEnumeration a VT_I4 (enumerations: the
-// ordinal), tkFloat a VT_R8, string kinds an 8-bit string variant,
-// tkVariant any variant. tkClass properties use the object accessors.
+// ordinal), tkFloat a VT_R8, 8-bit string kinds an 8-bit string variant, tkWString a wide (VT_BSTR)
+// one, tkVariant any variant. tkClass properties use the object accessors.
 using PropGetter = std::function<OleVariant(const TObject&)>;
 using PropSetter = std::function<void(TObject&, const OleVariant&)>;
 using ObjectGetter = std::function<TObject*(const TObject&)>;
@@ -164,17 +167,52 @@ class TComponent : public TObject {
 
 // TApplication owns the top-level forms. Application() is the process's one
 // instance; it has no owner.
+//
+// It also carries the application's help: its help file, the handler that
+// answers help requests (a help component installs one while it lives)
+// and the form a view is showing, which help windows belong to. These are
+// locked: dialogs of several module instances may run on several threads.
 class TApplication : public TComponent {
  public:
+  // THelpEvent answers a help request (command 1: a topic by its context
+  // number in data, 8: the same in a pop-up, 11: the contents). call_help
+  // starts true; a handler that shows the help itself sets it false.
+  using THelpEvent = std::function<bool(uint16_t command, intptr_t data, bool& call_help)>;
+  static constexpr uint16_t kHelpContext = 1;
+  static constexpr uint16_t kHelpContextPopup = 8;
+  static constexpr uint16_t kHelpContents = 11;
+
   TApplication() { SetName("Application"); }
   static const TClassInfo& StaticClass();
   const TClassInfo& ClassInfo() const override { return StaticClass(); }
   bool IsApplication() const override { return true; }
   TComponent* MainForm() const { return main_form_; }
   void SetMainForm(TComponent* form) { main_form_ = form; }
+  // BiDiMode: the reading order of the application's texts (0 left to
+  // right; the translator sets it for an all-forms pass).
+  uint8_t BiDiMode() const { return bidi_mode_; }
+  void SetBiDiMode(uint8_t mode) { bidi_mode_ = mode; }
+
+  std::string HelpFile() const;
+  void SetHelpFile(std::string_view file);
+  THelpEvent OnHelp() const;
+  // SetOnHelp installs a handler and returns the one it replaces.
+  THelpEvent SetOnHelp(THelpEvent handler);
+  // HelpCommand hands a request to OnHelp; false without a handler.
+  bool HelpCommand(uint16_t command, intptr_t data);
+  bool HelpContext(int32_t context) { return HelpCommand(kHelpContext, context); }
+  // ActiveForm: the form a view shows now (null when none); a view sets
+  // it while a form is up and puts the previous one back after.
+  TComponent* ActiveForm() const;
+  void SetActiveForm(TComponent* form);
 
  private:
   TComponent* main_form_ = nullptr;
+  mutable std::mutex help_mu_;
+  std::string help_file_;              // guarded by help_mu_
+  THelpEvent on_help_;                 // guarded by help_mu_
+  TComponent* active_form_ = nullptr;  // guarded by help_mu_
+  uint8_t bidi_mode_ = 0;
 };
 TApplication& Application();
 
@@ -197,17 +235,6 @@ class TStringList : public TObject {
 
  private:
   std::vector<std::string> lines_;
-};
-
-// TCustomComboBox is what the settings engine knows of a combo box: its
-// item index (-1 for none). Combo box controls derive from it.
-class TCustomComboBox : public TComponent {
- public:
-  using TComponent::TComponent;
-  static const TClassInfo& StaticClass();
-  const TClassInfo& ClassInfo() const override { return StaticClass(); }
-  virtual int32_t ItemIndex() const = 0;
-  virtual void SetItemIndex(int32_t index) = 0;
 };
 
 // TProxyCodeCustomObject marks headless settings objects; it adds nothing.

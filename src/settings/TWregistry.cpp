@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "settings/Controls.h"
 #include "settings/ValueEncoding.h"
 
 namespace tarvel {

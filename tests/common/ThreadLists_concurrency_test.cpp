@@ -76,7 +76,8 @@ TEST(ThreadListsConcurrency, AddUnderASharedHoldWaitsForOtherReaders) {
     EXPECT_TRUE(list.Lock().HeldSharedByMe());  // still a reader afterwards
     list.UnlockRead();
   });
-  std::this_thread::sleep_for(30ms);
+  // The adder is promoting: it waits for the other reader to leave.
+  ASSERT_TRUE(Eventually([&] { return list.Lock().WaitingWriters() == 1; }));
   EXPECT_FALSE(added.load());
   release_other = true;
   ASSERT_TRUE(Eventually([&] { return added.load(); }));
@@ -93,14 +94,15 @@ TEST(ThreadListsConcurrency, NewReadersWaitBehindAWaitingWriter) {
     writer_done = true;
     list.UnlockWrite();
   });
-  std::this_thread::sleep_for(30ms);  // writer is waiting now
+  ASSERT_TRUE(Eventually([&] { return list.Lock().WaitingWriters() == 1; }));
   std::thread late([&] {
     list.LockListRead();
     late_reader_in = true;
     EXPECT_TRUE(writer_done.load());  // got in only after the writer
     list.UnlockRead();
   });
-  std::this_thread::sleep_for(30ms);
+  // The late reader queues behind the waiting writer.
+  ASSERT_TRUE(Eventually([&] { return list.Lock().WaitingReaders() == 1; }));
   EXPECT_FALSE(late_reader_in.load());
   list.LockListRead();  // re-entrant: a holder never waits behind a writer
   list.UnlockRead();
@@ -113,30 +115,44 @@ TEST(ThreadListsConcurrency, NewReadersWaitBehindAWaitingWriter) {
 TEST(ThreadListsConcurrency, ManyThreadsMixingHoldsKeepTheListConsistent) {
   TThreadObjectList<int> list(true);
   constexpr int kThreads = 6, kOps = 2000;
+  std::atomic<int> added{0}, deleted{0};
+  std::atomic<bool> torn{false};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kOps; ++i) {
         if ((i + t) % 3 == 0) {
           list.Add(new int(i));
+          ++added;
         } else if ((i + t) % 3 == 1) {
           auto* l = list.LockListRead();
-          int sum = 0;
-          for (int* p : *l) sum += *p;
-          (void)sum;
-          if (i % 7 == 0) list.Add(new int(-1));  // promotion inside a read
+          // No writer may change the list under a shared hold.
+          const int before = l->Count();
+          for (int* p : *l)
+            if (*p < -1 || *p >= kOps) torn = true;
+          if (l->Count() != before) torn = true;
+          if (i % 7 == 0) {
+            list.Add(new int(-1));  // promotion inside a read
+            ++added;
+          }
           list.UnlockRead();
         } else {
           auto* l = list.LockList();
-          if (l->Count() > 100) l->Delete(0);
+          if (l->Count() > 100) {
+            l->Delete(0);
+            ++deleted;
+          }
           list.UnlockWrite();
         }
       }
     });
   }
   for (auto& th : threads) th.join();
-  EXPECT_LE(list.LockListRead()->Count(), kThreads * kOps);
+  EXPECT_FALSE(torn.load());
+  // Every add and every delete took effect exactly once.
+  EXPECT_EQ(list.LockListRead()->Count(), added.load() - deleted.load());
   list.UnlockRead();
+  EXPECT_GT(deleted.load(), 0);
 }
 
 TEST(ThreadListsConcurrency, StringListAddsFromManyThreadsAreAllKept) {

@@ -25,13 +25,18 @@ std::string Describe(const FeedValue& v) {
 }
 
 // Describe renders portions compactly: "+MS{NAME=VALUE ...|next row}" or
-// "@MS{...}", portions separated by a blank.
+// "@MS{...}" (a language change as "+MS[LANG]"), portions separated by a
+// blank.
 std::string Describe(const std::vector<FeedPortion>& portions) {
   std::string out;
   for (const FeedPortion& p : portions) {
     if (!out.empty()) out += ' ';
     out += p.timing == FeedPortion::Timing::kAt ? "@" : "+";
     out += std::to_string(p.ms);
+    if (p.language) {
+      out += "[" + *p.language + "]";
+      continue;
+    }
     out += "{";
     for (size_t r = 0; r < p.rows.size(); ++r) {
       if (r) out += '|';
@@ -118,6 +123,9 @@ TEST(HostFeedTest, BuildsPortionsAndTiming) {
       {"CSV: delay lines between rows", "@csv\nID\n1\n+40\n2", "+0{ID=i1} +40{ID=i2}"},
       {"CSV then pairs", "@csv\nA\n1\n@pairs\nB=2", "+0{A=i1} +0{B=i2}"},
       {"pairs portion ends at @csv", "A=1\n@csv\nB\n2", "+0{A=i1} +0{B=i2}"},
+      {"a language change at its time", "A=1\n@at 1500\n@language FR\n+10\nB=2",
+       "+0{A=i1} @1500[FR] +10{B=i2}"},
+      {"an empty language", "@language\nA=1", "+0[] +0{A=i1}"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

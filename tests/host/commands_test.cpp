@@ -187,3 +187,111 @@ TEST_F(ProbeModuleTest, TemporaryLoadFollowsTheParameter) {
 
 }  // namespace
 }  // namespace tarvel::test
+
+namespace tarvel::test {
+namespace {
+
+// A handle or state value that does not convert fails its command with -3,
+// and the instance keeps what it had: a 0 stored in its place would switch
+// the host's notifications off without a word.
+TEST_F(ProbeModuleTest, HandlesAndStatesThatDoNotConvertFailTheCommand) {
+  Variant error_code{};
+  error_code.vt = platform::VT_ERROR;
+  error_code.lVal = 5;
+  const struct {
+    const char* name;
+    const char* param;
+    OleVariant value;  // used when raw is not set
+    bool raw;
+  } cases[] = {
+      {"text", "MessagesProcessorHandle", OleVariant("not a window"), false},
+      {"empty text", "MessagesProcessorHandle", OleVariant(""), false},
+      {"beyond 32 bits", "MessagesProcessorHandle", OleVariant(1e12), false},
+      {"an error code", "MessagesProcessorHandle", OleVariant(), true},
+      {"text owner", "OWNERFORM", OleVariant("owner?"), false},
+      {"error code owner", "OWNERFORM", OleVariant(), true},
+  };
+  constexpr uint32_t id = 90;
+  HostCall first(id, "PROBE-STATE");
+  first.WithResult()
+      .Param("MessagesProcessorHandle", OleVariant(1234))
+      .Param("OWNERFORM", OleVariant(55));
+  ASSERT_EQ(module->ExecutePluginCommand(first), 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostCall call(id, "PROBE-STATE");
+    call.WithResult();
+    // The other handle is good: it is not taken either.
+    if (std::string(c.param) == "OWNERFORM")
+      call.Param("MessagesProcessorHandle", OleVariant(777));
+    else
+      call.Param("OWNERFORM", OleVariant(77));
+    if (c.raw)
+      call.RawParam(c.param, error_code);
+    else
+      call.Param(c.param, c.value);
+    EXPECT_EQ(module->ExecutePluginCommand(call), -3);
+    auto state = State(module, id);
+    EXPECT_EQ(state["hostwin"], "1234");  // neither handle taken
+    EXPECT_EQ(state["owner"], "55");
+  }
+  // Spellings that do convert are taken: numeric text, doubles, unsigned.
+  HostCall text(id, "PROBE-STATE");
+  text.WithResult()
+      .Param("MessagesProcessorHandle", OleVariant(" 4321 "))
+      .Param("OWNERFORM", OleVariant(66.0));
+  EXPECT_EQ(module->ExecutePluginCommand(text), 0);
+  EXPECT_EQ(State(module, id)["hostwin"], "4321");
+  EXPECT_EQ(State(module, id)["owner"], "66");
+}
+
+TEST_F(ProbeModuleTest, ALoadWithAHandleThatDoesNotConvertChangesNothing) {
+  constexpr uint32_t id = 91;
+  HostCall bad(id, "LOAD");
+  bad.Param("HANDLE", OleVariant("no module")).Param("RegistryPath", OleVariant("Soft\\Bad"));
+  EXPECT_EQ(module->ExecutePluginCommand(bad), -3);
+  auto state = State(module, id);
+  EXPECT_EQ(state["load"], "0");
+  EXPECT_EQ(state["onload"], "0");
+  EXPECT_EQ(state["regpath"], "");
+  EXPECT_EQ(state["hostmod"], "0");
+  // The host's next LOAD is a first LOAD, not a nested one.
+  HostCall good(id, "LOAD");
+  good.Param("RegistryPath", OleVariant("Soft\\Good"));
+  EXPECT_EQ(module->ExecutePluginCommand(good), 0);
+  state = State(module, id);
+  EXPECT_EQ(state["load"], "1");
+  EXPECT_EQ(state["onload"], "1");
+  EXPECT_EQ(state["regpath"], "Soft\\Good");
+}
+
+TEST_F(ProbeModuleTest, SetStateWithAResultThatIsNoNumberFails) {
+  constexpr uint32_t id = 92;
+  HostCall on(id, "SET-STATE");
+  on.Param("RESULT", OleVariant(1)).Types(ModuleTypeBit(mttFilter));
+  ASSERT_EQ(module->ExecutePluginCommand(on), 0);
+  ASSERT_EQ(State(module, id)["roles"], "00000100");
+  static const struct {
+    const char* name;
+    OleVariant result;
+    int32_t expected;
+    const char* roles;
+  } cases[] = {
+      {"text", OleVariant("on"), -3, "00000100"},
+      {"empty text", OleVariant(""), -3, "00000100"},
+      {"beyond 32 bits", OleVariant(1e12), -3, "00000100"},
+      {"numeric text 0", OleVariant("0"), 0, "00000000"},
+      {"numeric text 1", OleVariant(" 1 "), 0, "00000100"},
+      {"a double 0", OleVariant(0.0), 0, "00000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostCall call(id, "SET-STATE");
+    call.Param("RESULT", c.result).Types(ModuleTypeBit(mttFilter));
+    EXPECT_EQ(module->ExecutePluginCommand(call), c.expected);
+    EXPECT_EQ(State(module, id)["roles"], c.roles);
+  }
+}
+
+}  // namespace
+}  // namespace tarvel::test

@@ -130,17 +130,28 @@ TEST_F(HostedProbeTest, GetEventsProtocolAndEventsRaisedWhileTheHostReads) {
   // Raised while the host reads: the handed-out list does not change.
   Run(2, "RAISE", {{"NAME", OleVariant("two")}});
   EXPECT_EQ(handed->Count, 2);
+  // A host may take the notice of "two" for the collection it is in the
+  // middle of; the module announces what waits once more when the host
+  // ends that collection.
+  host.Take();
   HostCall second(2);
   second.rec.Output = first.rec.Output;
   ASSERT_EQ(module->GetEvents(second), 0);
   EXPECT_EQ(handed->Count, 0);
-  // Emptying again is harmless.
+  auto notices = host.Take();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].msg, PLUGIN_MSG_EVENTS);
+  EXPECT_EQ(notices[0].wparam, kTag);
+  // Emptying again is harmless (and announces "two" again).
   ASSERT_EQ(module->GetEvents(second), 0);
+  host.Take();
   // The event raised in between is collected next time, once.
   auto rows = Collect(2);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0], "EVENT-TYPE=TWO;");
   EXPECT_TRUE(Collect(2).empty());
+  // With nothing left waiting, ending a collection announces nothing.
+  EXPECT_TRUE(host.Take().empty());
 }
 
 TEST_F(HostedProbeTest, AFullQueueIsDroppedBeforeTheNextEvent) {
@@ -440,6 +451,44 @@ TEST_F(HostedProbeTest, DataCallsFollowTheRolesTheHostNames) {
     } else {
       EXPECT_EQ(+data.rec.Output.Data, 0u);
     }
+  }
+}
+
+TEST_F(HostedProbeTest, DataThatIsNoListIsNeverReadAsOne) {
+  // Input.Data holds a list only when Input.Kind is 1. For an export, data
+  // of another kind cannot be exported: the call fails with -3 instead of
+  // reading whatever the number points at.
+  std::vector<unsigned char> not_a_list(64, 0xAB);  // no list signature in it
+  auto rows = NewParamsList(kRowsParamsListClass);
+  rows->Add("A", OleVariant(1));
+  const struct {
+    const char* name;
+    TModuleTypes types;
+    uint8_t kind;
+    uintptr_t data;
+    int32_t expected;
+    const char* seen;  // items the handler saw; -2 not called, -1 no list
+  } cases[] = {
+      {"export, an integer", ModuleTypeBit(mttDataExport), 5, 12345, -3, "-2"},
+      {"export, an integer 0", ModuleTypeBit(mttDataExport), 5, 0, 0, "-2"},
+      {"export, no list behind kind 1", ModuleTypeBit(mttDataExport), 1,
+       reinterpret_cast<uintptr_t>(not_a_list.data()), -3, "-2"},
+      {"export, a list", ModuleTypeBit(mttDataExport), 1, reinterpret_cast<uintptr_t>(rows.get()),
+       1, "1"},
+      {"filter, an integer", ModuleTypeBit(mttFilter), 5, 12345, 0, "-1"},
+      {"filter, no list behind kind 1", ModuleTypeBit(mttFilter), 1,
+       reinterpret_cast<uintptr_t>(not_a_list.data()), -3, "-2"},
+  };
+  uint32_t id = 120;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Load(++id, host.handle());
+    HostCall data(id);
+    data.Types(c.types);
+    data.rec.Input.Kind = c.kind;
+    data.rec.Input.Data = c.data;
+    EXPECT_EQ(module->ProcessData(data), c.expected);
+    EXPECT_EQ(State(module, id)["seen"], c.seen);
   }
 }
 

@@ -54,7 +54,8 @@ TEST_F(ProductModuleTest, AMissingInstanceGetsTheMissingAnswerFromEveryExport) {
   EXPECT_EQ(+zero.rec.Output.Size, 4);
 }
 
-TEST_F(ProductModuleTest, OptionsDialogWithoutHandlerReportsThree) {
+TEST_F(ProbeModuleTest, OptionsDialogWithoutHandlerReportsThree) {
+  EXPECT_EQ(Command(module, 12, "NO-OPTIONS"), 0);
   HostCall call(12);
   module->ShowOptionsDialog(call);
   EXPECT_EQ(+call.rec.Output.Data, 3u);

@@ -3,7 +3,8 @@
 // drive events, log lines and data results through the real exports.
 //
 // Custom commands (parameters in brackets), all answering 0:
-//   PROBE-STATE  -> RESULT: "key=value;..." of the instance's state
+//   PROBE-STATE  -> RESULT: "key=value;..." of the instance's state (and the
+//                   ids of every instance in the table)
 //   RAISE        [NAME, GLOBAL, P1, P2]  raises an event, P1/P2 as parameters
 //   RAISE-MANY   [NAME, COUNT]           raises COUNT events named NAME-<i>
 //   LOG          [LEVEL, TEXT]           SendLog
@@ -14,6 +15,8 @@
 //   NESTED                               runs a command from inside a command
 //   SET-TYPE     [TYPES, OPTIONS]        changes ModuleType / ModuleOptions
 //   ADD-CUSTOM   [F1, F2, F3, N1, N2]    adds a custom command descriptor
+//   OPTIONS-ANSWER [OK]                  what the options handler answers
+//   NO-OPTIONS                           unbinds the options handler
 //   DATA-MODE    [MODE]                  how OnProcessData behaves:
 //       count (default): result = rows seen; rows2: leaves 2 rows in ResultRows;
 //       throw: raises; result3: result 3 and Input.Data cleared
@@ -31,6 +34,7 @@
 //                              only while the thread of the data call pumps its messages
 #include <atomic>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -49,10 +53,21 @@ class TProbePlugin : public TvopPlugin {
     LogTitle = "Probe";
     ModuleType = ModuleTypeBit(mttFilter);
     MinVersion = 4.0f;
-    OnLoad = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++loads_; };
-    OnUnload = [this](TvopPlugin&, PPluginCallRec, int32_t&) { ++unloads_; };
+    // Like a real plug-in, the probe keeps a settings object from OnLoad to
+    // OnUnload, which OnLoadSettingsNow works on.
+    OnLoad = [this](TvopPlugin&, PPluginCallRec, int32_t&) {
+      ++loads_;
+      settings_ = std::make_unique<int>(0);
+    };
+    OnUnload = [this](TvopPlugin&, PPluginCallRec, int32_t&) {
+      ++unloads_;
+      settings_.reset();
+    };
     OnSaveSettingsNow = [this](TvopPlugin&) { saves_ += "S:" + IniFile() + ","; };
-    OnLoadSettingsNow = [this](TvopPlugin&) { saves_ += "L:" + IniFile() + ","; };
+    OnLoadSettingsNow = [this](TvopPlugin&) {
+      saves_ += "L:" + IniFile() + ",";
+      if (settings_) ++*settings_;
+    };
     // A parser item named THROW makes the handler fail, so the exception
     // leaves the command itself.
     OnSetParserItems = [this](TvopPlugin&) {
@@ -81,6 +96,13 @@ class TProbePlugin : public TvopPlugin {
     return v ? static_cast<int>(*v) : fallback;
   }
 
+  // InstanceIds lists the ids in the instance table, "," after each.
+  static std::string InstanceIds() {
+    std::string ids;
+    ForEachInstance([&](TvopPlugin& p) { ids += std::to_string(p.InstanceId()) + ","; });
+    return ids;
+  }
+
   int32_t Custom(const std::string& c, PPluginCallRec rec) {
     if (c == "PROBE-STATE") {
       std::string s =
@@ -88,6 +110,7 @@ class TProbePlugin : public TvopPlugin {
           ";onload=" + std::to_string(loads_) + ";onunload=" + std::to_string(unloads_) +
           ";rows=" + std::to_string(ResultRows() != nullptr) +
           ";events=" + std::to_string(HandedOutEvents() != nullptr) + ";saves=" + saves_ +
+          ";reloads=" + (settings_ ? std::to_string(*settings_) : std::string("-")) +
           ";ini=" + IniFile() + ";regpath=" + RegistryPath() +
           ";hostwin=" + std::to_string(HostWindow()) + ";owner=" + std::to_string(OwnerWindow()) +
           ";hostmod=" + std::to_string(HostModule() != 0) + ";lang=" + Language() +
@@ -101,7 +124,7 @@ class TProbePlugin : public TvopPlugin {
         s += std::to_string(d->Id) + "," + d->Text2 + "," + d->Text3 + "/";
       s += ";items=" + std::to_string(ParserItemCount()) + ";version=" + VersionText() +
            ";seen=" + std::to_string(items_seen_) + ";id=" + std::to_string(InstanceId()) +
-           ";instances=" + std::to_string(InstanceCount()) +
+           ";instances=" + std::to_string(InstanceCount()) + ";ids=" + InstanceIds() +
            ";pending=" + std::to_string(PendingEventItems()) + ";";
       if (TvopParamsListItem* slot = rec->Params->ItemByName("RESULT"))
         StoreItemValue(*rec->Params, slot, OleVariant(s));
@@ -168,11 +191,17 @@ class TProbePlugin : public TvopPlugin {
       options_answer_ = Int(rec, "OK") != 0;
       return 0;
     }
+    if (c == "NO-OPTIONS") {
+      OnShowOptionsDialog = nullptr;
+      return 0;
+    }
     return kResultNotHandled;
   }
 
   int32_t Data(PPluginCallRec rec) {
-    auto* input = reinterpret_cast<TvopParamsList*>(rec->Input.Data);
+    auto* input = rec->Input.Kind == kValueKindList
+                      ? reinterpret_cast<TvopParamsList*>(rec->Input.Data)
+                      : nullptr;
     items_seen_ = input ? input->Count : -1;
     const DataMode mode = data_mode_.load();
     if (mode == kThrow) throw std::runtime_error("probe data failure");
@@ -268,6 +297,7 @@ class TProbePlugin : public TvopPlugin {
   std::atomic<int> items_seen_{-2};  // data calls run on any thread
   TModuleTypes last_state_types_ = 0;
   bool options_answer_ = true;
+  std::unique_ptr<int> settings_;  // the settings object: reloads since LOAD
   std::string saves_;
   enum DataMode { kCount, kThrow, kResult3, kRows2, kError };
   std::atomic<DataMode> data_mode_{kCount};

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <string>
 
 namespace tarvel {
 namespace {
@@ -62,13 +64,17 @@ TEST(ProxyCodeObject, PropertiesFollowTheControlNames) {
 
 TEST(ProxyCodeObject, AssignCopiesEveryField) {
   TProxyCodeObject a, b;
+  // Every field gets a value unlike its default, different per field.
+  std::map<std::string, std::string> written;
+  int n = 0;
   for (const TPropInfo& p : TProxyCodeObject::StaticClass().properties) {
+    ++n;
     switch (p.kind) {
       case tkInteger:
-        WritePropertyValue(a, p.name, OleVariant(int32_t{7}));
+        WritePropertyValue(a, p.name, OleVariant(int32_t{1000 + n}));
         break;
       case tkFloat:
-        WritePropertyValue(a, p.name, OleVariant(2.5));
+        WritePropertyValue(a, p.name, OleVariant(n + 0.5));
         break;
       case tkString:
         WritePropertyValue(a, p.name, OleVariant(p.name + "!"));
@@ -77,12 +83,15 @@ TEST(ProxyCodeObject, AssignCopiesEveryField) {
         WriteEnumByName(a, p.name,
                         ReadPropertyValue(a, p.name).ToAnsi() == "True" ? "False" : "True");
     }
+    written[p.name] = ReadPropertyValue(a, p.name).ToAnsi();
+    EXPECT_NE(written[p.name], ReadPropertyValue(b, p.name).ToAnsi())
+        << p.name << " did not take the value written";
   }
   a.SetName("keepname");
   b.Assign(a);
   for (const TPropInfo& p : TProxyCodeObject::StaticClass().properties) {
     SCOPED_TRACE(p.name);
-    EXPECT_EQ(ReadPropertyValue(b, p.name).ToAnsi(), ReadPropertyValue(a, p.name).ToAnsi());
+    EXPECT_EQ(ReadPropertyValue(b, p.name).ToAnsi(), written[p.name]);
   }
   EXPECT_EQ(b.Name(), "") << "Assign copies the settings only";
 }

@@ -121,8 +121,8 @@ TEST_F(TaPluginTest, FixedPropertiesAndTextsBeforeLoad) {
   EXPECT_EQ(plugin->LogTitle, "Tarvel");
   EXPECT_EQ(plugin->ModuleType, ModuleTypeBit(mttFilter));
   ASSERT_NE(plugin->TextRes(), nullptr);
-  EXPECT_EQ(plugin->TextRes()->TimeoutText, "Timeout");
-  EXPECT_EQ(plugin->TextRes()->GeneratingEventText, "Generating event");
+  EXPECT_EQ(plugin->TextRes()->TimeoutText(), "Timeout");
+  EXPECT_EQ(plugin->TextRes()->GeneratingEventText(), "Generating event");
   EXPECT_EQ(plugin->Cfg(), nullptr);
   EXPECT_EQ(plugin->Monitor(), nullptr);
   EXPECT_FALSE(plugin->ChkTimeouts().Enabled());

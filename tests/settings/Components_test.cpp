@@ -98,27 +98,30 @@ TEST(PropertyAccess, ReadGivesNativeValuesNamesAndCodes) {
 
 TEST(PropertyAccess, WriteConvertsAndChecksRanges) {
   TSample s;
+  // Each row's value is read back at once: what the write stored, or, for
+  // a refused write, the value the row before left.
   static const struct {
     const char* name;
     const char* property;
     OleVariant value;
     bool ok;
+    OleVariant read_back;
   } cases[] = {
-      {"integer", "Number", OleVariant(int32_t{5}), true},
-      {"numeric text", "Number", OleVariant("42"), true},
-      {"hex text", "Number", OleVariant("$10"), true},
-      {"not a number", "Number", OleVariant("abc"), false},
-      {"in range", "Small", OleVariant(int32_t{10}), true},
-      {"above range", "Small", OleVariant(int32_t{11}), false},
-      {"below range", "Small", OleVariant("-1"), false},
-      {"char code", "Letter", OleVariant("66"), true},
-      {"char out of range", "Letter", OleVariant(int32_t{256}), false},
-      {"float from text", "Ratio", OleVariant("1,25"), true},
-      {"float from junk", "Ratio", OleVariant("x"), false},
-      {"string from number", "Text", OleVariant(int32_t{3}), true},
-      {"enum by name", "Color", OleVariant("CLGREEN"), true},
-      {"enum unknown name", "Color", OleVariant("clPink"), false},
-      {"variant", "Anything", OleVariant(2.0), true},
+      {"integer", "Number", OleVariant(int32_t{5}), true, OleVariant(int32_t{5})},
+      {"numeric text", "Number", OleVariant("42"), true, OleVariant(int32_t{42})},
+      {"hex text", "Number", OleVariant("$10"), true, OleVariant(int32_t{16})},
+      {"not a number", "Number", OleVariant("abc"), false, OleVariant(int32_t{16})},
+      {"in range", "Small", OleVariant(int32_t{10}), true, OleVariant(int32_t{10})},
+      {"above range", "Small", OleVariant(int32_t{11}), false, OleVariant(int32_t{10})},
+      {"below range", "Small", OleVariant("-1"), false, OleVariant(int32_t{10})},
+      {"char code", "Letter", OleVariant("66"), true, OleVariant(int32_t{66})},
+      {"char out of range", "Letter", OleVariant(int32_t{256}), false, OleVariant(int32_t{66})},
+      {"float from text", "Ratio", OleVariant("1,25"), true, OleVariant(1.25)},
+      {"float from junk", "Ratio", OleVariant("x"), false, OleVariant(1.25)},
+      {"string from number", "Text", OleVariant(int32_t{3}), true, OleVariant("3")},
+      {"enum by name", "Color", OleVariant("CLGREEN"), true, OleVariant("clGreen")},
+      {"enum unknown name", "Color", OleVariant("clPink"), false, OleVariant("clGreen")},
+      {"variant", "Anything", OleVariant(2.0), true, OleVariant(2.0)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,6 +129,7 @@ TEST(PropertyAccess, WriteConvertsAndChecksRanges) {
       EXPECT_NO_THROW(WritePropertyValue(s, c.property, c.value));
     else
       EXPECT_THROW(WritePropertyValue(s, c.property, c.value), EPropertyError);
+    EXPECT_EQ(ReadPropertyValue(s, c.property).ToAnsi(), c.read_back.ToAnsi());
   }
   EXPECT_EQ(s.number, 16);
   EXPECT_EQ(s.small, 10);

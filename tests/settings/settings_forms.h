@@ -9,6 +9,7 @@
 
 #include "monitor/ProxyCodeObject.h"
 #include "settings/Components.h"
+#include "settings/Controls.h"
 
 namespace tarvel::test {
 

@@ -23,6 +23,12 @@ HostCall& HostCall::Param(std::string_view name, const OleVariant& value) {
   return *this;
 }
 
+HostCall& HostCall::RawParam(std::string_view name, const Variant& value) {
+  TvopParamsListItem* item = params->Add(name, OleVariant());
+  item->Value = value;
+  return *this;
+}
+
 std::string HostCall::Result() const {
   return params->GetParamValue("RESULT").ToAnsi();
 }

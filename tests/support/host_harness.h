@@ -50,6 +50,10 @@ class HostCall {
   HostCall& operator=(const HostCall&) = delete;
 
   HostCall& Param(std::string_view name, const OleVariant& value);
+  // RawParam adds an item holding any variant as it stands (also types the
+  // module must never follow, such as interfaces or references); the list
+  // never frees what such a value points at.
+  HostCall& RawParam(std::string_view name, const Variant& value);
   // WithResult adds an empty RESULT item for the module to fill.
   HostCall& WithResult() { return Param("RESULT", OleVariant()); }
   HostCall& Types(TModuleTypes types) {

@@ -70,10 +70,27 @@ bool MakePipe(Handle& read, Handle& write, bool child_reads) {
   return true;
 }
 
-void Drain(HANDLE h, std::string* out) {
+// Drain reads a pipe until it ends, or until the child has ended and the
+// pipe is empty: a process the child started may hold the pipe's write end
+// open long after (under Wine, the desktop process that the first window of
+// a session starts inherits the child's standard handles).
+void Drain(HANDLE h, HANDLE child, std::string* out) {
   char buf[4096];
-  DWORD n = 0;
-  while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) out->append(buf, n);
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr)) return;  // ended
+    if (available == 0) {
+      if (WaitForSingleObject(child, 5) == WAIT_OBJECT_0) {
+        // The child is gone; what it wrote is in the pipe by now.
+        if (!PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+      }
+      continue;
+    }
+    DWORD n = 0;
+    if (!ReadFile(h, buf, sizeof buf < available ? sizeof buf : available, &n, nullptr) || n == 0)
+      return;
+    out->append(buf, n);
+  }
 }
 
 }  // namespace
@@ -111,8 +128,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   in_r.Close();
   out_w.Close();
   err_w.Close();
-  std::thread out_reader(Drain, out_r.h, &result.out);
-  std::thread err_reader(Drain, err_r.h, &result.err);
+  std::thread out_reader(Drain, out_r.h, process.h, &result.out);
+  std::thread err_reader(Drain, err_r.h, process.h, &result.err);
   std::thread writer([&] {
     DWORD n = 0;
     if (!input.empty())

@@ -188,6 +188,15 @@ bool FeedParser::Directive(std::string_view line, std::vector<FeedPortion>& port
     }
     return true;
   }
+  if (word == "@language") {
+    EndPortion(portions);
+    open_.language = std::string(rest);
+    open_.line = line_no_;
+    portions.push_back(std::move(open_));
+    open_ = FeedPortion{};
+    timing_pending_ = false;
+    return true;
+  }
   if ((word == "@csv" || word == "@pairs") && rest.empty()) {
     EndPortion(portions);
     mode_ = word == "@csv" ? Mode::kCsvHeader : Mode::kPairs;

@@ -13,6 +13,9 @@
 //   CLIENTID,TEMP                     CSV line after it is a portion of one row
 //   7,21.5                            (columns "@delay" / "@at" time the row)
 //   @pairs                            back to NAME=VALUE lines
+//   @language FR                      from here on the host's language is FR;
+//                                     it tells the module with a command at
+//                                     once (@language alone: an empty text)
 //
 // Values that read as a 32-bit integer are passed as integers, other decimal
 // numbers as doubles, everything else (and every quoted value) as text.
@@ -23,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +67,9 @@ struct FeedPortion {
   uint32_t ms = 0;
   std::vector<FeedRow> rows;
   int line = 0;  // line number of the portion's first row
+  // A language change due at this portion's time (a portion of its own,
+  // without rows).
+  std::optional<std::string> language;
 };
 
 struct FeedError {

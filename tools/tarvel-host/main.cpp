@@ -46,9 +46,17 @@ constexpr uint32_t kHostTag = 0x7A11;
 constexpr uint32_t kFeedWakeMessage = platform::kWmUser + 100;
 
 constexpr char kUsage[] = R"(Usage: tarvel-host [options]
+       tarvel-host options [--set NAME=VALUE ...] [options]
 
 Loads a data-logging filter module, feeds it data portions and prints the
 events and log lines it hands back, one line each.
+
+"options" first shows the module's options dialog, owned by a main window
+of the host (win32), as the host does when its user asks for the options;
+the feed, when one is given with --feed, is replayed after the dialog
+closed, so the running module shows what the new settings do. With --set
+the values are entered into the dialog's form and confirmed without
+showing it (both builds), so the dialog's own rules apply.
 
 Options:
   --module PATH         module to load (default: tarvel.dll / libtarvel.so
@@ -61,6 +69,11 @@ Options:
   --json                print one JSON object per line instead of text
   --linger MS           keep running MS milliseconds after the feed ends, so
                         pending timeouts can fire (default 0)
+  --set NAME=VALUE      with "options": a setting to enter (repeatable). NAME
+                        is a control (var1, val1, type1, event1, chkWaitData,
+                        edtClientVar, ...) or a stored name (Var1, Type1,
+                        "Wait data", "Client variable", ...); a unit is its
+                        name or 0..3, a flag true or false
   --help                show this text
 
 Feed format (one item per line; see README.md):
@@ -68,6 +81,7 @@ Feed format (one item per line; see README.md):
   (blank line) or ---      ends the data portion
   +MS  or  @delay MS       wait MS milliseconds before the next portion
   @at MS                   send the next portion MS ms after the feed starts
+  @language CODE           from here on the host's language is CODE
   @csv / @pairs            switch to CSV lines (header first) / back
   # comment
   Values that read as integers or numbers are passed as such, others as text.
@@ -77,7 +91,8 @@ Output:
   +1.240s LOG LEVEL TEXT                 a log line (WM_COPYDATA or GetLogEx)
 
 Exit codes: 0 done, 1 the module refused LOAD, 2 bad options, a feed that
-cannot be opened, or a module that cannot be loaded or lacks an export.
+cannot be opened, or a module that cannot be loaded or lacks an export,
+4 the options dialog was cancelled or the values were refused.
 )";
 
 struct Options {
@@ -92,7 +107,15 @@ struct Options {
   uint32_t linger_ms = 0;
   // For tests: hand the module no window (MessagesProcessorHandle 0).
   bool no_window = false;
+  // "options": show the options dialog (or enter the --set values) first.
+  bool options = false;
+  std::vector<std::string> set_values;
+  bool feed_given = false;
 };
+
+// The host's main window, which the options dialog belongs to.
+constexpr platform::ScreenRect kMainWindowRect{100, 50, 900, 650};
+constexpr uint32_t kOptionsCancelledExit = 4;
 
 // Printer writes whole lines; the feed thread reports errors through it too.
 class Printer {
@@ -221,19 +244,31 @@ std::string UpperAscii(std::string s) {
 class Host {
  public:
   Host(const Options& options, HostedModule& module, std::shared_ptr<Printer> printer)
-      : options_(options), module_(module), printer_(std::move(printer)) {}
+      : options_(options),
+        module_(module),
+        printer_(std::move(printer)),
+        has_language_(options.has_language),
+        language_(options.language) {}
 
   int Run(std::unique_ptr<std::istream> feed) {
-    window_ =
-        platform::CreateMessageWindow([this](platform::WindowHandle, uint32_t msg, uintptr_t wp,
-                                             intptr_t lp) { return OnMessage(msg, wp, lp); });
+    auto handler = [this](platform::WindowHandle, uint32_t msg, uintptr_t wp, intptr_t lp) {
+      return OnMessage(msg, wp, lp);
+    };
+    // The dialog needs a window on the screen to own it; values entered
+    // without showing it need no screen at all.
+    window_ = options_.options && options_.set_values.empty()
+                  ? platform::CreateMainWindow("tarvel-host", kMainWindowRect, handler)
+                  : platform::CreateMessageWindow(handler);
     if (!window_) {
       printer_->Err("cannot create the host window");
       return 2;
     }
     auto queue = std::make_shared<FeedQueue>();
-    // Detached: a reader blocked on standard input must not hold up the end.
-    std::thread(ReadFeed, std::move(feed), options_.csv, queue, printer_, window_).detach();
+    // The options dialog comes before the feed: it is not read until then.
+    if (!options_.options || options_.feed_given)
+      StartFeed(std::move(feed), queue);
+    else
+      queue->done = true;
 
     int exit_code = 0;
     Call describe;
@@ -249,6 +284,7 @@ class Host {
       printer_->Err("the module answered LOAD with " + std::to_string(load));
       exit_code = 1;
     } else {
+      if (options_.options && !ShowOptions()) exit_code = kOptionsCancelledExit;
       Replay(*queue);
     }
     Command("UNLOAD", [&](Call& c) { c.Param("INI-FILE", OleVariant(options_.ini)); });
@@ -262,6 +298,54 @@ class Host {
   }
 
  private:
+  void StartFeed(std::unique_ptr<std::istream> feed, const std::shared_ptr<FeedQueue>& queue) {
+    // Detached: a reader blocked on standard input must not hold up the end.
+    std::thread(ReadFeed, std::move(feed), options_.csv, queue, printer_, window_).detach();
+  }
+
+  // ShowOptions calls ShowOptionsDialog as the host does when its user asks
+  // for the options: with the settings file, the language and the main
+  // window as owner; --set values go along as OPTIONS-SET. True when the
+  // dialog was confirmed.
+  bool ShowOptions() {
+    AnnounceFeedItems();
+    Call c;
+    c.Param("INI-FILE", OleVariant(options_.ini))
+        .Param("OWNERFORM", OleVariant(static_cast<int32_t>(window_)));
+    if (options_.has_language) c.Param("LANGUAGE", OleVariant(options_.language));
+    if (!options_.set_values.empty()) {
+      std::string lines;
+      for (const std::string& v : options_.set_values) lines += v + "\r\n";
+      c.Param("OPTIONS-SET", OleVariant(lines));
+    }
+    module_->ShowOptionsDialog(&c.rec);
+    // What the module logged about it comes before the verdict.
+    platform::ProcessPendingMessages();
+    const uintptr_t answer = c.rec.Output.Data;
+    const char* meaning = answer == kOptionsConfirmed   ? "confirmed"
+                          : answer == kOptionsCancelled ? "cancelled"
+                          : answer == kOptionsNoHandler ? "the module has no options dialog"
+                                                        : "no instance";
+    printer_->Err("options: " + std::string(meaning));
+    return answer == kOptionsConfirmed;
+  }
+
+  // AnnounceFeedItems tells the module the variable names of the feed file
+  // before the dialog lists them.
+  void AnnounceFeedItems() {
+    if (!options_.feed_given || options_.feed == "-") return;
+    std::ifstream in(options_.feed, std::ios::binary);
+    FeedParser parser(options_.csv);
+    std::vector<FeedPortion> portions;
+    std::vector<FeedError> errors;
+    for (std::string line; std::getline(in, line);) parser.Line(line, portions, errors);
+    parser.Finish(portions);
+    FeedPortion all;
+    for (FeedPortion& p : portions)
+      for (FeedRow& row : p.rows) all.rows.push_back(std::move(row));
+    AnnounceItems(all);
+  }
+
   // Command runs one command; every command names the host window and the
   // language, as the host does.
   template <typename Extra>
@@ -269,7 +353,7 @@ class Host {
     Call c(name);
     c.Param("MessagesProcessorHandle",
             OleVariant(static_cast<int32_t>(options_.no_window ? 0 : window_)));
-    if (options_.has_language) c.Param("LANGUAGE", OleVariant(options_.language));
+    if (has_language_) c.Param("LANGUAGE", OleVariant(language_));
     extra(c);
     return module_->ExecutePluginCommand(&c.rec);
   }
@@ -294,6 +378,7 @@ class Host {
       // feed keeps its pace however long the module takes.
       due = portion.timing == FeedPortion::Timing::kAt ? feed_start + portion.ms : due + portion.ms;
       platform::RunMessageLoop([&] { return printer_->Ms() >= due; });
+      if (portion.language) ChangeLanguage(*portion.language);
       if (!portion.rows.empty()) Send(portion);
       // What the call raised is answered before the next portion, even when
       // that one is due at once.
@@ -302,6 +387,16 @@ class Host {
     const int64_t end = printer_->Ms() + options_.linger_ms;
     platform::RunMessageLoop([&] { return printer_->Ms() >= end; });
     platform::ProcessPendingMessages();
+  }
+
+  // ChangeLanguage makes the host's language another: the following
+  // commands carry it, and one carries it at once (a harmless question).
+  void ChangeLanguage(const std::string& language) {
+    language_ = language;
+    has_language_ = true;
+    int32_t r = Command("EVENTS-SUPPORT", [](Call& c) { c.Param("RESULT", OleVariant()); });
+    if (r != kResultOk)
+      printer_->Err("the module answered EVENTS-SUPPORT with " + std::to_string(r));
   }
 
   // AnnounceItems tells the module the variable names seen so far (SET-ITEMS)
@@ -471,6 +566,9 @@ class Host {
   const Options& options_;
   HostedModule& module_;
   std::shared_ptr<Printer> printer_;
+  // The language every command carries; a feed may change it.
+  bool has_language_;
+  std::string language_;
   platform::WindowHandle window_ = 0;
   bool collecting_ = false;
   std::set<std::string> known_;
@@ -480,7 +578,13 @@ class Host {
 
 // ParseOptions returns -1 to go on, else the exit code.
 int ParseOptions(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
+  int first = 1;
+  if (argc > 1 && std::string(argv[1]) == "options") {
+    o.options = true;
+    o.feed.clear();
+    first = 2;
+  }
+  for (int i = first; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
     bool inline_value = false;
@@ -516,6 +620,19 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.has_language = true;
     } else if (arg == "--feed") {
       if (!take(o.feed)) return missing();
+      o.feed_given = true;
+    } else if (arg == "--set") {
+      std::string v;
+      if (!take(v)) return missing();
+      if (!o.options) {
+        std::fprintf(stderr, "tarvel-host: --set goes with \"options\" (see --help)\n");
+        return 2;
+      }
+      if (v.find('=') == std::string::npos || v.front() == '=') {
+        std::fprintf(stderr, "tarvel-host: --set wants NAME=VALUE, got \"%s\"\n", v.c_str());
+        return 2;
+      }
+      o.set_values.push_back(v);
     } else if (arg == "--linger") {
       std::string ms;
       if (!take(ms)) return missing();
@@ -549,9 +666,17 @@ int Main(int argc, char** argv) {
   Options options;
   if (int code = ParseOptions(argc, argv, options); code >= 0) return code;
   if (options.module.empty()) options.module = DefaultModulePath();
+#ifndef _WIN32
+  if (options.options && options.set_values.empty()) {
+    std::fputs("tarvel-host: this build has no options dialog; enter values with --set\n", stderr);
+    return 2;
+  }
+#endif
 
   std::unique_ptr<std::istream> feed;
-  if (options.feed != "-") {
+  if (options.options && !options.feed_given) {
+    // No feed: nothing to replay after the options.
+  } else if (options.feed != "-") {
     auto file = std::make_unique<std::ifstream>(options.feed, std::ios::binary);
     if (!*file) {
       std::fprintf(stderr, "tarvel-host: cannot open feed %s: %s\n", options.feed.c_str(),

@@ -12,10 +12,12 @@
 // This file is compiled into each module (the product and test modules);
 // the module's main unit registers the plug-in class.
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "Common/Assert.h"
 #include "Plugins/vopPluginModule.h"
+#include "platform/runtime.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -63,6 +65,26 @@ int32_t CopyTextResult(PPluginCallRec rec, const Produce& produce, const Discard
   } catch (...) {
   }
   return result;
+}
+
+// ReloadSiblings has every other instance with the same settings place
+// reload what the dialog just saved. Each sibling is compared and reloaded
+// under its own command lock, so an UNLOAD on another thread cannot free
+// its settings under the reload; no two command locks are held at once.
+void ReloadSiblings(const std::shared_ptr<TvopPlugin>& instance) {
+  std::string path;
+  {
+    auto hold = instance->HoldCommands();
+    path = instance->RegistryPath();
+  }
+  for (const std::shared_ptr<TvopPlugin>& other : Instances()) {
+    if (other == instance || !other->OnLoadSettingsNow) continue;
+    try {
+      auto hold = other->HoldCommands();
+      if (other->RegistryPath() == path) other->OnLoadSettingsNow(*other);
+    } catch (...) {
+    }
+  }
 }
 
 }  // namespace
@@ -147,11 +169,25 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
       return;
     }
     rec->Output.Data = kOptionsRunning;
-    if (rec->Params && rec->Params->IsValid()) {
+    if (rec->Params) {
+      // A list the module cannot read, or an OWNERFORM that is no handle,
+      // fails the call before any dialog is shown.
+      try {
+        if (!rec->Params->IsWellFormed()) throw std::invalid_argument("Invalid call parameters");
+        (void)TvopPlugin::ReadOwnerWindow(rec->Params);
+      } catch (...) {
+        rec->Output.Data = kOptionsCancelled;
+        return;
+      }
+      // The same context fields commands write: taken under their lock.
+      auto hold = instance->HoldCommands();
       instance->ReadIniFileParam(rec->Params, true);
       instance->ApplyLanguageParam(rec->Params);
       instance->TakeOwnerWindow(rec->Params);
     }
+    // The dialog is modal and may stay open for long: the handler holds the
+    // command lock only for its own short steps, so other threads' commands
+    // are not held up by the user.
     bool success = false;
     try {
       instance->OnShowOptionsDialog(*instance, rec, success);
@@ -159,17 +195,7 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
       success = false;
     }
     rec->Output.Data = success ? kOptionsConfirmed : kOptionsCancelled;
-    if (!success) return;
-    // Siblings that share the settings place reload what was just saved.
-    const std::string path = instance->RegistryPath();
-    ForEachInstance([&](TvopPlugin& other) {
-      if (&other == instance.get() || other.RegistryPath() != path || !other.OnLoadSettingsNow)
-        return;
-      try {
-        other.OnLoadSettingsNow(other);
-      } catch (...) {
-      }
-    });
+    if (success) ReloadSiblings(instance);
   } catch (...) {
   }
 }
@@ -179,7 +205,7 @@ TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
     auto instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
-    if (!rec->Params->IsValid())
+    if (!rec->Params->IsWellFormed())
       AssertionFailure("Invalid call parameters", kSource, kLineCommandParams);
     instance->ReadTemporaryLoad(rec->Params);
     OleVariant command = rec->Params->GetParamValue("COMMAND");
@@ -250,6 +276,9 @@ TARVEL_EXPORT bool TARVEL_API MultiThreadSupport(PPluginCallRec rec) {
 #ifdef _WIN32
 // Shutdown runs here rather than in a static destructor so that at process
 // exit (reserved != null, other threads already gone) nothing is waited on.
+// When the host unloads the module while the process goes on, everything
+// the module took is given back, so a host that loads and unloads it again
+// and again does not grow.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     ModuleStartup();
@@ -258,6 +287,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       ModuleShutdown(reserved != nullptr);
     } catch (...) {
     }
+    if (!reserved) platform::ReleaseRuntimeResources();
   }
   return TRUE;
 }

@@ -1,6 +1,9 @@
 #include "platform/module.h"
 
 #include <dlfcn.h>
+#include <link.h>
+
+#include <filesystem>
 
 namespace tarvel::platform {
 namespace {
@@ -12,6 +15,12 @@ std::string OwnModulePath() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&Anchor), &info) && info.dli_fname) return info.dli_fname;
   return {};
+}
+
+std::string MainProgramPath() {
+  std::error_code ec;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : path.string();
 }
 
 VersionNumbers OwnModuleVersion() {
@@ -31,8 +40,21 @@ void UnloadModule(ModuleHandle module) {
   if (module) dlclose(reinterpret_cast<void*>(module));
 }
 
+// IsLoadedModule: the handle is one the loader gave out for a module that
+// is loaded now (in glibc a handle is the module's link map). A number
+// the host passed as a module handle is checked before dlsym follows it,
+// as GetProcAddress refuses a handle that names no module.
+bool IsLoadedModule(ModuleHandle module) {
+  void* main_program = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
+  link_map* map = nullptr;
+  if (!main_program || dlinfo(main_program, RTLD_DI_LINKMAP, &map) != 0) return false;
+  for (; map; map = map->l_next)
+    if (reinterpret_cast<ModuleHandle>(map) == module) return true;
+  return false;
+}
+
 void* ModuleProcedure(ModuleHandle module, const char* name) {
-  return module ? dlsym(reinterpret_cast<void*>(module), name) : nullptr;
+  return module && IsLoadedModule(module) ? dlsym(reinterpret_cast<void*>(module), name) : nullptr;
 }
 
 ModuleHandle LoadedModuleHandle(const std::string& name) {

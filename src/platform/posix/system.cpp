@@ -35,8 +35,17 @@ void YieldThread() {
   sched_yield();
 }
 
+namespace {
+thread_local uint32_t t_locale = 1033;
+}  // namespace
+
 uint32_t ThreadLocaleId() {
-  return 1033;
+  return t_locale;
+}
+
+bool SetThreadLocaleId(uint32_t lcid) {
+  t_locale = lcid;
+  return true;
 }
 
 char DecimalSeparator() {

@@ -29,36 +29,10 @@ void VariantInit(Variant* v) {
   v->vt = VT_EMPTY;
 }
 
-static bool IsPlainType(uint16_t vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I2:
-    case VT_I4:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_ERROR:
-    case VT_BOOL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool VariantClear(Variant* v) {
   if (v->vt == VT_BSTR) {
     SysFreeString(v->bstrVal);
-  } else if (!IsPlainType(v->vt)) {
+  } else if (!IsPlainVariantType(v->vt)) {
     return false;
   }
   VariantInit(v);
@@ -76,7 +50,7 @@ bool VariantCopy(Variant* dst, const Variant* src) {
     dst->bstrVal = copy;
     return true;
   }
-  if (!IsPlainType(src->vt)) return false;
+  if (!IsPlainVariantType(src->vt)) return false;
   *dst = *src;
   return true;
 }

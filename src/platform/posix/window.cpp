@@ -28,6 +28,9 @@ using SteadyClock = std::chrono::steady_clock;
 // Windows calls a thread hung when it has not looked at its queue for this
 // long and is not waiting for messages.
 constexpr auto kHungAfter = std::chrono::milliseconds(5000);
+// Windows refuses a post to a thread that already has this many posted
+// messages waiting (the default USERPostMessageLimit).
+constexpr size_t kPostedLimit = 10000;
 // SetTimer clamps intervals to these bounds (USER_TIMER_MINIMUM/MAXIMUM).
 constexpr uint32_t kTimerMinimum = 10;
 constexpr uint32_t kTimerMaximum = 0x7FFFFFFF;
@@ -76,6 +79,7 @@ struct Window {
   std::shared_ptr<ThreadQueue> owner;
   std::shared_ptr<const MessageHandler> handler;
   std::map<uintptr_t, Timer> timers;
+  ScreenRect rect;
 };
 
 struct Registry {
@@ -337,6 +341,32 @@ WindowHandle CreateMessageWindow(MessageHandler handler) {
   return handle;
 }
 
+WindowHandle CreateMainWindow(const char*, const ScreenRect& rect, MessageHandler handler) {
+  const WindowHandle window = CreateMessageWindow(std::move(handler));
+  MoveWindowTo(window, rect);
+  return window;
+}
+
+WindowHandle DesktopWindow() {
+  return 0;
+}
+
+bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
+  std::lock_guard lock(Reg().mu);
+  Window* record = LiveWindow(window);
+  if (!record) return false;
+  *rect = record->rect;
+  return true;
+}
+
+bool MoveWindowTo(WindowHandle window, const ScreenRect& rect) {
+  std::lock_guard lock(Reg().mu);
+  Window* record = LiveWindow(window);
+  if (!record) return false;
+  record->rect = rect;
+  return true;
+}
+
 void DestroyMessageWindow(WindowHandle window) {
   Leftovers leftovers;
   std::lock_guard lock(Reg().mu);
@@ -354,7 +384,7 @@ bool IsWindowAlive(WindowHandle window) {
 bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   std::lock_guard lock(Reg().mu);
   Window* record = LiveWindow(window);
-  if (!record) return false;
+  if (!record || record->owner->posted.size() >= kPostedLimit) return false;
   record->owner->posted.push_back({window, msg, wparam, lparam});
   record->owner->cv.notify_all();
   return true;

@@ -23,6 +23,12 @@ std::string OwnModulePath() {
   return std::string(buf, n);
 }
 
+std::string MainProgramPath() {
+  char buf[MAX_PATH * 2];
+  DWORD n = ::GetModuleFileNameA(nullptr, buf, sizeof buf);
+  return std::string(buf, n);
+}
+
 VersionNumbers OwnModuleVersion() {
   std::string path = OwnModulePath();
   DWORD ignored = 0;

@@ -27,6 +27,10 @@ uint32_t ThreadLocaleId() {
   return ::GetThreadLocale();
 }
 
+bool SetThreadLocaleId(uint32_t lcid) {
+  return ::SetThreadLocale(lcid) != FALSE;
+}
+
 char DecimalSeparator() {
   char buf[8] = {};
   if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buf, sizeof buf) > 0 && buf[0])

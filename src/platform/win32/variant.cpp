@@ -25,15 +25,22 @@ void VariantInit(Variant* v) {
   ::VariantInit(reinterpret_cast<VARIANT*>(v));
 }
 
+// Only strings and plain values go through oleaut32: for interfaces,
+// records and arrays it would call into the object (AddRef, Release,
+// RecordCopy) that a variant from the host points at.
+static bool IsCarried(uint16_t vt) {
+  return vt == VT_BSTR || IsPlainVariantType(vt);
+}
+
 bool VariantClear(Variant* v) {
-  if (v->vt == VT_ANSISTRING) return false;
+  if (!IsCarried(v->vt)) return false;
   return SUCCEEDED(::VariantClear(reinterpret_cast<VARIANT*>(v)));
 }
 
 bool VariantCopy(Variant* dst, const Variant* src) {
   if (dst == src) return true;
-  if (src->vt == VT_ANSISTRING) {
-    VariantClear(dst);
+  if (!IsCarried(src->vt)) {
+    if (!VariantClear(dst)) VariantInit(dst);
     return false;
   }
   return SUCCEEDED(::VariantCopy(reinterpret_cast<VARIANT*>(dst),

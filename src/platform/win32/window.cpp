@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -20,13 +21,16 @@ static_assert(offsetof(CopyData, lpData) == offsetof(COPYDATASTRUCT, lpData));
 static_assert(kWmTimer == WM_TIMER && kWmCopyData == WM_COPYDATA && kWmUser == WM_USER);
 
 constexpr char kClassName[] = "TarvelMessageWindow";
+constexpr char kMainClassName[] = "TarvelMainWindow";
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 // WindowData hangs off GWLP_USERDATA. The handler is shared so a handler
 // that destroys its own window keeps running on a live object.
+class WindowClass;
 struct WindowData {
   std::shared_ptr<const MessageHandler> handler;
+  WindowClass* window_class;  // the class whose live set holds the window
 };
 
 // WindowClass registers the class once, with the instance of the module
@@ -34,7 +38,8 @@ struct WindowData {
 // statically), and unregisters it when that module unloads.
 class WindowClass {
  public:
-  WindowClass() {
+  // A visible class gets the arrow cursor and the application background.
+  WindowClass(const char* name, bool visible) {
     ::GetModuleHandleExA(
         GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
         reinterpret_cast<LPCSTR>(&WindowProc), &instance_);
@@ -42,7 +47,11 @@ class WindowClass {
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance_;
-    wc.lpszClassName = kClassName;
+    wc.lpszClassName = name;
+    if (visible) {
+      wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+      wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_APPWORKSPACE + 1));
+    }
     atom_ = ::RegisterClassExA(&wc);
   }
 
@@ -93,7 +102,17 @@ class WindowClass {
 };
 
 WindowClass& Class() {
-  static WindowClass window_class;
+  static WindowClass window_class(kClassName, false);
+  return window_class;
+}
+
+// The main window's class is made (and registered) only by a program that
+// shows one; g_main_class says whether that happened.
+std::atomic<WindowClass*> g_main_class{nullptr};
+
+WindowClass& MainClass() {
+  static WindowClass window_class(kMainClassName, true);
+  g_main_class = &window_class;
   return window_class;
 }
 
@@ -113,7 +132,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     auto* data = reinterpret_cast<WindowData*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (msg == WM_NCDESTROY) {
       ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-      Class().Remove(hwnd);
+      // Only the window's own class: naming the other here would make it
+      // (and register it) while windows die at module unload.
+      if (data) data->window_class->Remove(hwnd);
       delete data;
     } else if (data && IsRouted(msg)) {
       std::shared_ptr<const MessageHandler> handler = data->handler;
@@ -141,24 +162,63 @@ bool Dispatch(const MSG& m) {
 
 }  // namespace
 
-WindowHandle CreateMessageWindow(MessageHandler handler) {
-  WindowClass& window_class = Class();
-  if (!window_class.Atom()) return 0;
+namespace {
+
+HWND CreateRouted(WindowClass& window_class, MessageHandler handler, const char* title, DWORD style,
+                  const ScreenRect& rect, HWND parent) {
+  if (!window_class.Atom()) return nullptr;
   auto data = std::make_unique<WindowData>();
   data->handler = std::make_shared<const MessageHandler>(std::move(handler));
-  HWND hwnd = ::CreateWindowExA(0, MAKEINTATOM(window_class.Atom()), "", 0, 0, 0, 0, 0,
-                                HWND_MESSAGE, nullptr, window_class.Instance(), nullptr);
-  if (!hwnd) return 0;
+  data->window_class = &window_class;
+  HWND hwnd = ::CreateWindowExA(0, MAKEINTATOM(window_class.Atom()), title, style, rect.left,
+                                rect.top, rect.Width(), rect.Height(), parent, nullptr,
+                                window_class.Instance(), nullptr);
+  if (!hwnd) return nullptr;
   // Attached after creation: the handler sees none of the creation
   // messages, so none can reach it before the handle is known.
   ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data.release()));
   window_class.Add(hwnd);
+  return hwnd;
+}
+
+}  // namespace
+
+WindowHandle CreateMessageWindow(MessageHandler handler) {
+  return reinterpret_cast<WindowHandle>(
+      CreateRouted(Class(), std::move(handler), "", 0, ScreenRect{}, HWND_MESSAGE));
+}
+
+WindowHandle CreateMainWindow(const char* title, const ScreenRect& rect, MessageHandler handler) {
+  HWND hwnd = CreateRouted(MainClass(), std::move(handler), title,
+                           WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, rect, nullptr);
+  if (hwnd) {
+    ::ShowWindow(hwnd, SW_SHOWNORMAL);
+    ::UpdateWindow(hwnd);
+  }
   return reinterpret_cast<WindowHandle>(hwnd);
+}
+
+WindowHandle DesktopWindow() {
+  return reinterpret_cast<WindowHandle>(::GetDesktopWindow());
+}
+
+bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
+  RECT r;
+  if (!IsWindowAlive(window) || !::GetWindowRect(ToHwnd(window), &r)) return false;
+  *rect = {r.left, r.top, r.right, r.bottom};
+  return true;
+}
+
+bool MoveWindowTo(WindowHandle window, const ScreenRect& rect) {
+  return IsWindowAlive(window) &&
+         ::MoveWindow(ToHwnd(window), rect.left, rect.top, rect.Width(), rect.Height(), TRUE);
 }
 
 void DestroyMessageWindow(WindowHandle window) {
   HWND hwnd = ToHwnd(window);
-  if (hwnd && Class().Contains(hwnd)) ::DestroyWindow(hwnd);
+  if (!hwnd) return;
+  WindowClass* main_class = g_main_class.load();
+  if (Class().Contains(hwnd) || (main_class && main_class->Contains(hwnd))) ::DestroyWindow(hwnd);
 }
 
 bool IsWindowAlive(WindowHandle window) {

@@ -1,0 +1,2 @@
+/* Context numbers of the help topics the module opens. */
+#define IDH_OPTIONS 80

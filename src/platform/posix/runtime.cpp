@@ -1,0 +1,7 @@
+#include "platform/runtime.h"
+
+namespace tarvel::platform {
+
+void ReleaseRuntimeResources() {}
+
+}  // namespace tarvel::platform

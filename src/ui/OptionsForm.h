@@ -1,0 +1,101 @@
+// TfrmOption: the options dialog as a toolkit-free model. Four rows of
+// watched parser variable, timeout, unit and event name, the three
+// behaviour flags, the resume-event suffix and the client-ID variable.
+// The control names are the names the module's property map uses, so they
+// are fixed. The model is the single source of truth: a view (the Win32
+// dialog, or THeadlessView for code and tests) shows it and feeds the
+// user's actions back into it; every rule (clamping, enabling, centring the
+// buttons, what is saved) lives here.
+//
+// The form does not write into the module's settings object: on OK it
+// saves its controls through the property map at the instance's settings
+// place; the module then reads them back (monitor/TaPlugin.cpp).
+//
+// Life, as the module runs it for each showing:
+//   TfrmOption form(module, kTaPluginProperties);   // FormCreate runs here
+//   int32_t result = form.ShowModal(view, owner);   // FormClose runs as it closes
+//   // result == kMrOk: everything was saved; else only the dialog's place
+//
+// Threads: the thread that shows it. Construction (with FormCreate) and
+// FormClose hold the module's command lock, as they read and write what
+// commands change (the settings place, the language, the parser items);
+// the modal loop itself does not, so the user holds up no other thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "settings/Controls.h"
+#include "translation/HtmlHelp.h"
+#include "ui/FormView.h"
+
+namespace tarvel {
+
+class TvopPlugin;
+
+class TfrmOption : public TForm {
+ public:
+  // Design values.
+  static constexpr int32_t kDesignLeft = 314, kDesignTop = 184;
+  static constexpr int32_t kDesignWidth = 541, kDesignHeight = 402;
+  // The inner margin between the window's frame and the controls.
+  static constexpr int32_t kBorderWidth = 3;
+  static constexpr int32_t kHelpTopic = 80;
+  // Tag of what the translator leaves alone.
+  static constexpr int32_t kKeepUntranslated = 9999;
+  static constexpr int kRows = 4;
+
+  // Builds the controls, owned by the form, and runs FormCreate; the form
+  // itself is owned by the module. properties: the module's property map.
+  TfrmOption(TvopPlugin& module, std::string properties);
+  ~TfrmOption() override;
+
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassInfo() const override { return StaticClass(); }
+
+  // ShowModal shows the form with the view, owned by the owner window,
+  // runs FormClose with the result and returns it (kMrOk or kMrCancel).
+  int32_t ShowModal(TFormView& view, platform::WindowHandle owner);
+
+  // The controls, top to bottom; all owned by the form.
+  TGroupBox* gbDB = nullptr;
+  TLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr;
+  TComboBox* var[kRows] = {};   // var1..var4: editable, the host's parser item names
+  TSpinEdit* val[kRows] = {};   // val1..val4: timeouts, 6 decimals
+  TComboBox* type[kRows] = {};  // type1..type4: units, a choice from the list
+  TEdit* event[kRows] = {};     // event1..event4
+  TCheckBox *chkWaitData = nullptr, *chkEvOnce = nullptr, *chkEventResume = nullptr,
+            *chkCheckClient = nullptr;
+  TLabel* lblEventResume = nullptr;
+  TEdit* edtEventResume = nullptr;
+  TLabel* lblClientVar = nullptr;
+  TEdit* edtClientVar = nullptr;
+  TPanel* pBot = nullptr;
+  TBevel* Bevel6 = nullptr;
+  TButton *btnOK = nullptr, *btnCancel = nullptr;
+  THtmlHelp* HtmlHelp = nullptr;
+
+  // The handlers.
+  // FormCreate: caption, help file, translation, the variable and unit
+  // lists, the stored settings and the placement, the enabling; an
+  // exception in any step ends it silently.
+  void FormCreate();
+  // FormClose: OK saves every setting, anything else only the dialog's
+  // position and size.
+  void FormClose(int32_t modal_result);
+  // val1Change: a spin box whose value is not 0 or more is set to 0.
+  void val1Change(TObject& sender);
+  void chkCheckClientClick();
+  void chkEventResumeClick();
+  // pBotResize centres the two buttons, 4 pixels apart.
+  void pBotResize();
+
+ private:
+  void BuildControls();
+  void TranslateForm();
+
+  TvopPlugin& module_;
+  const std::string properties_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,286 @@
+// The options dialog as a real Win32 dialog (under Wine and a private X
+// server): placement over the host's window, focus and default button,
+// visual styles, keys, widening, and F1 reaching the help viewer with the
+// options topic of the shipped help file. The dialog runs modally on the
+// test's thread; a second thread drives it with window messages, as the
+// keyboard would.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "Plugins/vopPluginModule.h"
+#include "monitor/DataSourceCfg.h"
+#include "platform/help.h"
+#include "support/test_support.h"
+#include "ui/OptionsForm.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+HWND Hwnd(const TControl* control) {
+  return reinterpret_cast<HWND>(NativeWindowOf(*control));
+}
+
+RECT Rect(HWND hwnd) {
+  RECT r{};
+  ::GetWindowRect(hwnd, &r);
+  return r;
+}
+
+std::wstring Text(HWND hwnd) {
+  wchar_t buf[256] = {};
+  ::GetWindowTextW(hwnd, buf, 255);
+  return buf;
+}
+
+// Driver runs on its own thread while the dialog is up on the test's.
+class Driver {
+ public:
+  Driver(TfrmOption& form, DWORD ui_thread) : form_(form), ui_thread_(ui_thread) {}
+
+  TfrmOption& form() { return form_; }
+  HWND dialog() const { return reinterpret_cast<HWND>(form_.Handle()); }
+
+  // WaitFor polls until done() holds, at most 10 s.
+  bool WaitFor(const std::function<bool()>& done) {
+    for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(10ms))
+      if (done()) return true;
+    return false;
+  }
+  HWND Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ::GetGUIThreadInfo(ui_thread_, &info);
+    return info.hwndFocus;
+  }
+  // Key presses a key in the focused window, as the keyboard does.
+  void Key(WPARAM vk) {
+    HWND focus = Focus();
+    ::PostMessageW(focus, WM_KEYDOWN, vk, 1);
+    ::PostMessageW(focus, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+    Settle();
+  }
+  void Type(const wchar_t* text) {
+    for (const wchar_t* c = text; *c; ++c) ::PostMessageW(Focus(), WM_CHAR, *c, 1);
+    Settle();
+  }
+  // Settle waits until the dialog has handled what was posted before.
+  void Settle() {
+    DWORD_PTR ignored;
+    std::this_thread::sleep_for(50ms);
+    ::SendMessageTimeoutW(dialog(), WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  }
+  bool Focused(const TControl* control) {
+    HWND want = Hwnd(control);
+    return WaitFor([&] {
+      HWND f = Focus();
+      return f == want || ::IsChild(want, f);
+    });
+  }
+
+ private:
+  TfrmOption& form_;
+  DWORD ui_thread_;
+};
+
+class Win32DialogTest : public ::testing::Test {
+ protected:
+  Win32DialogTest() {
+    module.Description = "Tarvel";
+    module.SetIniFile(ini);
+    module.SetParserItems("feed|TEMP\r\nfeed|PRESS");
+    owner = platform::CreateMainWindow("host", {100, 50, 900, 650}, nullptr);
+    ParamsListPtr params = NewParamsList();
+    params->Add("OWNERFORM", OleVariant(static_cast<int32_t>(owner)));
+    module.TakeOwnerWindow(params.get());
+  }
+  ~Win32DialogTest() override { platform::DestroyMessageWindow(owner); }
+
+  // Show shows the form with the native view; drive runs meanwhile on
+  // another thread and must close the dialog.
+  int32_t Show(const std::function<void(Driver&)>& drive) {
+    form = std::make_unique<TfrmOption>(module, kTaPluginProperties);
+    form->HtmlHelp->SetChmFile(test::ProgramDir() + "\\tarvel.chm");
+    Driver driver(*form, ::GetCurrentThreadId());
+    std::thread driving([&] {
+      if (!driver.WaitFor([&] { return form->Handle() && ::IsWindowVisible(driver.dialog()); })) {
+        ADD_FAILURE() << "the dialog did not show";
+        return;
+      }
+      drive(driver);
+    });
+    auto view = NativeFormView();
+    const int32_t result = form->ShowModal(*view, module.OwnerWindow());
+    driving.join();
+    return result;
+  }
+  std::string Stored() const { return test::ReadWholeFile(ini); }
+
+  test::TempDir dir;
+  std::string ini = dir.File("host.ini");
+  TvopPlugin module{nullptr};
+  platform::WindowHandle owner = 0;
+  std::unique_ptr<TfrmOption> form;
+};
+
+TEST_F(Win32DialogTest, OpensCentredOverTheHostWithFocusAndDefaultOnCancel) {
+  int32_t result = Show([&](Driver& d) {
+    HWND dlg = d.dialog();
+    const RECT r = Rect(dlg);
+    EXPECT_EQ(r.left, 229);  // 100 + (800 - 541) / 2
+    EXPECT_EQ(r.top, 149);   // 50 + (600 - 402) / 2
+    EXPECT_EQ(r.right - r.left, 541);
+    EXPECT_EQ(r.bottom - r.top, 402);
+    EXPECT_EQ(::GetWindow(dlg, GW_OWNER), reinterpret_cast<HWND>(owner));
+    EXPECT_FALSE(::IsWindowEnabled(reinterpret_cast<HWND>(owner)));  // modal
+    const LONG style = ::GetWindowLongW(dlg, GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(::GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_CONTEXTHELP);
+    EXPECT_EQ(Text(dlg).rfind(L"Tarvel ", 0), 0u);
+    EXPECT_TRUE(d.Focused(d.form().btnCancel));
+    EXPECT_EQ(LOWORD(::SendMessageW(dlg, DM_GETDEFID, 0, 0)), IDCANCEL);
+    // Buttons of the common controls version 6 know their ideal size.
+    SIZE ideal{};
+    EXPECT_TRUE(::SendMessageW(Hwnd(d.form().btnOK), BCM_GETIDEALSIZE, 0,
+                               reinterpret_cast<LPARAM>(&ideal)));
+    EXPECT_EQ(Text(Hwnd(d.form().gbDB)), L"Control tarvels for parser variables");
+    EXPECT_EQ(::SendMessageW(Hwnd(d.form().chkWaitData), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_FALSE(::IsWindowEnabled(Hwnd(d.form().edtEventResume)));
+    EXPECT_EQ(::SendMessageW(Hwnd(d.form().var[0]), CB_GETCOUNT, 0, 0), 2);
+    d.Key(VK_ESCAPE);
+  });
+  EXPECT_EQ(result, kMrCancel);
+}
+
+TEST_F(Win32DialogTest, KeyboardEntriesReachTheModelAndOkSavesThem) {
+  int32_t result = Show([](Driver& d) {
+    TfrmOption& f = d.form();
+    ASSERT_TRUE(d.Focused(f.btnCancel));
+    // From Cancel: the five options below, then the first row.
+    for (int i = 0; i < 6; ++i) d.Key(VK_TAB);
+    ASSERT_TRUE(d.Focused(f.var[0]));
+    d.Type(L"TEMP");
+    d.Key(VK_TAB);
+    ASSERT_TRUE(d.Focused(f.val[0]));
+    d.Type(L"-5");  // a negative timeout is 0 at once
+    EXPECT_TRUE(d.WaitFor([&] { return Text(Hwnd(f.val[0])) == L"0.000000"; }))
+        << Text(Hwnd(f.val[0]));
+    ::SendMessageW(Hwnd(f.val[0]), EM_SETSEL, 0, -1);
+    d.Type(L"3");
+    d.Key(VK_TAB);
+    d.Type(L"m");  // Minute, chosen by its first letter
+    EXPECT_TRUE(d.WaitFor([&] { return f.type[0]->ItemIndex() == 2; }));
+    d.Key(VK_TAB);
+    d.Type(L"temp-lost");
+    // The check box takes a click: the client variable goes grey.
+    ::SendMessageW(Hwnd(f.chkCheckClient), BM_CLICK, 0, 0);
+    EXPECT_FALSE(::IsWindowEnabled(Hwnd(f.edtClientVar)));
+    ::SetFocus(nullptr);
+    ::PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Hwnd(f.btnOK)), TRUE);
+    ASSERT_TRUE(d.Focused(f.btnOK));
+    d.Key(VK_RETURN);  // on the focused OK button
+  });
+  ASSERT_EQ(result, kMrOk);
+  const std::string stored = Stored();
+  for (const char* line :
+       {"Var1=TEMP", "Val1=3", "Type1=2", "Event1=temp-lost", "Check client=False"}) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(stored.find(std::string(line) + "\r\n"), std::string::npos) << stored;
+  }
+}
+
+TEST_F(Win32DialogTest, EscapeAndEnterCloseAsCancelAndKeepTheSettings) {
+  test::WriteWholeFile(ini, "[Common]\r\nVar1=PRESS\r\n");
+  for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    SCOPED_TRACE(key == VK_ESCAPE ? "Esc" : "Enter in an edit");
+    int32_t result = Show([&](Driver& d) {
+      ::PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Hwnd(d.form().event[1])),
+                     TRUE);
+      ASSERT_TRUE(d.Focused(d.form().event[1]));
+      d.Type(L"changed");
+      d.Key(key);
+    });
+    EXPECT_EQ(result, kMrCancel);
+    EXPECT_NE(Stored().find("Var1=PRESS\r\n"), std::string::npos) << Stored();
+    EXPECT_EQ(Stored().find("Event2="), std::string::npos) << Stored();
+  }
+}
+
+TEST_F(Win32DialogTest, WideningKeepsTheRightColumnAnchoredAndTheButtonsCentred) {
+  Show([](Driver& d) {
+    TfrmOption& f = d.form();
+    HWND dlg = d.dialog();
+    auto client_right = [&] {
+      RECT c;
+      ::GetClientRect(dlg, &c);
+      POINT p{c.right, 0};
+      ::ClientToScreen(dlg, &p);
+      return p.x;
+    };
+    const LONG event_gap = client_right() - Rect(Hwnd(f.event[0])).right;
+    const LONG var_width = Rect(Hwnd(f.var[0])).right - Rect(Hwnd(f.var[0])).left;
+    const RECT r = Rect(dlg);
+    ::SetWindowPos(dlg, nullptr, r.left, r.top, 741, 402, SWP_NOZORDER);
+    d.Settle();
+    EXPECT_EQ(Rect(dlg).right - Rect(dlg).left, 741);
+    for (int row = 0; row < TfrmOption::kRows; ++row) {
+      SCOPED_TRACE(row);
+      EXPECT_EQ(client_right() - Rect(Hwnd(f.event[row])).right, event_gap);
+      EXPECT_EQ(Rect(Hwnd(f.var[row])).right - Rect(Hwnd(f.var[row])).left, var_width + 200);
+    }
+    const RECT ok = Rect(Hwnd(f.btnOK)), cancel = Rect(Hwnd(f.btnCancel));
+    EXPECT_EQ(cancel.left - ok.right, 4);
+    RECT c;
+    ::GetClientRect(dlg, &c);
+    POINT centre{c.right / 2, 0};
+    ::ClientToScreen(dlg, &centre);
+    EXPECT_LE(std::abs((ok.left + cancel.right) / 2 - centre.x), 2);
+    // Neither narrower than designed nor of another height.
+    ::SetWindowPos(dlg, nullptr, r.left, r.top, 300, 600, SWP_NOZORDER);
+    d.Settle();
+    EXPECT_EQ(Rect(dlg).right - Rect(dlg).left, 541);
+    EXPECT_EQ(Rect(dlg).bottom - Rect(dlg).top, 402);
+    d.Key(VK_ESCAPE);
+  });
+  // Only the place was stored, the widening undone before it closed.
+  EXPECT_NE(Stored().find("Width=541\r\n"), std::string::npos) << Stored();
+}
+
+TEST_F(Win32DialogTest, F1AndTheHelpButtonOpenTheOptionsTopicAtEveryShowing) {
+  platform::RecordHelpRequests(true);
+  for (int showing = 1; showing <= 2; ++showing) {
+    SCOPED_TRACE(showing);
+    Show([&](Driver& d) {
+      ASSERT_TRUE(d.Focused(d.form().btnCancel));
+      if (showing == 1)
+        d.Key(VK_F1);
+      else  // the caption's help button
+        ::PostMessageW(d.dialog(), WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
+      ASSERT_TRUE(d.WaitFor([] { return !platform::RecordedHelpRequests().empty(); }));
+      ::PostMessageW(d.dialog(), WM_COMMAND, IDCANCEL, 0);
+    });
+    const auto seen = platform::RecordedHelpRequests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].command, platform::kHhHelpContext);
+    EXPECT_EQ(seen[0].data, 80u);
+    EXPECT_EQ(seen[0].path, test::ProgramDir() + "\\tarvel.chm");
+    // The viewer found topic 80 in the file's context map: it opened a window.
+    EXPECT_NE(seen[0].answer, 0u);
+    platform::RecordHelpRequests(true);  // forget it for the next showing
+  }
+  platform::RecordHelpRequests(false);
+}
+
+}  // namespace
+}  // namespace tarvel
