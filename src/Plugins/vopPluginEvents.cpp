@@ -84,8 +84,10 @@ int32_t TvopPlugin::DoGetEvents(PPluginCallRec rec) {
       // The host has read the rows it was given.
       if (!events_) throw std::logic_error("no event queue to empty");
       events_->Clear();
-      // Raised while the host read: announced unless that notice failed.
-      announce = pending_events_ && pending_events_->Count > 0 && !notice_pending_;
+      // Raised while the host read: announced again, even when a notice went
+      // out meanwhile, since a host may take that one for the collection it
+      // was in the middle of and never answer it.
+      announce = pending_events_ && pending_events_->Count > 0;
       if (announce) notice_pending_ = true;
     } else {
       if (events_ && pending_events_ && pending_events_->Count > 0) {

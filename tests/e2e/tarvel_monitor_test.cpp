@@ -126,23 +126,8 @@ class TarvelModuleTest : public ProductModuleTest {
     }
     return all;
   }
-  // LogLines: the lines received by WM_COPYDATA, one alone (dwData 2) or
-  // several in a batch (dwData 1), each followed by CR LF.
-  std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    for (const auto& m : host.Take()) {
-      if (m.msg != platform::kWmCopyData) continue;
-      if (m.copydata_kind == kCopyDataLogLine) {
-        lines.push_back(m.text);
-        continue;
-      }
-      EXPECT_EQ(m.copydata_kind, kCopyDataLogBatch);
-      for (size_t start = 0, end; (end = m.text.find("\r\n", start)) != std::string::npos;
-           start = end + 2)
-        lines.push_back(m.text.substr(start, end - start));
-    }
-    return lines;
-  }
+  // LogLines: the lines received by WM_COPYDATA, alone or in a batch.
+  std::vector<std::string> LogLines() { return host.LogLines(); }
 
   void SetUp() override {
     ProductModuleTest::SetUp();
