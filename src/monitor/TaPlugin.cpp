@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "Common/Assert.h"
 #include "ui/HeadlessView.h"
@@ -83,11 +84,16 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
   MonitorSink& sink = *this;
   MonitorTimer& timer = *this;
   auto monitor = std::make_shared<TimeoutMonitor>(sink, timer, nullptr, Texts());
+  std::shared_ptr<TimeoutMonitor> replaced;
   {
     std::lock_guard<std::mutex> lock(monitor_mu_);
-    monitor_ = monitor;
+    replaced = std::exchange(monitor_, monitor);
     live_monitor_.store(monitor.get(), std::memory_order_release);
   }
+  // A LOAD over a loaded instance: data calls that took the old engine
+  // without a reference are done with it before it may go.
+  if (replaced) monitor_pins_.WaitForReaders();
+  replaced.reset();
   PushTexts();  // a language change between Texts() and here is not lost
   cfg_ = NewCfg();
   vopPluginLoadSettingsNow();
