@@ -126,8 +126,12 @@ class TarvelModuleTest : public ProductModuleTest {
     }
     return all;
   }
-  // LogLines: the lines received by WM_COPYDATA, alone or in a batch.
-  std::vector<std::string> LogLines() { return host.LogLines(); }
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    for (const auto& m : host.Take())
+      if (m.msg == platform::kWmCopyData) lines.push_back(m.text);
+    return lines;
+  }
 
   void SetUp() override {
     ProductModuleTest::SetUp();
