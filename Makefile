@@ -4,7 +4,7 @@ JOBS ?= 2
 CMAKE ?= cmake
 CTEST ?= ctest
 
-.PHONY: all bootstrap native native-asan native-tsan native-fuzz win32 bench \
+.PHONY: all bootstrap native native-asan native-tsan native-fuzz win32 bench bench-build \
         test test-native test-asan test-tsan test-win32 test-fuzz load-long demo package format clean
 
 all: native win32
@@ -12,9 +12,20 @@ all: native win32
 bootstrap:
 	@scripts/bootstrap
 
-native native-asan native-tsan native-fuzz win32 bench: bootstrap
+native native-asan native-tsan native-fuzz win32: bootstrap
 	@$(CMAKE) --preset $@ >/dev/null
 	@$(CMAKE) --build --preset $@ -j $(JOBS)
+
+# The benchmarks of both builds: the optimised native tree and the win32
+# tree (bench_host.exe under Wine); every goal line at the end.
+bench-build: bootstrap
+	@$(CMAKE) --preset bench >/dev/null
+	@$(CMAKE) --build --preset bench -j $(JOBS) --target bench_monitor bench_host
+	@$(CMAKE) --preset win32 >/dev/null
+	@$(CMAKE) --build --preset win32 -j $(JOBS) --target bench_host
+
+bench: bench-build
+	@scripts/bench
 
 test-native: native
 	$(CTEST) --preset native

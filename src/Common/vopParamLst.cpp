@@ -1,11 +1,27 @@
 #include "Common/vopParamLst.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "Common/Assert.h"
 #include "platform/text.h"
+#include "platform/thread.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TARVEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARVEL_ASAN 1
+#endif
+#endif
+#ifdef TARVEL_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace tarvel {
 
@@ -28,25 +44,147 @@ std::string_view TrimControls(std::string_view s) {
   return s;
 }
 
-TvopParamsListItem* NewItem(std::string_view name, const OleVariant& value) {
+// Names the module gives item after item (every queued event repeats
+// them) share one copy that is never freed: a constant reference count is
+// what a literal of the host's runtime carries, so sharing it is safe.
+struct ConstantName {
+  int32_t ref_count;
+  int32_t length;
+  char chars[16];
+};
+constexpr ConstantName MakeConstant(std::string_view text) {
+  ConstantName c{-1, static_cast<int32_t>(text.size()), {}};
+  for (size_t i = 0; i < text.size(); ++i) c.chars[i] = text[i];
+  return c;
+}
+// Each name with its key (its ANSI lower case, which for these ASCII names
+// is their ASCII lower case).
+struct ConstantPair {
+  ConstantName name;
+  ConstantName key;
+};
+constexpr ConstantPair kConstantNames[] = {
+    {MakeConstant(kNewRowMarker), MakeConstant("$new_row$")},
+    {MakeConstant("EVENT-TYPE"), MakeConstant("event-type")},
+    {MakeConstant("EVENT-GLOBAL"), MakeConstant("event-global")},
+    {MakeConstant("CLIENTID-ITEM"), MakeConstant("clientid-item")},
+    {MakeConstant("PARSER-ITEM"), MakeConstant("parser-item")},
+};
+
+bool IsConstantName(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  return p >= reinterpret_cast<const unsigned char*>(kConstantNames) &&
+         p < reinterpret_cast<const unsigned char*>(kConstantNames + std::size(kConstantNames));
+}
+
+// FindConstantName returns the pair whose name is exactly name, or null.
+const ConstantPair* FindConstantName(std::string_view name) {
+  for (const ConstantPair& c : kConstantNames) {
+    if (static_cast<size_t>(c.name.length) == name.size() &&
+        std::memcmp(c.name.chars, name.data(), name.size()) == 0)
+      return &c;
+  }
+  return nullptr;
+}
+
+void FreeName(char* s) {
+  if (!IsConstantName(s)) AnsiStrFree(s);
+}
+
+// Freed items wait here for the next ones: the event queue is filled and
+// emptied over and over, and the system's allocator (the Windows heap
+// above all) costs more than the rest of queuing an event. At most
+// kCachedItems wait, a little more than a full event queue; the rest go
+// back to the system. Freed items are chained through their first word.
+// The cache is trivially destructible, so it outlives every list;
+// ReleaseCachedListItems gives the memory back. Under AddressSanitizer a
+// waiting item is poisoned, so that a use after its free is still caught.
+constexpr uint32_t kCachedItems = 20480;
+#ifdef TARVEL_ASAN
+void Poison(TvopParamsListItem* item) {
+  __asan_poison_memory_region(item, sizeof *item);
+}
+void Unpoison(TvopParamsListItem* item) {
+  __asan_unpoison_memory_region(item, sizeof *item);
+}
+#else
+void Poison(TvopParamsListItem*) {}
+void Unpoison(TvopParamsListItem*) {}
+#endif
+TvopParamsListItem* NextOf(TvopParamsListItem* item) {
+  Unpoison(item);
+  return *reinterpret_cast<TvopParamsListItem**>(item);
+}
+// A spin lock rather than a mutex: held for a few instructions, and it
+// needs no construction, so the cache is ready before any static
+// initialiser makes a list.
+class CacheLock {
+ public:
+  void lock() {
+    while (held_.exchange(true, std::memory_order_acquire)) platform::YieldThread();
+  }
+  void unlock() { held_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> held_{false};
+};
+struct ItemCache {
+  CacheLock mu;
+  TvopParamsListItem* head = nullptr;  // guarded by mu
+  uint32_t count = 0;                  // guarded by mu
+};
+constinit ItemCache g_item_cache;
+
+TvopParamsListItem* AllocateItem() {
+  {
+    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    if (TvopParamsListItem* item = g_item_cache.head) {
+      g_item_cache.head = NextOf(item);
+      --g_item_cache.count;
+      std::memset(static_cast<void*>(item), 0, sizeof *item);
+      return item;
+    }
+  }
   auto* item = static_cast<TvopParamsListItem*>(std::calloc(1, sizeof(TvopParamsListItem)));
   if (!item) throw std::bad_alloc();
+  return item;
+}
+
+void ReleaseItem(TvopParamsListItem* item) {
+  {
+    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    if (g_item_cache.count < kCachedItems) {
+      *reinterpret_cast<TvopParamsListItem**>(item) = g_item_cache.head;
+      Poison(item);
+      g_item_cache.head = item;
+      ++g_item_cache.count;
+      return;
+    }
+  }
+  std::free(item);
+}
+
+// NewItem makes an item holding name and the value moved out of *value
+// (never 8-bit text: Add has converted it).
+TvopParamsListItem* NewItem(std::string_view name, Variant* value) {
+  TvopParamsListItem* item = AllocateItem();
   try {
     item->class_ref = &kParamsListItemClass;
     platform::VariantInit(&item->Value);
-    item->Name = AnsiStrNew(name);
-    item->LowName = AnsiStrNew(platform::AnsiLowerCase(name));
-    if (value.Type() == platform::VT_ANSISTRING) {
-      OleVariant converted(value.ToAnsi());
-      OleVariant::CopyInto(&item->Value, converted.Raw());
+    if (const ConstantPair* c = FindConstantName(name)) {
+      item->Name = const_cast<char*>(c->name.chars);
+      item->LowName = const_cast<char*>(c->key.chars);
     } else {
-      OleVariant::CopyInto(&item->Value, value.Raw());
+      item->Name = AnsiStrNew(name);
+      item->LowName = AnsiStrNew(platform::AnsiLowerCase(name));
     }
+    item->Value = *value;
+    platform::VariantInit(value);
     item->State = kItemStateModule;
   } catch (...) {
-    AnsiStrFree(item->Name);
-    AnsiStrFree(item->LowName);
-    std::free(item);
+    FreeName(item->Name);
+    FreeName(item->LowName);
+    ReleaseItem(item);
     throw;
   }
   return item;
@@ -55,11 +193,30 @@ TvopParamsListItem* NewItem(std::string_view name, const OleVariant& value) {
 void FreeItem(TvopParamsListItem* item) {
   if (!item) return;
   OleVariant::ClearRaw(&item->Value);
-  AnsiStrFree(item->Name);
-  AnsiStrFree(item->LowName);
-  std::free(item);
+  FreeName(item->Name);
+  FreeName(item->LowName);
+  ReleaseItem(item);
 }
 }  // namespace
+
+void ReleaseCachedListItems() {
+  TvopParamsListItem* head;
+  {
+    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    head = std::exchange(g_item_cache.head, nullptr);
+    g_item_cache.count = 0;
+  }
+  while (head) {
+    TvopParamsListItem* next = NextOf(head);
+    std::free(head);
+    head = next;
+  }
+}
+
+size_t CachedListItems() {
+  std::lock_guard<CacheLock> lock(g_item_cache.mu);
+  return g_item_cache.count;
+}
 
 const TListClassInfo kParamsListItemClass{"TvopParamsListItem", nullptr,
                                           sizeof(TvopParamsListItem)};
@@ -148,6 +305,11 @@ OleVariant TvopParamsList::GetParamValue(std::string_view name) const {
 }
 
 TvopParamsListItem* TvopParamsList::Add(std::string_view name, const OleVariant& value) {
+  return Add(name, value.Type() == platform::VT_ANSISTRING ? OleVariant(value.ToAnsi())
+                                                           : OleVariant(value));
+}
+
+TvopParamsListItem* TvopParamsList::Add(std::string_view name, OleVariant&& value) {
   if (TrimControls(name).empty()) return nullptr;
   if (!IsModuleList()) throw std::logic_error("a list built by the host is never grown");
   if (Count >= Capacity) {
@@ -158,7 +320,15 @@ TvopParamsListItem* TvopParamsList::Add(std::string_view name, const OleVariant&
     items = bigger;
     Capacity = grown;
   }
-  TvopParamsListItem* item = NewItem(name, value);
+  if (value.Type() == platform::VT_ANSISTRING) value = OleVariant(value.ToAnsi());
+  Variant raw = value.Detach();
+  TvopParamsListItem* item;
+  try {
+    item = NewItem(name, &raw);
+  } catch (...) {
+    OleVariant::ClearRaw(&raw);
+    throw;
+  }
   items[Count++] = item;
   return item;
 }
@@ -180,7 +350,7 @@ TvopParamsListItem* TvopParamsList::SetParamValue(std::string_view name, const O
 
 TvopParamsListItem* TvopParamsList::AddItem(const TvopParamsListItem* item) {
   if (!item) return nullptr;
-  return Add(item->NameView(), OleVariant::CopyOf(item->Value));
+  return Add(item->NameView(), OleVariant::CopyOf(item->Value));  // one copy, moved in
 }
 
 bool TvopParamsList::AddList(const TvopParamsList* source) {

@@ -96,6 +96,8 @@ struct TvopParamsList {
   TvopParamsListItem* ItemByName(std::string_view name) const;
   OleVariant GetParamValue(std::string_view name) const;
   TvopParamsListItem* Add(std::string_view name, const OleVariant& value);
+  // Add taking the value over: no copy of what it holds is made.
+  TvopParamsListItem* Add(std::string_view name, OleVariant&& value);
   TvopParamsListItem* SetParamValue(std::string_view name, const OleVariant& value,
                                     bool add_if_missing);
   TvopParamsListItem* AddItem(const TvopParamsListItem* item);
@@ -137,6 +139,12 @@ static_assert(offsetof(TvopParamsListItem, reserved1) == 17);
 static_assert(offsetof(TvopParamsListItem, Value) == 24);
 static_assert(sizeof(TvopParamsListItem) == 40);
 #endif
+
+// Items the module's lists free are kept for the next ones, up to a little
+// more than a full event queue. ReleaseCachedListItems gives them back to
+// the system (the module does at shutdown); CachedListItems counts them.
+void ReleaseCachedListItems();
+size_t CachedListItems();
 
 // ParamsListPtr owns a module-created list.
 struct ParamsListDeleter {

@@ -165,6 +165,7 @@ int32_t TvopPlugin::DoLoad(PPluginCallRec rec) {
     if (!result_rows_.load()) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
     if (!events_) events_ = TvopParamsList::Create(kRowsParamsListClass);
     if (!pending_events_) pending_events_ = TvopParamsList::Create(kRowsParamsListClass);
+    notice_pending_ = false;  // a notice for lists of an earlier load counts no more
   }
   send_data_proc_ = send_string_proc_ = send_byte_proc_ = nullptr;
   if (host_module_) {

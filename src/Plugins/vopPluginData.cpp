@@ -56,7 +56,10 @@ void TvopPlugin::FreeRowLists() {
 // Data
 
 int32_t TvopPlugin::RunDataCall(const std::function<int32_t()>& work) {
-  if (!WaitForFlags(30000, {[this] { return Busy(); }, [this] { return Unloaded(); }}, false))
+  // The wait only matters while the instance is unloaded and a call still
+  // runs; the usual call skips building it.
+  if (Unloaded() && Busy() &&
+      !WaitForFlags(30000, {[this] { return Busy(); }, [this] { return Unloaded(); }}, false))
     return kResultInvalid;
   // Count first, then check: an UNLOAD that sets Unloaded after our check
   // sees the count and waits for us.

@@ -7,9 +7,15 @@
 // creation or a release promotes it to the exclusive lock and searches
 // again, so one id never gets two instances. Instances are held by shared
 // pointers: a release that meets a running call destroys the instance
-// after that call.
+// after that call. The calls of the host find an existing instance in a
+// copy of the table made at each change (InstanceIndex) without taking
+// the table's lock, which would make calls on two threads wait for each
+// other.
 #include <mutex>
+#include <utility>
+#include <vector>
 
+#include "Common/ReaderPins.h"
 #include "Plugins/vopPluginModule.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -32,6 +38,49 @@ std::mutex g_factory_mutex;
 PluginFactory& RegisteredFactory() {  // guarded by g_factory_mutex
   static PluginFactory factory;
   return factory;
+}
+
+// InstanceIndex: the instances by id, as the table held them when it last
+// changed. Published under the table's exclusive lock; read under a pin of
+// g_index_pins.
+struct InstanceIndex {
+  std::vector<std::pair<uint32_t, std::shared_ptr<TvopPlugin>>> entries;
+};
+std::atomic<const InstanceIndex*> g_index{nullptr};
+ReaderPins g_index_pins;
+
+// PublishIndex puts a copy of the table (null: none) in place of the index
+// and returns the old one once no lookup reads it; dropping it may destroy
+// a released instance, so the caller does that without the table's lock.
+// When the copy cannot be made there is no index until the next change:
+// lookups then take the table's lock, and never find a released instance.
+std::unique_ptr<const InstanceIndex> PublishIndex(const TObjectList<InstanceEntry>* list) noexcept {
+  std::unique_ptr<InstanceIndex> fresh;
+  try {
+    if (list) {
+      fresh = std::make_unique<InstanceIndex>();
+      for (const InstanceEntry* e : *list)
+        fresh->entries.emplace_back(e->instance->InstanceId(), e->instance);
+    }
+  } catch (...) {
+    fresh.reset();
+  }
+  std::unique_ptr<const InstanceIndex> old(g_index.exchange(fresh.release()));
+  g_index_pins.WaitForReaders();
+  return old;
+}
+
+// FindIndexed finds an existing instance without the table's lock.
+bool FindIndexed(uint32_t id, std::shared_ptr<TvopPlugin>* out) {
+  const ReaderPins::Pin pin = g_index_pins.Enter();
+  const InstanceIndex* index = g_index.load(std::memory_order_acquire);
+  if (!index) return false;
+  for (const auto& [entry_id, instance] : index->entries) {
+    if (entry_id != id) continue;
+    *out = instance;
+    return true;
+  }
+  return false;
 }
 
 std::unique_ptr<TvopPlugin> DefaultFactory(PPluginCallRec rec) {
@@ -93,9 +142,12 @@ void ModuleShutdown(bool process_terminating) {
   TObjectList<InstanceEntry>* list = table->LockList();
   for (InstanceEntry* e : *list) doomed.push_back(e->instance);
   list->Clear();
+  std::unique_ptr<const InstanceIndex> index = PublishIndex(nullptr);
   table->UnlockWrite();
+  index.reset();
   doomed.clear();  // destroys every instance in table order, unless still in use
   delete table;
+  ReleaseCachedListItems();
 }
 
 void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {
@@ -126,6 +178,7 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
   if (!rec || rec->InstanceId == 0) return false;
   InstanceTable* table = g_table.load();
   if (!table) return false;
+  if (rec->Action != kActionRelease && FindIndexed(rec->InstanceId, out)) return true;
   TableReadHold hold(table);
   TObjectList<InstanceEntry>* list = hold.list();
   if (InstanceEntry* e = FindEntry(list, rec->InstanceId)) {
@@ -134,14 +187,17 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
       return true;
     }
     std::shared_ptr<TvopPlugin> doomed;
+    std::unique_ptr<const InstanceIndex> index;
     {
       TableWriteHold write(table);
       // Another thread may have released it while we were promoting.
       if (InstanceEntry* again = FindEntry(list, rec->InstanceId)) {
         doomed = again->instance;
         list->Remove(again);
+        index = PublishIndex(list);
       }
     }
+    index.reset();
     doomed.reset();  // destroyed here unless a running call still holds it
     return false;
   }
@@ -165,6 +221,7 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
     auto entry = std::make_unique<InstanceEntry>();
     entry->instance = created;
     list->Add(entry.release());
+    PublishIndex(list);  // the old index held only instances the table holds
     *out = std::move(created);
     return true;
   } catch (...) {

@@ -1,13 +1,19 @@
 // The log to the host: SendLog delivers a line (and any queued ones first)
 // to the host window by WM_COPYDATA within a bounded time; AddLog queues a
 // line for GetLogEx and announces it with message 1809. A line reads the
-// level character, the module's LogTitle, ". " and the text.
+// level character, the module's LogTitle, ". " and the text. Inside a log
+// batch, a thread's lines travel together: a burst of timeouts would
+// otherwise cost the host one message per line.
 //
 // Threads: any thread may log; the queue is a locked list, and no send to
-// the host happens while it is held.
+// the host happens while it is held. The batch belongs to one thread at a
+// time.
+#include <iterator>
+
 #include "Plugins/CrashReport.h"
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
+#include "platform/thread.h"
 
 namespace tarvel {
 
@@ -24,14 +30,22 @@ constexpr size_t kLogQueueLimit = 100;
 
 std::string TvopPlugin::FormatLogLine(uint8_t level, std::string_view text, bool mark) const {
   std::string line;
-  line.reserve(text.size() + LogTitle.size() + 3);
-  line += static_cast<char>(static_cast<uint8_t>(level + 1) | (mark ? 0x80 : 0));
-  if (!LogTitle.empty()) {
-    line += LogTitle;
-    line += ". ";
-  }
-  for (char c : text) line += (c == '\r' || c == '\n') ? ' ' : c;
+  AppendLogLine(line, level, text, mark);
   return line;
+}
+
+void TvopPlugin::AppendLogLine(std::string& out, uint8_t level, std::string_view text,
+                               bool mark) const {
+  out.reserve(out.size() + text.size() + LogTitle.size() + 5);
+  out += static_cast<char>(static_cast<uint8_t>(level + 1) | (mark ? 0x80 : 0));
+  if (!LogTitle.empty()) {
+    out += LogTitle;
+    out += ". ";
+  }
+  const size_t start = out.size();
+  out += text;
+  for (size_t i = start; i < out.size(); ++i)
+    if (out[i] == '\r' || out[i] == '\n') out[i] = ' ';
 }
 
 bool TvopPlugin::DeliverCopyData(uintptr_t kind, const std::string& text) {
@@ -45,6 +59,12 @@ bool TvopPlugin::DeliverCopyData(uintptr_t kind, const std::string& text) {
 void TvopPlugin::SendLog(uint8_t level, std::string_view text, bool mark) {
   try {
     if (!host_window_.load()) return;
+    if (log_batch_thread_.load(std::memory_order_relaxed) == platform::CurrentThreadId()) {
+      AppendLogLine(log_batch_, level, text, mark);
+      log_batch_ += "\r\n";
+      if (log_batch_.size() >= kLogBatchBytes) FlushLogBatch();
+      return;
+    }
     std::vector<std::string> batch;
     batch.swap(*log_lines_.LockList());
     log_lines_.UnlockList();
@@ -64,6 +84,63 @@ void TvopPlugin::SendLog(uint8_t level, std::string_view text, bool mark) {
       AddLog(level, text, mark);
   } catch (...) {
   }
+}
+
+void TvopPlugin::BeginLogBatch() {
+  const uint32_t me = platform::CurrentThreadId();
+  uint32_t none = 0;
+  if (log_batch_thread_.load(std::memory_order_relaxed) == me ||
+      log_batch_thread_.compare_exchange_strong(none, me))
+    ++log_batch_depth_;
+}
+
+void TvopPlugin::EndLogBatch() noexcept {
+  if (log_batch_thread_.load(std::memory_order_relaxed) != platform::CurrentThreadId()) return;
+  if (--log_batch_depth_ > 0) return;
+  FlushLogBatch();
+  log_batch_thread_.store(0);
+}
+
+void TvopPlugin::FlushLogBatch() noexcept {
+  if (log_batch_.empty()) return;
+  std::string batch;
+  batch.swap(log_batch_);
+  try {
+    // The lines queued before go first, as SendLog sends them.
+    std::vector<std::string> queued;
+    queued.swap(*log_lines_.LockList());
+    log_lines_.UnlockList();
+    std::string joined;
+    for (const std::string& line : queued) joined.append(line).append("\r\n");
+    joined += batch;
+    if (DeliverCopyData(kCopyDataLogBatch, joined)) return;
+    // Not delivered: as SendLog does, the queued lines go back in front and
+    // the new ones after whatever was queued meanwhile.
+    std::vector<std::string> fresh;
+    for (size_t start = 0, end; (end = batch.find("\r\n", start)) != std::string::npos;
+         start = end + 2)
+      fresh.emplace_back(batch, start, end - start);
+    QueueLogLines(std::move(queued), std::move(fresh));
+  } catch (...) {
+  }
+}
+
+void TvopPlugin::QueueLogLines(std::vector<std::string> front, std::vector<std::string> back) {
+  std::vector<std::string>* queue = log_lines_.LockList();
+  try {
+    queue->insert(queue->begin(), std::make_move_iterator(front.begin()),
+                  std::make_move_iterator(front.end()));
+    queue->insert(queue->end(), std::make_move_iterator(back.begin()),
+                  std::make_move_iterator(back.end()));
+    if (queue->size() > kLogQueueLimit)
+      queue->erase(queue->begin(),
+                   queue->begin() + static_cast<long>(queue->size() - kLogQueueLimit));
+  } catch (...) {
+    log_lines_.UnlockList();
+    throw;
+  }
+  log_lines_.UnlockList();
+  PostToHost(PLUGIN_MSG_LOG, 0);
 }
 
 void TvopPlugin::AddLog(uint8_t level, std::string_view text, bool mark) {

@@ -243,8 +243,8 @@ class TvopPlugin : public TComponent {
   void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params);
   int32_t DoGetEvents(PPluginCallRec rec);
   // PostToHost posts to HostWindow (wParam HostTag), falling back to a
-  // bounded send.
-  void PostToHost(uint32_t message, intptr_t lparam);
+  // bounded send; false when there is no host window or neither reached it.
+  bool PostToHost(uint32_t message, intptr_t lparam);
   // PendingEventItems counts items raised but not yet handed to the host;
   // HandedOutEvents is the list the host reads (null when not loaded).
   int32_t PendingEventItems() const;
@@ -254,6 +254,16 @@ class TvopPlugin : public TComponent {
   void SendLog(uint8_t level, std::string_view text, bool mark = false);
   void AddLog(uint8_t level, std::string_view text, bool mark = false);
   std::string FormatLogLine(uint8_t level, std::string_view text, bool mark) const;
+  // A log batch: the lines the calling thread sends with SendLog between
+  // BeginLogBatch and the matching EndLogBatch reach the host together, in
+  // order, as one batch (with the queued lines before them) at
+  // EndLogBatch, or earlier when they fill kLogBatchBytes or an event queue
+  // is offered to the host. What fails to arrive is queued as SendLog
+  // queues it. Lines of other threads meanwhile go as usual. Batches nest;
+  // a second thread's BeginLogBatch meanwhile does nothing.
+  void BeginLogBatch();
+  void EndLogBatch() noexcept;
+  static constexpr size_t kLogBatchBytes = 32 * 1024;
   // LogExceptionReport logs the exception being handled on this thread.
   void LogExceptionReport();
   TThreadStringList& LogLines() { return log_lines_; }
@@ -306,8 +316,15 @@ class TvopPlugin : public TComponent {
   void TakeHostIcon();
   void ReleaseHostIcon();
   void FreeRowLists();
+  void AnnounceEvents();
+  void OfferQueueToHost();
   int32_t DataCallsOfThisThread() const;
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
+  void AppendLogLine(std::string& out, uint8_t level, std::string_view text, bool mark) const;
+  void FlushLogBatch() noexcept;
+  // QueueLogLines puts wire lines in front of the queue and behind it
+  // (keeping the last 100) and announces them.
+  void QueueLogLines(std::vector<std::string> front, std::vector<std::string> back);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving);
 
@@ -332,10 +349,18 @@ class TvopPlugin : public TComponent {
   mutable std::mutex events_mutex_;
   TvopParamsList* events_ = nullptr;          // handed to the host
   TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out
+  // A notice (1811) reached the host and the host has not taken the queue
+  // since; guarded by events_mutex_.
+  bool notice_pending_ = false;
   // Lists a timed-out UNLOAD could not free while data calls still ran.
   std::vector<ParamsListPtr> retired_lists_;
 
   TThreadStringList log_lines_;
+  // The log batch: its thread (0: none), and, touched by that thread only,
+  // its depth and its lines in wire form, each followed by CR LF.
+  std::atomic<uint32_t> log_batch_thread_{0};
+  int log_batch_depth_ = 0;
+  std::string log_batch_;
   TvopPluginCustomCmdList custom_commands_;
   std::vector<std::unique_ptr<TConfigDataSource>> data_sources_;
   std::vector<TParserItem> parser_items_;

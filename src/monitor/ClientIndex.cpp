@@ -56,6 +56,20 @@ size_t ClientIndex::ClientCount() {
   return n;
 }
 
+ClientIndex::Memory ClientIndex::MemoryUse() {
+  Memory m;
+  for (Shard& shard : shards_) {
+    std::lock_guard<ShardLock> lock(shard.mu);
+    if (shard.slots) m.slots_in_use += (size_t{shard.mask} + 1) * sizeof(Slot);
+  }
+  std::lock_guard<std::mutex> lock(slab_mu_);
+  for (size_t k = 0; k < kSlabs; ++k)
+    if (slabs_[k].load(std::memory_order_relaxed))
+      m.records += SlabRecords(k) * sizeof(TClientListItem);
+  for (const SlotBlock& b : slot_blocks_) m.slot_blocks += b.bytes;
+  return m;
+}
+
 [[gnu::noinline]] TClientListItem* ClientIndex::Create(Shard& shard, const ClientIdView& id) {
   // Make room first, so that a failed allocation leaves nothing half done.
   if (!shard.slots || (shard.size + 1) * 4 > (shard.mask + 1) * 3) Grow(shard);

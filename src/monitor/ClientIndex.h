@@ -40,6 +40,7 @@
 
 #include "monitor/ClientId.h"
 #include "monitor/ClientRecords.h"
+#include "platform/prefetch.h"
 #include "platform/thread.h"
 
 namespace tarvel {
@@ -131,7 +132,7 @@ class ClientIndex {
     const Shard& shard = ShardOf(hash);
     const uint32_t mask = shard.shared_mask.load(std::memory_order_acquire);
     const Slot* slots = shard.shared_slots.load(std::memory_order_acquire);
-    if (slots) __builtin_prefetch(slots + (static_cast<uint32_t>(hash) & mask));
+    if (slots) platform::Prefetch(slots + (static_cast<uint32_t>(hash) & mask));
   }
 
   // Candidate returns the record whose slot carries the hash's tag (the
@@ -187,6 +188,16 @@ class ClientIndex {
 
   // ClientCount counts the clients filed in the shards.
   size_t ClientCount();
+
+  // Memory: what the index holds, in bytes: the record slabs, the slot
+  // arrays in use, and the blocks the slot arrays are carved from (those in
+  // use, outgrown ones and room not yet used).
+  struct Memory {
+    size_t records = 0;
+    size_t slots_in_use = 0;
+    size_t slot_blocks = 0;
+  };
+  Memory MemoryUse();
 
  private:
   static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 40) & 0x7F; }

@@ -60,6 +60,11 @@ size_t DeadlineQueue::Size() const {
   return heap_.size();
 }
 
+size_t DeadlineQueue::MemoryBytes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return heap_.capacity() * sizeof(Entry);
+}
+
 void DeadlineQueue::Push(TClientListItem& client, int64_t deadline) {
   heap_.push_back({deadline, &client});
   client.queue_slot = static_cast<uint32_t>(heap_.size() - 1);

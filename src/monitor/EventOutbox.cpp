@@ -22,11 +22,12 @@ std::string Joined(std::string_view a, std::string_view b) {
 }  // namespace
 
 // Writer turns notices into sink calls, keeping what repeats: per settings
-// row the variable's value and the line after its event, per client its
-// timeout line and its ID.
+// row its event's parameter list (the variable's value set once per
+// segment) and the line after its event, per client its timeout line.
 class EventOutbox::Writer {
  public:
-  Writer(MonitorSink& sink, const MonitorTexts& texts, TvopParamsList& params)
+  using RowParams = ParamsListPtr[MonitorSettings::kMaxRows];
+  Writer(MonitorSink& sink, const MonitorTexts& texts, RowParams& params)
       : sink_(sink), texts_(texts), params_(params) {}
 
   // Use starts a segment: its settings, and no client yet. (A record or a
@@ -35,46 +36,56 @@ class EventOutbox::Writer {
   void Use(const MonitorSettings& settings) {
     settings_ = &settings;
     client_ = nullptr;
-    parser_values_.clear();
     generating_lines_.clear();
-    for (const MonitorSettings::Row& row : settings.rows) {
-      parser_values_.emplace_back(std::string_view(row.var_name));
+    for (size_t r = 0; r < settings.rows.size(); ++r) {
+      const MonitorSettings::Row& row = settings.rows[r];
+      StoreItemValue(1, r, OleVariant(std::string_view(row.var_name)));
+      params_client_[r] = nullptr;
       generating_lines_.push_back(Joined(texts_.generating_event, row.event_name));
     }
   }
 
   void Write(const Notice& n) {
     const MonitorSettings::Row& row = settings_->rows[n.row];
+    TvopParamsList& params = *params_[n.row];
     if (n.kind == Notice::Kind::kResume) {
       const std::string name = row.event_name + settings_->resume_suffix;
       sink_.SendLog(kLevelNotice, Joined(texts_.generating_event, name));
-      OleVariant::CopyInto(&params_.Item(0)->Value, n.row_id.Raw());
-      client_ = nullptr;  // the first item no longer holds a client's stored ID
-      OleVariant::CopyInto(&params_.Item(1)->Value, parser_values_[n.row].Raw());
-      sink_.RaiseEvent(false, name, &params_);
+      OleVariant::CopyInto(&params.Item(0)->Value, n.row_id.Raw());
+      params_client_[n.row] = nullptr;  // the ID as the row carried it, not a client's stored one
+      sink_.RaiseEvent(false, name, &params);
       return;
     }
     if (client_ != n.client) {
       const std::string id_text = n.client->ClientId.ToText();
       timeout_line_ = id_text.empty() ? texts_.timeout : Joined(texts_.timeout, id_text);
-      n.client->ClientId.MoveInto(&params_.Item(0)->Value);
       client_ = n.client;
     }
     sink_.SendLog(kLevelWarning, timeout_line_);
     if (row.event_name.empty()) return;
-    OleVariant::CopyInto(&params_.Item(1)->Value, parser_values_[n.row].Raw());
-    sink_.RaiseEvent(false, row.event_name, &params_);
+    if (params_client_[n.row] != n.client) {
+      n.client->ClientId.MoveInto(&params.Item(0)->Value);
+      params_client_[n.row] = n.client;
+    }
+    sink_.RaiseEvent(false, row.event_name, &params);
     sink_.SendLog(kLevelWarning, generating_lines_[n.row]);
   }
 
  private:
+  void StoreItemValue(int32_t item, size_t row, OleVariant value) {
+    Variant* slot = &params_[row]->Item(item)->Value;
+    OleVariant::ClearRaw(slot);
+    *slot = value.Detach();
+  }
+
   MonitorSink& sink_;
   const MonitorTexts& texts_;
-  TvopParamsList& params_;
+  RowParams& params_;  // per row: CLIENTID-ITEM, PARSER-ITEM
   const MonitorSettings* settings_ = nullptr;
-  std::vector<OleVariant> parser_values_;      // per row: PARSER-ITEM
+  // Per row: whose ID the row's list holds (null: none of a client's).
+  const TClientListItem* params_client_[MonitorSettings::kMaxRows] = {};
   std::vector<std::string> generating_lines_;  // per row: the line after its event
-  const TClientListItem* client_ = nullptr;    // whose ID and timeout line are below
+  const TClientListItem* client_ = nullptr;    // whose timeout line is below
   std::string timeout_line_;
 };
 
@@ -103,12 +114,20 @@ void EventOutbox::Deliver(MonitorSink& sink, const MonitorTexts& texts) {
 }
 
 void EventOutbox::Drain(MonitorSink& sink, const MonitorTexts& texts) {
-  if (!params_) {
-    params_ = NewParamsList();
-    params_->Add(kClientIdItem, OleVariant::Null());
-    params_->Add(kParserItem, OleVariant::Null());
+  for (ParamsListPtr& params : params_) {
+    if (params) continue;
+    params = NewParamsList();
+    params->Add(kClientIdItem, OleVariant::Null());
+    params->Add(kParserItem, OleVariant::Null());
   }
-  Writer writer(sink, texts, *params_);
+  Writer writer(sink, texts, params_);
+  // The log lines of the whole delivery travel together, also when a sink
+  // call fails.
+  sink.BeginLogBatch();
+  struct EndBatch {
+    MonitorSink& sink;
+    ~EndBatch() { sink.EndLogBatch(); }
+  } end_batch{sink};
   for (;;) {
     std::deque<Segment> batch;
     {

@@ -23,6 +23,7 @@
 //  - resume: log level 2 "<generating event>: <resume name>", then the
 //    resume event with CLIENTID-ITEM (the ID as the row carried it) and
 //    PARSER-ITEM.
+// A delivery is one log batch of the sink (MonitorSink::BeginLogBatch).
 // A sink call that throws ends its notice (the notice's later steps are
 // dropped, as a failed step ends a firing) and reaches the caller of
 // Deliver; the notices after it wait for the next Deliver (Stalled() says
@@ -86,8 +87,9 @@ class EventOutbox {
   std::atomic<bool> pending_{false};     // queue_ is not empty
   std::atomic<bool> delivering_{false};  // a thread delivers
   std::atomic<bool> stalled_{false};
-  // The deliverer's own: the list of an event's two parameters.
-  ParamsListPtr params_;
+  // The deliverer's own: per settings row, the list of an event's two
+  // parameters.
+  ParamsListPtr params_[MonitorSettings::kMaxRows];
 };
 
 }  // namespace tarvel

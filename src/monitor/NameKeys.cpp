@@ -45,8 +45,8 @@ void NameKeys::Add(std::string text, unsigned* bits, unsigned row) {
 // which for a handful of keys in 64 entries takes a few tries.
 void NameKeys::BuildTable() {
   uint64_t m = 0x9e3779b97f4a7c15ULL;
-  for (int tries = 0; tries < 1000; ++tries, m = client_hash::Mix(m) | 1) {
-    multiplier_ = m;
+  for (int tries = 0; tries < 1000; ++tries, m = client_hash::Mix(m)) {
+    multiplier_ = static_cast<uint32_t>(m >> 32) | 1;
     bool distinct = true;
     for (Entry& e : table_) e = Entry{};
     for (size_t k = 0; k < count_ && distinct; ++k) {

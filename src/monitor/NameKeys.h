@@ -69,7 +69,7 @@ class NameKeys {
   // Match returns the bits of the keys a lower-case name equals. Watch keys
   // are distinct names, so at most one watch bit is set.
   unsigned Match(std::string_view low) const {
-    const uint64_t signature = Signature(low);
+    const uint32_t signature = Signature(low);
     unsigned candidates = 0;
     if (multiplier_ != 0) [[likely]] {
       const Entry& e = table_[Slot(signature)];
@@ -95,32 +95,34 @@ class NameKeys {
   unsigned client_keys = 0;  // the bit of the client variable's key, if any
   unsigned watch_keys = 0;   // the bits of the watched variables' keys
 
-  // Signature: length, first and last byte. Names that differ in it cannot
-  // be equal.
-  static uint64_t Signature(std::string_view key) {
+  // Signature: length (its low 16 bits), first and last byte. Names that
+  // differ in it cannot be equal. 32 bits, so that the 32-bit build
+  // computes it in single instructions.
+  static uint32_t Signature(std::string_view key) {
     if (key.empty()) return 0;
-    return (uint64_t{key.size()} << 16) | (uint64_t{static_cast<unsigned char>(key.front())} << 8) |
+    return (static_cast<uint32_t>(key.size()) << 16) |
+           (uint32_t{static_cast<unsigned char>(key.front())} << 8) |
            static_cast<unsigned char>(key.back());
   }
 
  private:
   struct Entry {
-    uint64_t signature = ~uint64_t{0};  // no name has this one
+    uint32_t signature = ~uint32_t{0};  // a name with this one finds no keys here
     unsigned keys = 0;                  // bits of the keys with the signature
   };
   static constexpr unsigned kSlotBits = 6;
-  unsigned Slot(uint64_t signature) const {
-    return static_cast<unsigned>((signature * multiplier_) >> (64 - kSlotBits));
+  unsigned Slot(uint32_t signature) const {
+    return static_cast<unsigned>((signature * multiplier_) >> (32 - kSlotBits));
   }
   void Add(std::string text, unsigned* bits, unsigned row);
   void BuildTable();
 
   std::string texts_[kMaxKeys];
-  uint64_t signatures_[kMaxKeys] = {};
+  uint32_t signatures_[kMaxKeys] = {};
   unsigned rows_[kMaxKeys] = {};
   size_t count_ = 0;
   Entry table_[1u << kSlotBits];
-  uint64_t multiplier_ = 0;  // 0: no spreading found, Match compares with every key
+  uint32_t multiplier_ = 0;  // 0: no spreading found, Match compares with every key
 };
 
 }  // namespace tarvel

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "Common/Assert.h"
 #include "ui/HeadlessView.h"
@@ -40,11 +41,19 @@ TaPlugin::TaPlugin(PPluginCallRec rec) : TvopPlugin(rec) {
 TaPlugin::~TaPlugin() {
   // The timer goes first: after this no tick reaches the members below.
   chk_timeouts_.reset();
+  std::shared_ptr<TimeoutMonitor> monitor = TakeMonitor();
+}
+
+std::shared_ptr<TimeoutMonitor> TaPlugin::TakeMonitor() {
   std::shared_ptr<TimeoutMonitor> monitor;
   {
     std::lock_guard<std::mutex> lock(monitor_mu_);
     monitor.swap(monitor_);
+    live_monitor_.store(nullptr, std::memory_order_release);
   }
+  // A data call that took it without a reference is done with it after this.
+  monitor_pins_.WaitForReaders();
+  return monitor;
 }
 
 std::shared_ptr<TimeoutMonitor> TaPlugin::Monitor() const {
@@ -75,10 +84,16 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
   MonitorSink& sink = *this;
   MonitorTimer& timer = *this;
   auto monitor = std::make_shared<TimeoutMonitor>(sink, timer, nullptr, Texts());
+  std::shared_ptr<TimeoutMonitor> replaced;
   {
     std::lock_guard<std::mutex> lock(monitor_mu_);
-    monitor_ = monitor;
+    replaced = std::exchange(monitor_, monitor);
+    live_monitor_.store(monitor.get(), std::memory_order_release);
   }
+  // A LOAD over a loaded instance: data calls that took the old engine
+  // without a reference are done with it before it may go.
+  if (replaced) monitor_pins_.WaitForReaders();
+  replaced.reset();
   PushTexts();  // a language change between Texts() and here is not lost
   cfg_ = NewCfg();
   vopPluginLoadSettingsNow();
@@ -96,11 +111,7 @@ std::unique_ptr<TDataSourceCfg> TaPlugin::NewCfg() {
 }
 
 void TaPlugin::vopPluginUnload(PPluginCallRec, int32_t&) {
-  std::shared_ptr<TimeoutMonitor> monitor;
-  {
-    std::lock_guard<std::mutex> lock(monitor_mu_);
-    monitor.swap(monitor_);
-  }
+  std::shared_ptr<TimeoutMonitor> monitor = TakeMonitor();
   // The engine stops the timer, and a data call still running cannot start
   // it again. That call keeps its own reference; the engine goes with the
   // last one.
@@ -191,19 +202,44 @@ void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
 }
 
 void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
-  std::shared_ptr<TimeoutMonitor> monitor = Monitor();
-  // Data before the first LOAD has nothing to feed: fail before touching anything.
-  if (!monitor) throw std::logic_error("data before LOAD");
-  result = 0;
-  // This plug-in hands back no rows; the list is only ever empty, and
-  // clearing an empty list from concurrent data calls would be a race.
-  if (TvopParamsList* rows = ResultRows(); rows && rows->Count > 0) rows->Clear();
-  rec->Output = rec->Input;  // the data passes through unchanged
-  const auto* data = rec->Input.Kind == kValueKindList
-                         ? reinterpret_cast<const TvopParamsList*>(rec->Input.Data)
-                         : nullptr;
-  if (data && !data->IsWellFormed()) AssertionFailure("Common/vopParamLst", 189);
-  monitor->ProcessData(data);
+  // The engine is taken under a pin rather than by a copy of its shared
+  // pointer, so that data calls on several threads share no lock and no
+  // count. The pin is let go before events go out: their sink calls reach
+  // the host, which may unload this instance on this very thread.
+  std::shared_ptr<TimeoutMonitor> delivering;
+  std::exception_ptr failure;
+  {
+    const ReaderPins::Pin pin = monitor_pins_.Enter();
+    TimeoutMonitor* monitor = live_monitor_.load(std::memory_order_acquire);
+    // Data before the first LOAD has nothing to feed: fail before touching anything.
+    if (!monitor) throw std::logic_error("data before LOAD");
+    result = 0;
+    // This plug-in hands back no rows; the list is only ever empty, and
+    // clearing an empty list from concurrent data calls would be a race.
+    if (TvopParamsList* rows = ResultRows(); rows && rows->Count > 0) rows->Clear();
+    rec->Output = rec->Input;  // the data passes through unchanged
+    const auto* data = rec->Input.Kind == kValueKindList
+                           ? reinterpret_cast<const TvopParamsList*>(rec->Input.Data)
+                           : nullptr;
+    if (data && !data->IsWellFormed()) AssertionFailure("Common/vopParamLst", 189);
+    try {
+      if (monitor->ApplyData(data)) delivering = monitor->shared_from_this();
+    } catch (...) {
+      failure = std::current_exception();
+      delivering = monitor->shared_from_this();
+    }
+  }
+  if (!failure) {
+    if (delivering) delivering->DeliverWaiting();
+    return;
+  }
+  // The events of the rows before the failing one still go out; the
+  // failure is the one the caller hears of.
+  try {
+    delivering->DeliverWaiting();
+  } catch (...) {
+  }
+  std::rethrow_exception(failure);
 }
 
 void TaPlugin::ChkTimeoutsTimer() {
@@ -222,6 +258,14 @@ void TaPlugin::RaiseEvent(bool global, std::string_view name, const TvopParamsLi
 
 void TaPlugin::SendLog(uint8_t level, std::string_view text) {
   TvopPlugin::SendLog(level, text);
+}
+
+void TaPlugin::BeginLogBatch() {
+  TvopPlugin::BeginLogBatch();
+}
+
+void TaPlugin::EndLogBatch() noexcept {
+  TvopPlugin::EndLogBatch();
 }
 
 void TaPlugin::ScheduleTick(uint32_t interval_ms) {

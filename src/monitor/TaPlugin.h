@@ -11,15 +11,19 @@
 //
 // Threads: the check timer ticks on the thread that created the instance
 // (while it pumps messages); data calls arrive on any host thread; commands
-// run one at a time. The engine is held by shared pointer so a data call or
-// a tick that is still running keeps it alive across UNLOAD. A tick that
-// fails is reported to the host's log as an exception report.
+// run one at a time. A data call applies its rows under a pin of the engine
+// (UNLOAD waits for such pins, which last no longer than the rows), and
+// holds the engine by shared pointer only while its events go out; a tick
+// holds it by shared pointer. So either keeps it alive across UNLOAD. A
+// tick that fails is reported to the host's log as an exception report.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
+#include "Common/ReaderPins.h"
 #include "Plugins/vopPluginModule.h"
 #include "monitor/CheckTimer.h"
 #include "monitor/DataSourceCfg.h"
@@ -59,6 +63,8 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   // MonitorSink
   void RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) override;
   void SendLog(uint8_t level, std::string_view text) override;
+  void BeginLogBatch() override;
+  void EndLogBatch() noexcept override;
   // MonitorTimer
   void ScheduleTick(uint32_t interval_ms) override;
   void StopTicks() override;
@@ -77,8 +83,16 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   TTextResources* text_res_ = nullptr;   // owned as a component
   std::unique_ptr<TDataSourceCfg> cfg_;  // changed by commands only
 
+  // TakeMonitor empties monitor_ and waits until no data call uses it
+  // without a reference.
+  std::shared_ptr<TimeoutMonitor> TakeMonitor();
+
   mutable std::mutex monitor_mu_;
   std::shared_ptr<TimeoutMonitor> monitor_;  // guarded by monitor_mu_
+  // The engine for data calls, which use it under a pin of monitor_pins_
+  // instead of copying monitor_: written under monitor_mu_ with monitor_.
+  std::atomic<TimeoutMonitor*> live_monitor_{nullptr};
+  ReaderPins monitor_pins_;
 };
 
 // RegisterTaPlugin makes the module create TaPlugin objects.

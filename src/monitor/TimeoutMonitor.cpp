@@ -10,6 +10,7 @@
 #include "monitor/ClientIndex.h"
 #include "monitor/DeadlineQueue.h"
 #include "monitor/NameKeys.h"
+#include "platform/prefetch.h"
 
 namespace tarvel {
 
@@ -28,7 +29,7 @@ std::shared_ptr<const MonitorSettings> OrDefaults(std::shared_ptr<const MonitorS
 
 // ClientTable: the clients of one settings generation: the settings, the
 // keys the intake looks for, the client records and the deadline queue.
-class TimeoutMonitor::ClientTable {
+class TimeoutMonitor::ClientTable : public std::enable_shared_from_this<ClientTable> {
  public:
   explicit ClientTable(std::shared_ptr<const MonitorSettings> s)
       : settings_ptr(std::move(s)),
@@ -47,13 +48,16 @@ class TimeoutMonitor::ClientTable {
 
   // Rearm records a client's new earliest deadline after its watches
   // changed; before is the earliest it had (kNoDeadline for a new client).
-  // Caller holds the client's shard lock.
-  void Rearm(TClientListItem& c, int64_t before) {
+  // Returns whether the client's entry in the queue moved earlier. Caller
+  // holds the client's shard lock.
+  bool Rearm(TClientListItem& c, int64_t before) {
     const int64_t earliest = EarliestDeadline(c, watch_count);
     c.earliest.store(earliest, std::memory_order_relaxed);
     // A later deadline leaves the queue entry early, which only costs a
     // look when it comes up; an earlier one moves it.
-    if (earliest < before) queue.Lower(c, earliest);
+    if (earliest >= before) return false;
+    queue.Lower(c, earliest);
+    return true;
   }
 
   const std::shared_ptr<const MonitorSettings> settings_ptr;
@@ -84,7 +88,8 @@ TimeoutMonitor::TimeoutMonitor(MonitorSink& sink, MonitorTimer& timer,
     : sink_(sink),
       timer_(timer),
       table_(std::make_shared<ClientTable>(OrDefaults(std::move(settings)))),
-      texts_(std::make_shared<const MonitorTexts>(std::move(texts))) {}
+      texts_(std::make_shared<const MonitorTexts>(std::move(texts))),
+      live_table_(table_.get()) {}
 
 TimeoutMonitor::~TimeoutMonitor() = default;
 
@@ -98,8 +103,12 @@ void TimeoutMonitor::ReplaceSettings(std::shared_ptr<const MonitorSettings> sett
   std::shared_ptr<ClientTable> old;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    live_table_.store(fresh.get(), std::memory_order_release);
     old = std::exchange(table_, std::move(fresh));
   }
+  // Data calls that took the old table without a reference are done with
+  // it after this.
+  pins_.WaitForReaders();
   ScheduleCheck();
   // The old clients go with the last data call, tick or event that still
   // uses them.
@@ -129,6 +138,12 @@ size_t TimeoutMonitor::QueuedDeadlines() const {
   return Current().table->queue.Size();
 }
 
+TimeoutMonitor::MemoryUse TimeoutMonitor::Memory() const {
+  const std::shared_ptr<ClientTable> table = Current().table;
+  const ClientIndex::Memory index = table->index.MemoryUse();
+  return {index.records, index.slots_in_use, index.slot_blocks, table->queue.MemoryBytes()};
+}
+
 std::optional<WatchStatus> TimeoutMonitor::FindWatch(const OleVariant& client_id,
                                                      size_t row) const {
   Snapshot snap = Current();
@@ -148,35 +163,70 @@ std::optional<WatchStatus> TimeoutMonitor::FindWatch(const OleVariant& client_id
 // ---- Data intake ----
 
 void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
+  bool waiting;
+  try {
+    waiting = ApplyData(data);
+  } catch (...) {
+    // The resume events of the rows applied still go out; the first
+    // failure is the one that reaches the caller.
+    try {
+      DeliverWaiting();
+    } catch (...) {
+    }
+    throw;
+  }
+  if (waiting) DeliverWaiting();
+}
+
+bool TimeoutMonitor::ApplyData(const TvopParamsList* data) {
   if (!data || data->Count <= 0 || !data->items) {
     ScheduleCheck();
-    return;
+    return false;
   }
-  Snapshot snap = Current();
-  // On a failure the resume events of the rows applied still go out, and
-  // the timer is set; the first failure is the one that reaches the caller.
-  struct FinishOnFailure {
-    TimeoutMonitor& monitor;
-    const Snapshot& snap;
-    int exceptions = std::uncaught_exceptions();
-    ~FinishOnFailure() {
-      if (std::uncaught_exceptions() == exceptions) return;
-      try {
-        monitor.outbox_.Deliver(monitor.sink_, *snap.texts);
-      } catch (...) {
-      }
-      try {
-        monitor.ScheduleCheck();
-      } catch (...) {
-      }
+  // The rows are applied under a pin of the current clients, not a copy of
+  // their shared pointer: data calls on several threads then write no
+  // memory in common but the records of the clients they feed.
+  RowsEffect effect;
+  const ReaderPins::Pin pin = pins_.Enter();
+  ClientTable& table = *live_table_.load(std::memory_order_acquire);
+  try {
+    ApplyRows(table, *data, effect);
+  } catch (...) {
+    // The timer is set for what the rows before the failing one did.
+    try {
+      Schedule(false, &table);
+    } catch (...) {
     }
-  } finish{*this, snap};
-  bool posted = false;
+    throw;
+  }
+  if (NeedsSchedule(effect)) Schedule(false, &table);
+  return effect.posted;
+}
 
-  ClientTable& t = *snap.table;
+void TimeoutMonitor::DeliverWaiting() {
+  // The events after a failing one still go out, in a second round; what a
+  // second failure leaves goes at the next tick.
+  std::exception_ptr failure;
+  for (int round = 0; round < 2; ++round) {
+    try {
+      outbox_.Deliver(sink_, *Current().texts);
+      break;
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (!failure) return;
+  try {
+    ScheduleCheck();
+  } catch (...) {
+  }
+  std::rethrow_exception(failure);
+}
+
+void TimeoutMonitor::ApplyRows(ClientTable& t, const TvopParamsList& data, RowsEffect& effect) {
   const MonitorSettings& s = t.settings;
   const int64_t now = clock_.Now();
-  const int32_t count = data->Count;
+  const int32_t count = data.Count;
   // Rows go to their clients in batches, so that the memory of several
   // clients is fetched at once rather than one after the other.
   const bool prefetch = t.index.Created() > kCachedClients;
@@ -188,7 +238,8 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     PendingRow* Rows() { return std::launder(reinterpret_cast<PendingRow*>(bytes)); }
     PendingRow& Get(size_t i) {
       if (i == built) {
-        new (bytes[i]) PendingRow();
+        // Every member has its initialiser: no zeroing of the whole first.
+        new (bytes[i]) PendingRow;
         ++built;
       }
       return Rows()[i];
@@ -208,7 +259,7 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
   const NameKeys& keys = t.keys;
   const unsigned marker_keys = keys.marker_keys, client_keys = keys.client_keys,
                  watch_keys = keys.watch_keys;
-  TvopParamsListItem* const* items = data->items;
+  TvopParamsListItem* const* items = data.items;
   for (int32_t i = 0; i < count; ++i) {
     const TvopParamsListItem* item = items[i];
     bool row_end = i == count - 1;
@@ -243,7 +294,7 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
         row.id.Assign(*client_id);
       } catch (...) {
         // The rows before this one keep their effect.
-        ApplyBeforeFailure(snap.table, batch.Rows(), pending, now);
+        ApplyBeforeFailure(t, batch.Rows(), pending, now, effect);
         throw;
       }
     } else {
@@ -259,31 +310,39 @@ void TimeoutMonitor::ProcessData(const TvopParamsList* data) {
     // Asked for now, the index slot is in the cache when the batch runs.
     if (prefetch) t.index.PrefetchSlot(row.id.Hash());
     if (++pending == kBatch) {
-      posted |= ProcessRows(snap.table, batch.Rows(), pending, now);
+      ProcessRows(t, batch.Rows(), pending, now, effect);
       pending = 0;
     }
   }
-  posted |= ProcessRows(snap.table, batch.Rows(), pending, now);
-  if (posted) outbox_.Deliver(sink_, *snap.texts);
-  ScheduleCheck();
+  ProcessRows(t, batch.Rows(), pending, now, effect);
 }
 
-[[gnu::noinline]] void TimeoutMonitor::ApplyBeforeFailure(const std::shared_ptr<ClientTable>& table,
-                                                          PendingRow* rows, size_t count,
-                                                          int64_t now) {
+// NeedsSchedule: whether the rows applied may call for another tick than
+// the one the timer is set for. Rows only move deadlines later, except
+// where a queue entry was lowered; a later deadline matters only for a
+// client that was due at or before the set tick (it may have been the
+// earliest). Otherwise the tick stays: at worst it comes early and finds
+// nothing due, and sets the timer anew.
+bool TimeoutMonitor::NeedsSchedule(const RowsEffect& effect) const {
+  return effect.lowered || !timer_settled_.load(std::memory_order_acquire) ||
+         effect.earliest_before <= settled_target_.load(std::memory_order_acquire) ||
+         outbox_.Stalled();
+}
+
+[[gnu::noinline]] void TimeoutMonitor::ApplyBeforeFailure(ClientTable& table, PendingRow* rows,
+                                                          size_t count, int64_t now,
+                                                          RowsEffect& effect) {
   try {
-    ProcessRows(table, rows, count, now);
+    ProcessRows(table, rows, count, now, effect);
   } catch (...) {
     // The failure of the row being read is the one to report.
   }
 }
 
-bool TimeoutMonitor::ProcessRows(const std::shared_ptr<ClientTable>& table, PendingRow* rows,
-                                 size_t count, int64_t now) {
-  if (table->index.Created() > kCachedClients) Prefetch(*table, rows, count);
-  bool posted = false;
-  for (size_t r = 0; r < count; ++r) posted |= ProcessRow(table, rows[r], now);
-  return posted;
+void TimeoutMonitor::ProcessRows(ClientTable& table, PendingRow* rows, size_t count, int64_t now,
+                                 RowsEffect& effect) {
+  if (table.index.Created() > kCachedClients) Prefetch(table, rows, count);
+  for (size_t r = 0; r < count; ++r) ProcessRow(table, rows[r], now, effect);
 }
 
 void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t count) {
@@ -294,24 +353,21 @@ void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t cou
   // row's turn checks under the lock that it is the client.
   for (size_t r = 0; r < count; ++r) {
     rows[r].candidate = t.index.Candidate(rows[r].id.Hash());
-    if (rows[r].candidate) __builtin_prefetch(rows[r].candidate, 1);
+    if (rows[r].candidate) platform::Prefetch(rows[r].candidate);
   }
 }
 
 // ProcessRow applies one row: finds or creates its client, restarts the
 // watches of the row's variables (the first watch of each), and posts a
-// resume notice for each watch that had timed out. Returns whether it
-// posted.
-bool TimeoutMonitor::ProcessRow(const std::shared_ptr<ClientTable>& table, PendingRow& row,
-                                int64_t now) {
-  ClientTable& t = *table;
+// resume notice for each watch that had timed out; effect notes what it did.
+void TimeoutMonitor::ProcessRow(ClientTable& t, PendingRow& row, int64_t now, RowsEffect& effect) {
   ClientIndex::Shard& shard = t.index.ShardOf(row.id.Hash());
   std::lock_guard<ShardLock> lock(shard.mu);
   bool created = false;
   TClientListItem& c = *t.index.FindOrCreate(shard, row.id, row.candidate, &created);
   if (created) BuildWatches(t.settings, c, now);
   const int64_t before = created ? kNoDeadline : c.earliest.load(std::memory_order_relaxed);
-  if (row.fed_count == 0 && !created) return false;
+  if (row.fed_count == 0 && !created) return;
   uint32_t resumes = 0;  // rows of the watches to resume, in item order, a byte each
   unsigned resume_count = 0;
   for (size_t i = 0; i < row.fed_count; ++i) {
@@ -320,15 +376,15 @@ bool TimeoutMonitor::ProcessRow(const std::shared_ptr<ClientTable>& table, Pendi
     if (w.Has(TTimeoutListItem::kTimedOut) && t.resumes[n]) resumes |= n << (8 * resume_count++);
     w.Restart(now, t.timeout_ms[n]);
   }
-  t.Rearm(c, before);
-  if (resume_count == 0) return false;
-  PostResumes(table, row, resumes, resume_count);
-  return true;
+  effect.lowered |= t.Rearm(c, before);
+  effect.earliest_before = std::min(effect.earliest_before, before);
+  if (resume_count == 0) return;
+  PostResumes(t, row, resumes, resume_count);
+  effect.posted = true;
 }
 
-[[gnu::noinline]] void TimeoutMonitor::PostResumes(const std::shared_ptr<ClientTable>& table,
-                                                   const PendingRow& row, uint32_t resumes,
-                                                   unsigned count) {
+[[gnu::noinline]] void TimeoutMonitor::PostResumes(ClientTable& table, const PendingRow& row,
+                                                   uint32_t resumes, unsigned count) {
   Notice notices[MonitorSettings::kMaxRows];
   for (unsigned i = 0; i < count; ++i) {
     Notice& n = notices[i];
@@ -336,7 +392,8 @@ bool TimeoutMonitor::ProcessRow(const std::shared_ptr<ClientTable>& table, Pendi
     n.row = static_cast<uint8_t>(resumes >> (8 * i));
     n.row_id = row.client_id ? OleVariant::CopyOf(*row.client_id) : OleVariant::Null();
   }
-  outbox_.Post(table, table->settings, notices, count);
+  // The notices keep the clients' table alive until they are raised.
+  outbox_.Post(table.shared_from_this(), table.settings, notices, count);
 }
 
 // ---- Timeout check ----
@@ -347,6 +404,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     if (!halted_) timer_.StopTicks();
     timer_armed_ = false;
     tick_running_ = true;
+    PublishTimerState();
   }
   Snapshot snap = Current();
   ClientTable& t = *snap.table;
@@ -439,6 +497,7 @@ void TimeoutMonitor::StopTimer() {
   std::lock_guard<std::mutex> lock(schedule_mu_);
   if (!halted_) timer_.StopTicks();
   timer_armed_ = false;
+  PublishTimerState();
 }
 
 void TimeoutMonitor::Halt() {
@@ -446,14 +505,25 @@ void TimeoutMonitor::Halt() {
   if (!halted_) timer_.StopTicks();
   halted_ = true;
   timer_armed_ = false;
+  PublishTimerState();
 }
 
-uint32_t TimeoutMonitor::Schedule(bool ending_tick) {
+void TimeoutMonitor::PublishTimerState() {
+  // Settled: a data call that changes nothing earlier leaves the timer be
+  // (a halted timer is never set again; a running tick sets it at its end).
+  timer_settled_.store(timer_armed_ || tick_running_ || halted_, std::memory_order_release);
+  settled_target_.store(halted_ || tick_running_ ? kNoDeadline - 1 : armed_target_,
+                        std::memory_order_release);
+}
+
+uint32_t TimeoutMonitor::Schedule(bool ending_tick, ClientTable* pinned) {
   std::lock_guard<std::mutex> lock(schedule_mu_);
   if (ending_tick) tick_running_ = false;
-  const std::shared_ptr<ClientTable> table = Current().table;
+  std::shared_ptr<ClientTable> held;
+  if (!pinned) held = Current().table;
+  ClientTable& table = pinned ? *pinned : *held;
   const int64_t now = clock_.Now();
-  int64_t earliest = table->queue.EarliestPending();
+  int64_t earliest = table.queue.EarliestPending();
   // Events left by a failed delivery go out at the next tick.
   if (outbox_.Stalled()) earliest = std::min(earliest, now);
   uint32_t interval;
@@ -481,6 +551,7 @@ uint32_t TimeoutMonitor::Schedule(bool ending_tick) {
     timer_armed_ = true;
     armed_target_ = target;
   }
+  PublishTimerState();
   return interval;
 }
 

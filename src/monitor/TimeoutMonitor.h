@@ -27,6 +27,7 @@
 //   TimeoutMonitor monitor(sink, timer, MakeMonitorSettings(cfg), texts);
 //   monitor.ScheduleCheck();          // after LOAD: start the timer
 //   monitor.ProcessData(list);        // each ProcessData call, any thread
+//                                     // (or ApplyData, then DeliverWaiting)
 //   monitor.ChkTimeoutsTimer();       // each timer tick, the timer's thread
 //   monitor.StopTimer();              // reading the stored settings ...
 //   monitor.ReplaceSettings(MakeMonitorSettings(reloaded));  // drops clients, restarts
@@ -46,12 +47,14 @@
 // will not call ChkTimeoutsTimer again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 #include "Common/OleVariant.h"
+#include "Common/ReaderPins.h"
 #include "Common/vopParamLst.h"
 #include "monitor/ClientRecords.h"
 #include "monitor/EventOutbox.h"
@@ -78,7 +81,7 @@ struct WatchStatus {
   int64_t deadline;  // on the monitor's clock (Now())
 };
 
-class TimeoutMonitor {
+class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
  public:
   static constexpr uint32_t kIdleIntervalMs = 3000;   // nothing pending
   static constexpr uint32_t kOverdueIntervalMs = 10;  // a deadline has passed
@@ -104,12 +107,27 @@ class TimeoutMonitor {
   void SetTexts(MonitorTexts texts);
 
   // ProcessData takes one data portion (rows closed by "$NEW_ROW$" or by
-  // the list's end; null is an empty portion): finds or creates each row's
-  // client, restarts the watches of the row's variables, raises resume
-  // events, then ScheduleCheck (also when an exception passes). A row whose
-  // client ID cannot be compared (EClientIdType) fails the call: the rows
-  // before it keep their effect, nothing is applied from it on.
+  // the list's end; null is an empty portion): ApplyData, then
+  // DeliverWaiting (also when ApplyData fails; its failure is the one that
+  // reaches the caller).
   void ProcessData(const TvopParamsList* data);
+  // ApplyData finds or creates each row's client, restarts the watches of
+  // the row's variables and decides the resume events, then sets the timer
+  // as ScheduleCheck does (also when an exception passes); it calls no sink
+  // (so a caller may hold a lock a sink call could wait for). It skips
+  // setting the timer when its rows moved no deadline earlier and fed no
+  // client due at or before the tick the timer is set for: the tick then
+  // still comes no later than needed, and a tick that finds nothing due
+  // sets the timer anew. Returns whether resume events wait. A row whose
+  // client ID cannot be compared (EClientIdType) fails the call: the rows
+  // before it keep their effect (their events wait), nothing is applied
+  // from it on.
+  bool ApplyData(const TvopParamsList* data);
+  // DeliverWaiting raises the events and log lines that wait, unless
+  // another thread is at it (which then raises them). When a sink call
+  // fails, the events after it still go out (what a second failure leaves
+  // waits for the next tick) and the first failure reaches the caller.
+  void DeliverWaiting();
 
   // ChkTimeoutsTimer is the tick: stops the timer, fires every due watch
   // (also those that fall due while it raises events, in a second or third
@@ -136,6 +154,16 @@ class TimeoutMonitor {
   // QueuedDeadlines counts the entries of the deadline queue (never more
   // than the clients), for tests and diagnostics.
   size_t QueuedDeadlines() const;
+  // MemoryUse: what the current clients take, in bytes, for diagnostics:
+  // their records, the index's slot arrays (in use; and the blocks they are
+  // carved from, outgrown arrays included) and the deadline queue.
+  struct MemoryUse {
+    size_t records = 0;
+    size_t index_in_use = 0;
+    size_t index_blocks = 0;
+    size_t queue = 0;
+  };
+  MemoryUse Memory() const;
   // FindWatch reports watch row (0-based, among the settings' active rows)
   // of the client with this ID; nullopt when there is no such client or row.
   std::optional<WatchStatus> FindWatch(const OleVariant& client_id, size_t row) const;
@@ -147,17 +175,31 @@ class TimeoutMonitor {
     std::shared_ptr<ClientTable> table;
     std::shared_ptr<const MonitorTexts> texts;
   };
+  // RowsEffect: what applying rows did, for what follows them.
+  struct RowsEffect {
+    bool posted = false;   // resume notices wait in the outbox
+    bool lowered = false;  // a client's queue entry moved earlier
+    // The earliest deadline a fed client had before its row (kNoDeadline
+    // for none or new clients).
+    int64_t earliest_before = kNoDeadline;
+  };
   Snapshot Current() const;
-  bool ProcessRows(const std::shared_ptr<ClientTable>& table, PendingRow* rows, size_t count,
-                   int64_t now);
-  void ApplyBeforeFailure(const std::shared_ptr<ClientTable>& table, PendingRow* rows, size_t count,
-                          int64_t now);
+  void ApplyRows(ClientTable& table, const TvopParamsList& data, RowsEffect& effect);
+  bool NeedsSchedule(const RowsEffect& effect) const;
+  void ProcessRows(ClientTable& table, PendingRow* rows, size_t count, int64_t now,
+                   RowsEffect& effect);
+  void ApplyBeforeFailure(ClientTable& table, PendingRow* rows, size_t count, int64_t now,
+                          RowsEffect& effect);
   static void Prefetch(const ClientTable& table, PendingRow* rows, size_t count);
-  bool ProcessRow(const std::shared_ptr<ClientTable>& table, PendingRow& row, int64_t now);
-  void PostResumes(const std::shared_ptr<ClientTable>& table, const PendingRow& row,
-                   uint32_t resumes, unsigned count);
+  void ProcessRow(ClientTable& table, PendingRow& row, int64_t now, RowsEffect& effect);
+  void PostResumes(ClientTable& table, const PendingRow& row, uint32_t resumes, unsigned count);
   void FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& client);
-  uint32_t Schedule(bool ending_tick);
+  // Schedule sets the timer; pinned is the current table when the caller
+  // holds a pin of it (else it is looked up).
+  uint32_t Schedule(bool ending_tick, ClientTable* pinned = nullptr);
+  // PublishTimerState copies the timer's state for data calls that read it
+  // without the lock. Caller holds schedule_mu_.
+  void PublishTimerState();
 
   MonitorSink& sink_;
   MonitorTimer& timer_;
@@ -167,6 +209,11 @@ class TimeoutMonitor {
   mutable std::mutex mu_;
   std::shared_ptr<ClientTable> table_;         // guarded by mu_
   std::shared_ptr<const MonitorTexts> texts_;  // guarded by mu_
+  // The current table for data calls, which read it under a pin instead of
+  // copying table_: written under mu_, and a replaced table is kept until
+  // the pins taken before are gone.
+  std::atomic<ClientTable*> live_table_;
+  ReaderPins pins_;
 
   // Serialises the timer's state; taken before mu_ and before the deadline
   // queue's lock, never after them.
@@ -175,6 +222,11 @@ class TimeoutMonitor {
   bool tick_running_ = false;  // guarded by schedule_mu_
   bool halted_ = false;        // guarded by schedule_mu_
   int64_t armed_target_ = 0;   // guarded by schedule_mu_; moment of the next tick
+  // Copies for data calls (PublishTimerState): whether the timer needs
+  // nothing from a data call that moved no deadline earlier, and the moment
+  // of the set tick (kNoDeadline: none).
+  std::atomic<bool> timer_settled_{false};
+  std::atomic<int64_t> settled_target_{kNoDeadline};
 };
 
 }  // namespace tarvel

@@ -47,6 +47,45 @@ TEST_F(ParamsListTest, StringsUseTheHostLayoutWithConstantRefCount) {
   EXPECT_EQ(AnsiStrRefCount(list->ListId), -1);
 }
 
+// The names every queued event repeats share one constant string; each
+// still reads in the host's layout, and other spellings get their own.
+TEST_F(ParamsListTest, RepeatedEventNamesShareOneConstantString) {
+  struct {
+    const char* name;
+    const char* key;
+    bool shared;
+  } cases[] = {
+      {"$NEW_ROW$", "$new_row$", true},
+      {"EVENT-TYPE", "event-type", true},
+      {"EVENT-GLOBAL", "event-global", true},
+      {"CLIENTID-ITEM", "clientid-item", true},
+      {"PARSER-ITEM", "parser-item", true},
+      {"Event-Type", "event-type", false},      // another spelling
+      {"PARSER-ITEM ", "parser-item ", false},  // another name
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TvopParamsListItem* first = list->Add(c.name, OleVariant(1));
+    TvopParamsListItem* second = list->Add(c.name, OleVariant("two"));
+    ASSERT_TRUE(first && second);
+    for (const TvopParamsListItem* item : {first, second}) {
+      EXPECT_EQ(item->NameView(), c.name);
+      EXPECT_EQ(item->LowNameView(), c.key);
+      EXPECT_EQ(AnsiStrRefCount(item->Name), -1);
+      EXPECT_EQ(AnsiStrRefCount(item->LowName), -1);
+      EXPECT_EQ(item->Name[std::strlen(c.name)], '\0');
+      EXPECT_EQ(item->LowName[std::strlen(c.key)], '\0');
+    }
+    EXPECT_EQ(first->Name == second->Name, c.shared);
+    EXPECT_EQ(first->LowName == second->LowName, c.shared);
+  }
+  // Clearing frees what each item owns and nothing shared (the sanitizers
+  // watch), and the shared names serve the next items as well.
+  list->Clear();
+  list->AddNewRow();
+  EXPECT_EQ(list->Item(0)->NameView(), kNewRowMarker);
+}
+
 TEST_F(ParamsListTest, AddTrimsOnlyToDecideAndKeepsTheNameAsGiven) {
   struct {
     const char* name;
@@ -186,6 +225,35 @@ TEST_F(ParamsListTest, AListWhoseDestructionBeganIsRefused) {
   }
   EXPECT_EQ(list->Count, 1);  // nothing changed
   other->Signature = kParamsListSignature;
+}
+
+// Freed items serve the next ones (an event queue is filled and emptied
+// over and over), up to a full queue's worth, and go back at release.
+TEST(ParamsListItemCache, FreedItemsServeTheNextOnesUpToAFullQueue) {
+  ReleaseCachedListItems();
+  EXPECT_EQ(CachedListItems(), 0u);
+  ParamsListPtr list = NewParamsList(kRowsParamsListClass);
+  for (int i = 0; i < 100; ++i) list->Add("X" + std::to_string(i), OleVariant("value"));
+  list->Clear();
+  EXPECT_EQ(CachedListItems(), 100u);
+  for (int i = 0; i < 30; ++i) list->Add("Y" + std::to_string(i), OleVariant(i));
+  EXPECT_EQ(CachedListItems(), 70u);
+  for (int i = 0; i < 30; ++i) {
+    const TvopParamsListItem* item = list->Item(i);
+    EXPECT_EQ(item->class_ref, &kParamsListItemClass);
+    EXPECT_EQ(item->NameView(), "Y" + std::to_string(i));
+    EXPECT_EQ(item->State, 2);
+    EXPECT_EQ(item->reserved0, 0u);
+    EXPECT_EQ(item->Value.vt, VT_I4);
+    EXPECT_EQ(item->Value.lVal, i);
+  }
+  list->Clear();
+  for (int i = 0; i < 30000; ++i) list->AddNewRow();
+  list.reset();
+  EXPECT_GE(CachedListItems(), 20002u) << "a full event queue";
+  EXPECT_LT(CachedListItems(), 30000u) << "not without bound";
+  ReleaseCachedListItems();
+  EXPECT_EQ(CachedListItems(), 0u);
 }
 
 TEST(ParamsListForeign, AHostBuiltListIsReadThroughTheLayoutAndNeverGrown) {

@@ -126,12 +126,8 @@ class TarvelModuleTest : public ProductModuleTest {
     }
     return all;
   }
-  std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    for (const auto& m : host.Take())
-      if (m.msg == platform::kWmCopyData) lines.push_back(m.text);
-    return lines;
-  }
+  // LogLines: the lines received by WM_COPYDATA, alone or in a batch.
+  std::vector<std::string> LogLines() { return host.LogLines(); }
 
   void SetUp() override {
     ProductModuleTest::SetUp();

@@ -7,6 +7,7 @@
 #include <future>
 #include <thread>
 
+#include "Plugins/vopPluginModule.h"
 #include "host/host_test_util.h"
 #include "host/host_window.h"
 #include "platform/thread.h"
@@ -78,17 +79,44 @@ TEST_F(HostedProbeTest, EventRowsAreQueuedAndAnnounced) {
                  {"P2", OleVariant("TEMP")}}),
             0);
   EXPECT_EQ(Run(1, "RAISE", {{"NAME", OleVariant("g\xe4")}, {"GLOBAL", OleVariant(1)}}), 0);
+  // One notice stands for everything queued until the host collects.
   auto messages = host.Take();
-  ASSERT_EQ(messages.size(), 2u);
-  for (const auto& m : messages) {
-    EXPECT_EQ(m.msg, PLUGIN_MSG_EVENTS);
-    EXPECT_EQ(m.wparam, kTag);
-  }
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].msg, PLUGIN_MSG_EVENTS);
+  EXPECT_EQ(messages[0].wparam, kTag);
   auto rows = Collect(1);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], "EVENT-TYPE=CLIENT-TIMEOUT;CLIENTID-ITEM=5;PARSER-ITEM=TEMP;");
   EXPECT_EQ(rows[1], "EVENT-GLOBAL=True;EVENT-TYPE=G\xc4;");
   EXPECT_TRUE(Collect(1).empty());
+  // Once the host has collected, the next event is announced again.
+  Run(1, "RAISE", {{"NAME", OleVariant("later")}});
+  messages = host.Take();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].msg, PLUGIN_MSG_EVENTS);
+  EXPECT_EQ(Collect(1).size(), 1u);
+}
+
+TEST_F(HostedProbeTest, ABurstPastTheQueueLimitReachesAHostOnTheRaisingThread) {
+  // The host window belongs to the thread that raises the events, as the
+  // check timer's thread does in a real host: it cannot collect until the
+  // burst ends, so the module hands it the queue before the limit.
+  constexpr int kEvents = 25000;  // two items each: past the limit twice
+  std::vector<std::string> got;
+  platform::WindowHandle collector = platform::CreateMessageWindow(
+      [&](platform::WindowHandle, uint32_t msg, uintptr_t, intptr_t) -> intptr_t {
+        if (msg == PLUGIN_MSG_EVENTS)
+          for (std::string& row : Collect(13)) got.push_back(std::move(row));
+        return 0;
+      });
+  ASSERT_NE(collector, 0u);
+  Load(13, collector);
+  ASSERT_EQ(Run(13, "RAISE-MANY", {{"NAME", OleVariant("e")}, {"COUNT", OleVariant(kEvents)}}), 0);
+  platform::ProcessPendingMessages();
+  platform::DestroyMessageWindow(collector);
+  ASSERT_EQ(got.size(), static_cast<size_t>(kEvents));
+  for (int i = 0; i < kEvents; i += 997)
+    EXPECT_EQ(got[static_cast<size_t>(i)], "EVENT-TYPE=E-" + std::to_string(i) + ";");
 }
 
 TEST_F(HostedProbeTest, GetEventsProtocolAndEventsRaisedWhileTheHostReads) {
@@ -199,6 +227,87 @@ TEST_F(HostedProbeTest, AHostThatDoesNotAnswerGetsItsLinesThroughGetLogEx) {
   EXPECT_EQ(LogText(6), "\x02Probe. queued\r\n\x02Probe. late\r\n");
   done.set_value();
   owner.join();
+}
+
+// A log batch: the lines reach the host together, after the lines queued
+// before, in as few messages as its size allows, in order.
+TEST_F(HostedProbeTest, ALogBatchReachesTheHostTogetherAfterTheQueuedLines) {
+  Load(14, host.handle());
+  for (const char* t : {"a", "b"}) Run(14, "ADDLOG", {{"TEXT", OleVariant(t)}});
+  host.Take();
+  ASSERT_EQ(Run(14, "LOG-BATCH", {{"TEXT", OleVariant("x")}, {"COUNT", OleVariant(3)}}), 0);
+  auto messages = host.Take();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].msg, kWmCopyData);
+  EXPECT_EQ(messages[0].wparam, kTag);
+  EXPECT_EQ(messages[0].copydata_kind, 1u);
+  EXPECT_EQ(
+      messages[0].text,
+      "\x02Probe. a\r\n\x02Probe. b\r\n\x02Probe. x-0\r\n\x02Probe. x-1\r\n\x02Probe. x-2\r\n");
+  EXPECT_EQ(LogText(14), "");
+
+  // Past the batch's size the lines go in several messages.
+  const std::string long_text(1000, 'y');
+  ASSERT_EQ(Run(14, "LOG-BATCH", {{"TEXT", OleVariant(long_text)}, {"COUNT", OleVariant(100)}}), 0);
+  messages = host.Take();
+  EXPECT_GT(messages.size(), 1u);
+  std::string all;
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.copydata_kind, 1u);
+    EXPECT_LE(m.text.size(), TvopPlugin::kLogBatchBytes + long_text.size() + 16);
+    all += m.text;
+  }
+  std::string expected;
+  for (int i = 0; i < 100; ++i)
+    expected += "\x02Probe. " + long_text + "-" + std::to_string(i) + "\r\n";
+  EXPECT_EQ(all, expected);
+}
+
+TEST_F(HostedProbeTest, ALogBatchAHostDoesNotAnswerWaitsForGetLogEx) {
+  std::promise<platform::WindowHandle> made;
+  std::promise<void> done;
+  std::thread owner([&] {
+    RecordingWindow stalled;
+    made.set_value(stalled.handle());
+    done.get_future().wait();
+  });
+  Load(15, made.get_future().get());
+  Run(15, "ADDLOG", {{"TEXT", OleVariant("queued")}});
+  ASSERT_EQ(Run(15, "LOG-BATCH", {{"TEXT", OleVariant("x")}, {"COUNT", OleVariant(2)}}), 0);
+  EXPECT_EQ(LogText(15), "\x02Probe. queued\r\n\x02Probe. x-0\r\n\x02Probe. x-1\r\n");
+  done.set_value();
+  owner.join();
+}
+
+// A host whose window is on the raising thread and that is handed a full
+// event queue mid-batch has the lines of those events already.
+TEST_F(HostedProbeTest, AnEventQueueOfferedMidBatchComesAfterItsLines) {
+  constexpr int kEvents = 12000;  // two items each: one offer past the limit
+  size_t lines = 0, events = 0, offers_with_lines_behind = 0;
+  platform::WindowHandle collector = platform::CreateMessageWindow(
+      [&](platform::WindowHandle, uint32_t msg, uintptr_t, intptr_t lparam) -> intptr_t {
+        if (msg == PLUGIN_MSG_EVENTS) {
+          events += Collect(16).size();
+          if (lines < events) ++offers_with_lines_behind;
+        } else if (msg == kWmCopyData) {
+          const auto* cd = reinterpret_cast<const platform::CopyData*>(lparam);
+          const char* text = static_cast<const char*>(cd->lpData);
+          lines += static_cast<size_t>(std::count(text, text + cd->cbData, '\n'));
+          return 1;
+        }
+        return 0;
+      });
+  ASSERT_NE(collector, 0u);
+  Load(16, collector);
+  ASSERT_EQ(
+      Run(16, "LOG-BATCH",
+          {{"TEXT", OleVariant("e")}, {"COUNT", OleVariant(kEvents)}, {"EVENTS", OleVariant(1)}}),
+      0);
+  platform::ProcessPendingMessages();
+  platform::DestroyMessageWindow(collector);
+  EXPECT_EQ(events, static_cast<size_t>(kEvents));
+  EXPECT_EQ(lines, static_cast<size_t>(kEvents));
+  EXPECT_EQ(offers_with_lines_behind, 0u);
 }
 
 TEST_F(HostedProbeTest, GetLogExBufferProtocol) {

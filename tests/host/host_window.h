@@ -49,6 +49,23 @@ class RecordingWindow {
     out.swap(messages_);
     return out;
   }
+  // LogLines: the log lines received by WM_COPYDATA since the last Take,
+  // whether one alone (dwData 2) or several in a batch (dwData 1, each
+  // followed by CR LF); each still starts with its level byte.
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    for (const Message& m : Take()) {
+      if (m.msg != platform::kWmCopyData) continue;
+      if (m.copydata_kind != 1) {
+        lines.push_back(m.text);
+        continue;
+      }
+      for (size_t start = 0, end; (end = m.text.find("\r\n", start)) != std::string::npos;
+           start = end + 2)
+        lines.push_back(m.text.substr(start, end - start));
+    }
+    return lines;
+  }
 
  private:
   platform::WindowHandle handle_ = 0;

@@ -9,6 +9,8 @@
 //   RAISE-MANY   [NAME, COUNT]           raises COUNT events named NAME-<i>
 //   LOG          [LEVEL, TEXT]           SendLog
 //   ADDLOG       [LEVEL, TEXT]           AddLog
+//   LOG-BATCH    [TEXT, COUNT, EVENTS]   one log batch of COUNT lines TEXT-<i> (SendLog level 1),
+//                                        each followed by the event TEXT-<i> when EVENTS is 1
 //   THROW                                throws (the export answers -3)
 //   NESTED                               runs a command from inside a command
 //   SET-TYPE     [TYPES, OPTIONS]        changes ModuleType / ModuleOptions
@@ -146,6 +148,17 @@ class TProbePlugin : public TvopPlugin {
     }
     if (c == "LOG") {
       SendLog(static_cast<uint8_t>(Int(rec, "LEVEL", 1)), Text(rec, "TEXT"));
+      return 0;
+    }
+    if (c == "LOG-BATCH") {
+      const std::string text = Text(rec, "TEXT");
+      const bool events = Int(rec, "EVENTS") != 0;
+      BeginLogBatch();
+      for (int i = 0, n = Int(rec, "COUNT"); i < n; ++i) {
+        SendLog(1, text + "-" + std::to_string(i));
+        if (events) RaiseEvent(false, text + "-" + std::to_string(i), nullptr);
+      }
+      EndLogBatch();
       return 0;
     }
     if (c == "ADDLOG") {

@@ -605,6 +605,27 @@ TEST_F(MonitorTest, NextIntervalFollowsTheEarliestDeadline) {
   EXPECT_EQ(timer_.Interval(), TimeoutMonitor::kIdleIntervalMs) << "every watch reported";
 }
 
+// Data for a client that is not the next due leaves the timer as it is set
+// (no call to the timer per data portion); data for the next due client
+// moves the tick to the one due after it.
+TEST_F(MonitorTest, OnlyDataForTheNextDueClientMovesTheTick) {
+  Start(Watching({{"a", 1000, "EA"}}));
+  Feed({{Id(1), Var("a")}});
+  clock_.Advance(100);
+  Feed({{Id(2), Var("a")}});
+  const int set = timer_.Schedules();
+  for (int i = 0; i < 5; ++i) {
+    clock_.Advance(100);
+    Feed({{Id(2), Var("a")}, {Id(3), Var("a")}});
+  }
+  EXPECT_EQ(timer_.Schedules(), set) << "no call to the timer: client 1 stays the next due";
+  EXPECT_EQ(timer_.MsUntilTick(), 400);
+  Feed({{Id(1), Var("a")}});
+  EXPECT_EQ(timer_.MsUntilTick(), 1000) << "clients 2 and 3, fed just now as well";
+  Run(1000);
+  EXPECT_EQ(sink_.Events().size(), 3u);
+}
+
 // Clients whose short watch times out and comes back every cycle, beside a
 // watch of an hour: each client's one entry in the deadline queue moves,
 // rather than a new one being added per cycle.
@@ -687,6 +708,29 @@ TEST_F(MonitorTest, TimerStopsDuringATick) {
   monitor.ChkTimeoutsTimer();
   EXPECT_TRUE(sink.stopped_while_firing);
   EXPECT_TRUE(timer_.Armed());
+}
+
+// The engine's account of its memory grows with its clients, and each part
+// is at least what the clients need of it.
+TEST_F(MonitorTest, MemoryAccountFollowsTheClients) {
+  Start(Watching({{"a", 1000, "EA"}}));
+  const TimeoutMonitor::MemoryUse empty = monitor_->Memory();
+  constexpr int kClients = 5000;
+  ParamsListPtr data = NewParamsList(kRowsParamsListClass);
+  for (int c = 0; c < kClients; ++c) {
+    if (c > 0) data->AddNewRow();
+    data->Add("CLIENTID", OleVariant(c));
+    data->Add("a", OleVariant(1));
+  }
+  monitor_->ProcessData(data.get());
+  const TimeoutMonitor::MemoryUse use = monitor_->Memory();
+  EXPECT_GE(use.records, kClients * sizeof(TClientListItem));
+  EXPECT_GE(use.index_in_use, kClients * 4 * 4 / 3) << "four bytes a slot, at most 3/4 full";
+  EXPECT_GE(use.index_blocks, use.index_in_use);
+  EXPECT_GE(use.queue, kClients * (sizeof(int64_t) + sizeof(void*))) << "an entry per client";
+  EXPECT_GT(use.records, empty.records);
+  monitor_->ClearClients();
+  EXPECT_EQ(monitor_->Memory().records, 0u);
 }
 
 // ---- Settings replacement ----

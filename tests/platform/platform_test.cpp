@@ -4,10 +4,13 @@
 #include <cstring>
 #include <regex>
 #include <set>
+#include <vector>
 
 #include "Common/OleVariant.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 #include "platform/module.h"
+#include "platform/prefetch.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "platform/variant.h"
@@ -125,6 +128,31 @@ TEST(Module, OwnPathAndVersion) {
   EXPECT_FALSE(OwnModulePath().empty());
   EXPECT_EQ(LoadModule("no-such-module-here.bin"), 0u);
   EXPECT_FALSE(LastLoadError().empty());
+}
+
+TEST(Memory, PrivateBytesGrowWithTouchedAllocations) {
+  constexpr size_t kBlock = 32u << 20;
+  const size_t before = PrivateBytes();
+  ASSERT_GT(before, 0u);
+  std::vector<char> block(kBlock, 1);  // touched, so it is committed and resident
+  const size_t after = PrivateBytes();
+  EXPECT_GE(after, before + kBlock * 3 / 4) << "before " << before << " after " << after;
+  EXPECT_EQ(block[kBlock - 1], 1);
+}
+
+// Every processor the module is tested on has the prefetch instructions, so
+// the 32-bit build must have found them; and a prefetch is only a hint, so
+// addresses no one may read cost nothing.
+TEST(Prefetch, ActiveHereAndHarmlessOnAnyAddress) {
+  EXPECT_TRUE(PrefetchSupported());
+  auto* doomed = new char[64];
+  volatile uintptr_t freed = reinterpret_cast<uintptr_t>(doomed);
+  delete[] doomed;
+  for (uintptr_t address : {uintptr_t{0}, uintptr_t{freed}, uintptr_t{0x10}})
+    Prefetch(reinterpret_cast<const void*>(address));
+  std::vector<char> block(4096, 1);
+  Prefetch(block.data() + 4000);
+  EXPECT_EQ(block[4000], 1);
 }
 
 }  // namespace

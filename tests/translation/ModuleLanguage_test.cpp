@@ -47,9 +47,8 @@ class ModuleLanguageTest : public ::testing::Test {
     return plugin->ExecuteCommand(command, call.get());
   }
   std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    for (const auto& m : window.Take())
-      if (m.msg == platform::kWmCopyData) lines.push_back(m.text.substr(1));  // past the level
+    std::vector<std::string> lines = window.LogLines();
+    for (std::string& line : lines) line.erase(0, 1);  // past the level
     return lines;
   }
 

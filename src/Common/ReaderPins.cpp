@@ -1,0 +1,43 @@
+#include "Common/ReaderPins.h"
+
+#include "platform/thread.h"
+
+namespace tarvel {
+
+size_t ReaderPins::StripeOfThisThread() {
+  // Spread by the thread's id (Windows ids are multiples of 4): two threads
+  // seldom share a stripe. No thread-local data: in the DLL that would stay
+  // behind, per thread, when the host unloads it.
+  const uint32_t id = platform::CurrentThreadId();
+  return static_cast<size_t>(((id >> 2) * 0x9E3779B1u) >> 28) % kStripes;
+}
+
+ReaderPins::Pin ReaderPins::Enter() const {
+  const size_t stripe = StripeOfThisThread();
+  for (;;) {
+    const uint32_t epoch = epoch_.load(std::memory_order_seq_cst);
+    std::atomic<int32_t>& count = counters_[epoch & 1][stripe].pins;
+    count.fetch_add(1, std::memory_order_seq_cst);
+    // Counted before the epoch moved on: a writer that moves it waits for
+    // this pin. Otherwise the count may have come too late for it; take
+    // the pin in the new epoch instead.
+    if (epoch_.load(std::memory_order_seq_cst) == epoch) return Pin(&count);
+    count.fetch_sub(1, std::memory_order_release);
+  }
+}
+
+void ReaderPins::WaitForReaders() {
+  std::lock_guard<std::mutex> lock(writer_mu_);
+  const uint32_t left = epoch_.load(std::memory_order_relaxed);
+  epoch_.store(left + 1, std::memory_order_seq_cst);
+  for (Counter& c : counters_[left & 1]) {
+    for (unsigned spins = 0; c.pins.load(std::memory_order_seq_cst) != 0; ++spins) {
+      if (spins < 64)
+        platform::YieldThread();
+      else
+        platform::SleepMs(1);
+    }
+  }
+}
+
+}  // namespace tarvel

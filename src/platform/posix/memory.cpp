@@ -1,0 +1,16 @@
+#include "platform/memory.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+namespace tarvel::platform {
+
+size_t PrivateBytes() {
+  std::ifstream statm("/proc/self/statm");
+  size_t size = 0, resident = 0, shared = 0;
+  if (!(statm >> size >> resident >> shared)) return 0;
+  return (resident - shared) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace tarvel::platform
