@@ -43,6 +43,7 @@
 #include "Common/OleVariant.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/vopPluginTypes.h"
+#include "bench_rows.h"
 #include "module_api.h"
 #include "monitor/TimeoutMonitor.h"
 #include "platform/clock.h"
@@ -55,6 +56,11 @@ namespace tarvel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::Feed;
+using bench::MakeFeed;
+using bench::Sequential;
+using bench::SkewedIds;
+using bench::UniformIds;
 using host::HostedModule;
 
 constexpr int kRowsPerPortion = 16;
@@ -73,49 +79,12 @@ constexpr bool kWin32 = false;
 
 // ---- Rows the host builds ----
 
-// Feed: one data portion of 16 rows (CLIENTID, the four watched variables,
-// one unwatched item), a list of this program's own, as a host builds it;
-// the client IDs are written in before each call.
-struct Feed {
-  ParamsListPtr list;
-  std::vector<Variant*> ids;
-};
-
-Feed MakeFeed() {
-  Feed f{NewParamsList(kRowsParamsListClass), {}};
-  for (int r = 0; r < kRowsPerPortion; ++r) {
-    if (r > 0) f.list->AddNewRow();
-    f.ids.push_back(&f.list->Add("CLIENTID", OleVariant(0))->Value);
-    for (const std::string& v : kVars) f.list->Add(v, OleVariant(1.5));
-    f.list->Add("station", OleVariant("north"));
-  }
+// One data portion of 16 rows, a list of this program's own, as a host
+// builds it, ended by an empty row.
+Feed MakeHostFeed() {
+  Feed f = MakeFeed(kRowsPerPortion, kVars);
   f.list->AddNewRow();
   return f;
-}
-
-std::vector<int32_t> UniformIds(size_t count, int32_t clients, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int32_t> pick(0, clients - 1);
-  std::vector<int32_t> ids(count);
-  for (int32_t& id : ids) id = pick(rng);
-  return ids;
-}
-
-// Skewed: 90% of the rows come from 1% of the clients.
-std::vector<int32_t> SkewedIds(size_t count, int32_t clients, uint32_t seed) {
-  std::mt19937 rng(seed);
-  const int32_t hot = std::max(1, clients / 100);
-  std::uniform_int_distribution<int32_t> pick_hot(0, hot - 1), pick_any(0, clients - 1);
-  std::uniform_int_distribution<int> percent(0, 99);
-  std::vector<int32_t> ids(count);
-  for (int32_t& id : ids) id = percent(rng) < 90 ? pick_hot(rng) : pick_any(rng);
-  return ids;
-}
-
-std::vector<int32_t> Sequential(int32_t clients) {
-  std::vector<int32_t> ids(static_cast<size_t>(clients));
-  std::iota(ids.begin(), ids.end(), 0);
-  return ids;
 }
 
 // FeedRows feeds `rows` rows whose client IDs come from ids (from `next` on,
@@ -531,7 +500,7 @@ class Bench {
     }
     if (only.threads) {
       const std::vector<int32_t> uniform = UniformIds(sizes_.rows, sizes_.big, 5);
-      Feed second = MakeFeed();
+      Feed second = MakeHostFeed();
       fig.ceilings = MachineScaling(static_cast<size_t>(sizes_.big));
       const auto rps = SideBySide(
           [&] { return OneThread(feed_, uniform, sizes_.rows, through_exports); },
@@ -562,7 +531,7 @@ class Bench {
     FeedRows(feed_, Sequential(kClients), kClients, direct);
     std::vector<int32_t> lower = UniformIds(sizes_.rows / 4, kClients / 2, 6), upper = lower;
     for (int32_t& id : upper) id += kClients / 2;
-    Feed second = MakeFeed();
+    Feed second = MakeHostFeed();
     const size_t rows = sizes_.rows / 2;
     const auto rps =
         SideBySide([&] { return OneThread(feed_, lower, rows, through_exports); },
@@ -653,7 +622,7 @@ class Bench {
   BenchHost& host_;
   const Sizes sizes_;
   const std::string hour_ini_, second_ini_;
-  Feed feed_ = MakeFeed();
+  Feed feed_ = MakeHostFeed();
 };
 
 int Main(bool quick, const std::string& module_path, const Sections& only) {

@@ -34,6 +34,7 @@
 #include "Common/OleVariant.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
+#include "bench_rows.h"
 #include "monitor/TimeoutMonitor.h"
 #include "platform/clock.h"
 #include "platform/text.h"
@@ -42,6 +43,11 @@ namespace tarvel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::Feed;
+using bench::MakeFeed;
+using bench::Sequential;
+using bench::SkewedIds;
+using bench::UniformIds;
 
 double NsSince(Clock::time_point t0) {
   return std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
@@ -335,49 +341,6 @@ class Baseline {
 };
 
 // ---- Pre-generated rows ----
-
-// Feed: one data portion of `rows` rows (CLIENTID, the watched variables,
-// one unwatched item); the client IDs are written in before each call.
-struct Feed {
-  ParamsListPtr list;
-  std::vector<Variant*> ids;
-};
-
-Feed MakeFeed(int rows, const std::vector<std::string>& vars) {
-  Feed f{NewParamsList(kRowsParamsListClass), {}};
-  for (int r = 0; r < rows; ++r) {
-    if (r > 0) f.list->AddNewRow();
-    f.ids.push_back(&f.list->Add("CLIENTID", OleVariant(0))->Value);
-    for (const std::string& v : vars) f.list->Add(v, OleVariant(1.5));
-    f.list->Add("station", OleVariant("north"));
-  }
-  return f;
-}
-
-std::vector<int32_t> UniformIds(size_t count, int32_t clients, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int32_t> pick(0, clients - 1);
-  std::vector<int32_t> ids(count);
-  for (int32_t& id : ids) id = pick(rng);
-  return ids;
-}
-
-// Skewed: 90% of the rows come from 1% of the clients.
-std::vector<int32_t> SkewedIds(size_t count, int32_t clients, uint32_t seed) {
-  std::mt19937 rng(seed);
-  const int32_t hot = std::max(1, clients / 100);
-  std::uniform_int_distribution<int32_t> pick_hot(0, hot - 1), pick_any(0, clients - 1);
-  std::uniform_int_distribution<int> percent(0, 99);
-  std::vector<int32_t> ids(count);
-  for (int32_t& id : ids) id = percent(rng) < 90 ? pick_hot(rng) : pick_any(rng);
-  return ids;
-}
-
-std::vector<int32_t> Sequential(int32_t clients) {
-  std::vector<int32_t> ids(static_cast<size_t>(clients));
-  std::iota(ids.begin(), ids.end(), 0);
-  return ids;
-}
 
 // RunIntake feeds `rows` rows whose client IDs come from ids; ns per row.
 template <class Monitor>

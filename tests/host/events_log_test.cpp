@@ -19,6 +19,31 @@ using platform::kWmCopyData;
 
 constexpr uint32_t kTag = 0x5150;
 
+// A host window on a thread that never pumps its messages, so that every
+// send to it times out; the thread ends with the object.
+class StalledHostWindow {
+ public:
+  StalledHostWindow()
+      : owner_([this] {
+          RecordingWindow window;
+          made_.set_value(window.handle());
+          done_.get_future().wait();
+        }) {
+    handle_ = made_.get_future().get();
+  }
+  ~StalledHostWindow() {
+    done_.set_value();
+    owner_.join();
+  }
+  platform::WindowHandle handle() const { return handle_; }
+
+ private:
+  std::promise<platform::WindowHandle> made_;
+  std::promise<void> done_;
+  platform::WindowHandle handle_{};
+  std::thread owner_;
+};
+
 class HostedProbeTest : public ProbeModuleTest {
  protected:
   // Load loads an instance whose host window is window (0: none).
@@ -212,21 +237,11 @@ TEST_F(HostedProbeTest, LogLinesGoStraightToAnAnsweringHost) {
 }
 
 TEST_F(HostedProbeTest, AHostThatDoesNotAnswerGetsItsLinesThroughGetLogEx) {
-  // The host window lives on a thread that never pumps.
-  std::promise<platform::WindowHandle> made;
-  std::promise<void> done;
-  std::thread owner([&] {
-    RecordingWindow stalled;
-    made.set_value(stalled.handle());
-    done.get_future().wait();
-  });
-  const platform::WindowHandle stalled = made.get_future().get();
-  Load(6, stalled);
+  StalledHostWindow stalled;
+  Load(6, stalled.handle());
   Run(6, "ADDLOG", {{"TEXT", OleVariant("queued")}});
   Run(6, "LOG", {{"TEXT", OleVariant("late")}});  // waits out the send, then queues
   EXPECT_EQ(LogText(6), "\x02Probe. queued\r\n\x02Probe. late\r\n");
-  done.set_value();
-  owner.join();
 }
 
 // A log batch: the lines reach the host together, after the lines queued
@@ -264,19 +279,11 @@ TEST_F(HostedProbeTest, ALogBatchReachesTheHostTogetherAfterTheQueuedLines) {
 }
 
 TEST_F(HostedProbeTest, ALogBatchAHostDoesNotAnswerWaitsForGetLogEx) {
-  std::promise<platform::WindowHandle> made;
-  std::promise<void> done;
-  std::thread owner([&] {
-    RecordingWindow stalled;
-    made.set_value(stalled.handle());
-    done.get_future().wait();
-  });
-  Load(15, made.get_future().get());
+  StalledHostWindow stalled;
+  Load(15, stalled.handle());
   Run(15, "ADDLOG", {{"TEXT", OleVariant("queued")}});
   ASSERT_EQ(Run(15, "LOG-BATCH", {{"TEXT", OleVariant("x")}, {"COUNT", OleVariant(2)}}), 0);
   EXPECT_EQ(LogText(15), "\x02Probe. queued\r\n\x02Probe. x-0\r\n\x02Probe. x-1\r\n");
-  done.set_value();
-  owner.join();
 }
 
 // A host whose window is on the raising thread and that is handed a full
