@@ -125,6 +125,7 @@ class CacheLock {
   void lock() {
     while (held_.exchange(true, std::memory_order_acquire)) platform::YieldThread();
   }
+  bool try_lock() { return !held_.exchange(true, std::memory_order_acquire); }
   void unlock() { held_.store(false, std::memory_order_release); }
 
  private:
@@ -203,14 +204,7 @@ void FreeItem(TvopParamsListItem* item) {
 }  // namespace
 
 namespace {
-void EmptyItemCache(bool close) {
-  TvopParamsListItem* head;
-  {
-    std::lock_guard<CacheLock> lock(g_item_cache.mu);
-    head = std::exchange(g_item_cache.head, nullptr);
-    g_item_cache.count = 0;
-    if (close) g_item_cache.closed = true;
-  }
+void FreeChain(TvopParamsListItem* head) {
   while (head) {
     TvopParamsListItem* next = NextOf(head);
     std::free(head);
@@ -220,14 +214,35 @@ void EmptyItemCache(bool close) {
 
 // Destroyed with this file's statics: lists of statics destroyed earlier
 // come back into the cache and are freed here, later ones are freed at once.
+// At process exit Windows ends the other threads wherever they are, perhaps
+// holding the cache's lock; the closer then leaves the items to the system
+// rather than wait for ever.
 struct ItemCacheCloser {
-  ~ItemCacheCloser() { EmptyItemCache(true); }
+  ~ItemCacheCloser() {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      if (g_item_cache.mu.try_lock()) {
+        TvopParamsListItem* head = std::exchange(g_item_cache.head, nullptr);
+        g_item_cache.count = 0;
+        g_item_cache.closed = true;
+        g_item_cache.mu.unlock();
+        FreeChain(head);
+        return;
+      }
+      platform::YieldThread();
+    }
+  }
 };
 ItemCacheCloser g_item_cache_closer;
 }  // namespace
 
 void ReleaseCachedListItems() {
-  EmptyItemCache(false);
+  TvopParamsListItem* head;
+  {
+    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    head = std::exchange(g_item_cache.head, nullptr);
+    g_item_cache.count = 0;
+  }
+  FreeChain(head);
 }
 
 size_t CachedListItems() {
