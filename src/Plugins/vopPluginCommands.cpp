@@ -60,7 +60,11 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
     if (Present(host)) host_window = HandleParam(host, "MessagesProcessorHandle");
     owner_window = ReadOwnerWindow(params);
   }
-  if (host_window) host_window_ = *host_window;
+  if (host_window && host_window_.exchange(*host_window) != *host_window) {
+    // A notice that went to another window may never be answered.
+    std::lock_guard<std::mutex> lock(events_mutex_);
+    notice_pending_ = false;
+  }
   if (owner_window) owner_window_ = *owner_window;
   // A language file that could not be read was met before the host window
   // was known (at creation, or by this command's LANGUAGE): say so now.

@@ -9,6 +9,7 @@
 #include "Common/Assert.h"
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 
@@ -51,15 +52,25 @@ void TvopPlugin::RaiseEvent(bool global, std::string_view name, const TvopParams
     // One notice per collection: the host takes everything queued when it
     // answers it, so events raised meanwhile need none of their own. This
     // also keeps a burst from flooding the host's message queue.
-    announce = !notice_pending_;
-    notice_pending_ = true;
+    const uint32_t now = platform::TickCount();
+    announce = !notice_pending_ || platform::TickDiff(now, notice_tick_) >= kNoticeRepeatMs;
+    if (announce) {
+      notice_pending_ = true;
+      notice_tick_ = now;
+    }
   }
   if (announce) AnnounceEvents();
 }
 
 void TvopPlugin::AnnounceEvents() {
+  // Lines this thread holds in a batch go first: a host that answers the
+  // notice at once reads them before the events they belong to.
+  if (log_batch_thread_.load(std::memory_order_relaxed) == platform::CurrentThreadId())
+    FlushLogBatch();
   if (PostToHost(PLUGIN_MSG_EVENTS, 0)) return;
-  // Not delivered: the next event announces again.
+  // Not delivered: the next event announces again. Events another thread
+  // queued meanwhile, counting on this notice, are announced by the repeat
+  // after kNoticeRepeatMs at the latest.
   std::lock_guard<std::mutex> lock(events_mutex_);
   notice_pending_ = false;
 }
@@ -88,7 +99,10 @@ int32_t TvopPlugin::DoGetEvents(PPluginCallRec rec) {
       // out meanwhile, since a host may take that one for the collection it
       // was in the middle of and never answer it.
       announce = pending_events_ && pending_events_->Count > 0;
-      if (announce) notice_pending_ = true;
+      if (announce) {
+        notice_pending_ = true;
+        notice_tick_ = platform::TickCount();
+      }
     } else {
       if (events_ && pending_events_ && pending_events_->Count > 0) {
         if (events_->Count > kEventQueueLimit) events_->Clear();

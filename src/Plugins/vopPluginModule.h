@@ -85,7 +85,7 @@ platform::ScreenRect CentredOver(const platform::ScreenRect& owner, int32_t widt
 // publishes Description, LogTitle, EventsSupported, MinVersion,
 // IsMultiThreadSupported and the three messages, so the translator finds
 // the messages by name.
-class TvopPlugin : public TComponent {
+class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPlugin> {
  public:
   // Handler types; Sender is the instance.
   using NotifyEvent = std::function<void(TvopPlugin& sender)>;
@@ -350,8 +350,13 @@ class TvopPlugin : public TComponent {
   TvopParamsList* events_ = nullptr;          // handed to the host
   TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out
   // A notice (1811) reached the host and the host has not taken the queue
-  // since; guarded by events_mutex_.
+  // since; guarded by events_mutex_. A notice is repeated when the host has
+  // not taken the queue within kNoticeRepeatMs of it (a host may drop a
+  // notice, or destroy the window it went to), so events never wait for
+  // good behind one lost message.
   bool notice_pending_ = false;
+  uint32_t notice_tick_ = 0;  // system tick of the last notice; events_mutex_
+  static constexpr int32_t kNoticeRepeatMs = 1000;
   // Lists a timed-out UNLOAD could not free while data calls still ran.
   std::vector<ParamsListPtr> retired_lists_;
 

@@ -243,6 +243,11 @@ void TaPlugin::vopPluginProcessData(PPluginCallRec rec, int32_t& result) {
 }
 
 void TaPlugin::ChkTimeoutsTimer() {
+  // The tick may hand a full queue to a host on this thread, whose handler
+  // can release this instance: it then goes when the tick is done, not
+  // under it. (Null while the instance is being destroyed elsewhere; that
+  // destruction waits for the tick.)
+  const std::shared_ptr<TvopPlugin> keep = weak_from_this().lock();
   try {
     if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
   } catch (...) {

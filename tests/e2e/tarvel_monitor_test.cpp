@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "Plugins/vopPluginTypes.h"
 #include "host/host_test_util.h"
 #include "host/host_window.h"
 #include "platform/clock.h"
@@ -248,6 +249,48 @@ TEST_F(TarvelModuleTest, SilenceTimeoutResumeReloadAndUnloadWithAnIniFile) {
   PumpFor(kTimeoutMs + 300);
   HostCall events_call(id);
   EXPECT_EQ(module->GetEvents(events_call), -1);
+}
+
+// A host on the tick's own thread gets a full queue handed to it mid-tick;
+// its handler collects and then releases the instance. The tick finishes
+// on an instance that stays until it is done (ASan sees any use after it).
+TEST_F(TarvelModuleTest, AHostReleasingTheInstanceWhenATickHandsItTheQueueLetsTheTickFinish) {
+  constexpr uint32_t id = 9;
+  constexpr int kClients = 6000;  // two timeouts each: the queue passes its limit mid-tick
+  const std::string ini = dir.File("tarvel.ini");
+  WriteWholeFile(ini, kSettings);
+  size_t collected = 0;
+  bool released = false;
+  const platform::WindowHandle collector = platform::CreateMessageWindow(
+      [&](platform::WindowHandle, uint32_t msg, uintptr_t, intptr_t) -> intptr_t {
+        if (msg == PLUGIN_MSG_EVENTS && !released) {
+          collected += Collect(id).size();
+          HostCall release(id);
+          release.rec.Action = kActionRelease;
+          EXPECT_EQ(module->GetModuleType(release), 0);
+          released = true;
+        }
+        return 1;
+      });
+  HostCall load(id, "LOAD");
+  load.rec.HostTag = kTag;
+  load.Param("MessagesProcessorHandle", OleVariant(static_cast<int32_t>(collector)));
+  load.Param("INI-FILE", OleVariant(ini));
+  ASSERT_EQ(module->ExecutePluginCommand(load), 0);
+  ASSERT_EQ(
+      Command(id, "SET-ITEMS", {{"ITEMS", OleVariant("src|TEMP|Float|\r\nsrc|Press|Float|")}}), 0);
+  std::vector<Row> rows;
+  for (int c = 0; c < kClients; ++c)
+    rows.push_back(
+        Row{{"CLIENTID", OleVariant(c)}, {"TEMP", OleVariant(1)}, {"PRESS", OleVariant(1)}});
+  ASSERT_EQ(Feed(id, rows), 0);
+
+  const uint32_t start = platform::SystemTickCount();
+  while (!released && platform::TickDiff(platform::SystemTickCount(), start) < 20000) PumpFor(50);
+  PumpFor(100);  // the tick's notices after the release find no instance
+  EXPECT_TRUE(released);
+  EXPECT_GT(collected, 0u);
+  platform::DestroyMessageWindow(collector);
 }
 
 TEST_F(TarvelModuleTest, SettingsMoveFromAnIniFileIntoTheRegistry) {

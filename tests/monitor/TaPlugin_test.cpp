@@ -359,6 +359,50 @@ TEST_F(TaPluginTest, AHostWindowWhoseThreadFeedsDataGetsItsLogLinesAtOnce) {
   EXPECT_EQ(QueuedLogLines(), std::vector<std::string>{});
 }
 
+// One notice stands for the events queued until the host collects; a
+// notice the host never answers (dropped, or sent to a window it has since
+// replaced) is repeated, so events never wait for good behind it. A tick's
+// log lines reach the host before the notice of its events.
+TEST_F(TaPluginTest, ANoticeTheHostDoesNotAnswerIsRepeated) {
+  platform::ManualTickClock clock(1000);
+  test::RecordingWindow host, other_host;
+  Write("[Common]\r\nVar1=TEMP\r\nType1=1\r\nVal1=1\r\nEvent1=t\r\n");
+  ASSERT_EQ(Load(host.handle()), 0);
+  auto notices = [](const std::vector<test::RecordingWindow::Message>& messages) {
+    return std::count_if(messages.begin(), messages.end(),
+                         [](const auto& m) { return m.msg == PLUGIN_MSG_EVENTS; });
+  };
+  auto tick_at = [&](uint32_t tick) {
+    clock.Set(tick);
+    plugin->ChkTimeoutsTimer();
+  };
+  Feed(1, "TEMP");  // falls silent at 2000
+  clock.Set(1500);
+  Feed(2, "TEMP");  // at 2500
+  clock.Set(1600);
+  Feed(3, "TEMP");  // at 2600
+  tick_at(2000);
+  auto messages = host.Take();
+  ASSERT_EQ(notices(messages), 1);
+  EXPECT_EQ(messages.back().msg, PLUGIN_MSG_EVENTS);  // after the tick's lines
+
+  // A command names another host window: the next event is announced there
+  // at once, and that notice stands for what follows.
+  HostCall call(1, "SAVE-SETTINGS-NOW");
+  call.Param("MessagesProcessorHandle", OleVariant(static_cast<int32_t>(other_host.handle())));
+  plugin->ExecuteCommand("SAVE-SETTINGS-NOW", call.get());
+  tick_at(2500);
+  EXPECT_EQ(notices(other_host.Take()), 1);
+  tick_at(2600);
+  EXPECT_EQ(notices(other_host.Take()), 0);
+  EXPECT_EQ(notices(host.Take()), 0);
+
+  // Unanswered for a second: the next event announces again.
+  Feed(4, "TEMP");  // at 3600
+  tick_at(3600);
+  EXPECT_EQ(notices(other_host.Take()), 1);
+}
+
 TEST_F(TaPluginTest, ClientIdsOfUnsupportedTypesFailTheDataCall) {
   ASSERT_EQ(Load(), 0);
   auto rows = NewParamsList(kRowsParamsListClass);
