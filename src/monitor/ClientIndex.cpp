@@ -1,6 +1,8 @@
 #include "monitor/ClientIndex.h"
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -32,10 +34,45 @@ constexpr size_t kFirstSlotBlock = size_t{1} << 16;
 
 }  // namespace
 
-static_assert((sizeof(TClientListItem) << 15) == kHugePage, "a big slab is one huge page");
-
+// Slabs start on a cache line; big ones on a huge page where the system
+// has them, and then fill it, so that the records of 10^6 clients take few
+// address translations.
 std::align_val_t ClientIndex::SlabAlignment(size_t k) {
-  return std::align_val_t{k >= kSmallSlabs ? kHugePageAlignment : alignof(TClientListItem)};
+  return std::align_val_t{k >= kSmallSlabs ? kHugePageAlignment : 64};
+}
+
+size_t ClientIndex::SlabBytes(size_t k) {
+  const size_t bytes = SlabRecords(k) * sizeof(TClientListItem);
+  const size_t align = static_cast<size_t>(SlabAlignment(k));
+  return (bytes + align - 1) / align * align;
+}
+
+void ClientIndex::OrderByCreation(std::vector<TClientListItem*>& records) const {
+  if (records.size() < 2) return;
+  // The slabs by address, so that each record finds its own by a binary
+  // search: few slabs, many records.
+  struct SlabSpan {
+    const TClientListItem* begin;
+    uint32_t first;
+  };
+  std::vector<SlabSpan> spans;
+  for (size_t k = 0; k < kSlabs; ++k)
+    if (const TClientListItem* slab = slabs_[k].load(std::memory_order_acquire))
+      spans.push_back({slab, SlabStart(k)});
+  std::sort(spans.begin(), spans.end(),
+            [](const SlabSpan& a, const SlabSpan& b) { return std::less<>()(a.begin, b.begin); });
+  std::vector<std::pair<uint32_t, TClientListItem*>> numbered;
+  numbered.reserve(records.size());
+  for (TClientListItem* r : records) {
+    auto it = std::upper_bound(
+        spans.begin(), spans.end(), r,
+        [](const TClientListItem* p, const SlabSpan& s) { return std::less<>()(p, s.begin); });
+    // Every record lies in a slab: the one that starts last before it.
+    const SlabSpan& s = *std::prev(it);
+    numbered.push_back({s.first + static_cast<uint32_t>(r - s.begin), r});
+  }
+  std::sort(numbered.begin(), numbered.end());
+  for (size_t i = 0; i < records.size(); ++i) records[i] = numbered[i].second;
 }
 
 ClientIndex::~ClientIndex() {
@@ -64,8 +101,7 @@ ClientIndex::Memory ClientIndex::MemoryUse() {
   }
   std::lock_guard<std::mutex> lock(slab_mu_);
   for (size_t k = 0; k < kSlabs; ++k)
-    if (slabs_[k].load(std::memory_order_relaxed))
-      m.records += SlabRecords(k) * sizeof(TClientListItem);
+    if (slabs_[k].load(std::memory_order_relaxed)) m.records += SlabBytes(k);
   for (const SlotBlock& b : slot_blocks_) m.slot_blocks += b.bytes;
   return m;
 }
@@ -77,12 +113,12 @@ ClientIndex::Memory ClientIndex::MemoryUse() {
   TClientListItem* const place = Record(number);
   TClientListItem* c;
   try {
-    c = new (place) TClientListItem(id, number);
+    c = new (place) TClientListItem(id);
   } catch (...) {
     // The number is spent: a record no index points to keeps the records
     // below next_number_ all constructed.
     const ClientIdView none;
-    new (place) TClientListItem(none, number);
+    new (place) TClientListItem(none);
     throw;
   }
   Place(shard, id.Hash(), number);
@@ -149,9 +185,9 @@ ClientIndex::Slot* ClientIndex::NewSlots(uint32_t capacity) {
 void ClientIndex::AddSlab(size_t k) {
   std::lock_guard<std::mutex> lock(slab_mu_);
   if (slabs_[k].load(std::memory_order_relaxed)) return;
-  const size_t bytes = SlabRecords(k) * sizeof(TClientListItem);
+  const size_t bytes = SlabBytes(k);
   void* slab = ::operator new(bytes, SlabAlignment(k));
-  if (bytes == kHugePage) AdviseHugePages(slab, bytes);
+  if (k >= kSmallSlabs) AdviseHugePages(slab, bytes);
   slabs_[k].store(static_cast<TClientListItem*>(slab), std::memory_order_release);
 }
 

@@ -1,11 +1,11 @@
 // ClientIndex: the client records of one settings generation and the hash
 // index that finds a record by its client ID.
 //
-//  - Records: one TClientListItem per client, numbered in creation order
-//    (the number is the record's seq), in slabs that never move: 1024
-//    records, 1024, then doubling up to 2 MiB (advised to a huge page where
-//    the system has them), then 2 MiB each. A record lives as long as the
-//    index; there is no removal, only the whole index goes.
+//  - Records: one TClientListItem per client, numbered in creation order,
+//    in slabs that never move: 1024 records, 1024, then doubling up to 2^15
+//    records (on a huge page where the system has them), then 2^15 each.
+//    A record lives as long as the index; there is no removal, only the
+//    whole index goes. OrderByCreation sorts records by their number.
 //  - Shards: clients are spread over 256 shards by the high bits of their
 //    ID's hash. Each shard has a lock and an open-addressing table of 4-byte
 //    slots (7 bits of the hash as a tag, 25 bits of record number + 1),
@@ -18,7 +18,8 @@
 //    guess (the record the client most likely is), checked under the lock.
 //
 // Threads: Find and FindOrCreate need the shard's lock; Candidate,
-// PrefetchSlot, Record and Created run on any thread at any time;
+// PrefetchSlot, Record, Created and OrderByCreation run on any thread at
+// any time;
 // ClientCount takes the shard locks one after the other; the destructor
 // runs when nothing else uses the index.
 //
@@ -104,7 +105,7 @@ class ClientIndex {
     std::atomic<uint32_t> shared_mask{0};
   };
 
-  // 2^25 - 2 records of 64 bytes are more than a 32-bit process holds.
+  // 2^25 - 2 records of 52 bytes are more than a 32-bit process holds.
   static constexpr unsigned kNumberBits = 25;
   static constexpr uint32_t kNumberMask = (1u << kNumberBits) - 1;
 
@@ -125,6 +126,8 @@ class ClientIndex {
   }
   // Created counts the records made so far (some may still be under way).
   uint32_t Created() const { return next_number_.load(std::memory_order_relaxed); }
+  // OrderByCreation sorts records of this index by when they were made.
+  void OrderByCreation(std::vector<TClientListItem*>& records) const;
 
   // PrefetchSlot asks the cache for the index slot of a hash, without the
   // lock: at worst it fetches a line that is no longer used.
@@ -219,6 +222,7 @@ class ClientIndex {
     return k == 0 ? size_t{1} << kFirstSlabBits : (size_t{1} << kFirstSlabBits) << (k - 1);
   }
   static std::align_val_t SlabAlignment(size_t k);
+  static size_t SlabBytes(size_t k);
 
   TClientListItem* Create(Shard& shard, const ClientIdView& id);
   static void Place(Shard& shard, uint64_t hash, uint32_t number);
