@@ -303,7 +303,7 @@ TEST(EventOutboxConcurrency, AThreadNeverWaitsForAnotherOnesDelivery) {
   ClientIdView seven, eight;
   seven.Assign(OleVariant(7).Raw());
   eight.Assign(OleVariant(8).Raw());
-  TClientListItem first(seven, 0), second(eight, 1);
+  TClientListItem first(seven), second(eight);
 
   // A sink whose first log line waits (at most 10 s) until it is let go.
   class HoldingSink : public JournalSink {
