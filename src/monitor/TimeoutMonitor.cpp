@@ -442,7 +442,22 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     for (int pass = 0; pass < kPasses; ++pass) {
       due.clear();
       next = 0;
-      t.queue.CollectDue(clock_.Now(), due);
+      const int64_t now = clock_.Now();
+      t.queue.CollectDue(now, due);
+      // Entries that data made early go back to their clients' deadlines at
+      // once: only clients with a watch due are ordered and fired. Should a
+      // settle fail, the catch below settles every listed client again
+      // (settling twice is harmless).
+      size_t firing = 0;
+      for (size_t k = 0; k < due.size(); ++k) {
+        TClientListItem& c = *due[k];
+        std::lock_guard<ShardLock> lock(t.index.ShardOf(c.ClientId.Hash()).mu);
+        if (EarliestDeadline(c, t.watch_count) <= now)
+          due[firing++] = &c;
+        else
+          t.Settle(c);
+      }
+      due.resize(firing);
       if (due.empty()) {
         // One more look if a deadline passed since the collection.
         if (t.queue.EarliestPending() <= clock_.Now()) continue;
