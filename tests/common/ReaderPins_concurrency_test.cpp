@@ -69,8 +69,10 @@ TEST(ReaderPinsConcurrency, AWriterThatNeverWaitsFreesOnlyWhatNoReaderSees) {
   std::atomic<Box*> current{new Box(0)};
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};
+  std::atomic<int> started{0};
   auto reader = [&] {
     uint32_t last = 0;
+    started.fetch_add(1);
     while (!stop.load()) {
       const ReaderPins::Pin pin = pins.Enter();
       const Box* box = current.load(std::memory_order_seq_cst);
@@ -104,7 +106,9 @@ TEST(ReaderPinsConcurrency, AWriterThatNeverWaitsFreesOnlyWhatNoReaderSees) {
       }
     }
   };
-  for (uint32_t v = 1; v <= 2000; ++v) {
+  while (started.load() < 3) std::this_thread::yield();
+  for (uint32_t v = 1; v <= 3000; ++v) {
+    if (v % 8 == 0) std::this_thread::yield();
     std::optional<ReaderPins::Pin> own;
     if (v % 2) own.emplace(pins.Enter());
     Box* old = current.exchange(new Box(v), std::memory_order_seq_cst);
