@@ -99,6 +99,9 @@ ClientIndex::Memory ClientIndex::MemoryUse() {
   }
   Place(shard, id.Hash(), number);
   ++shard.size;
+  // Arrays outgrown in calls that have ended wait for no tick: new clients
+  // release them now and then.
+  if ((number & 255) == 0 && retired_count_.load(std::memory_order_relaxed) != 0) ReleaseRetired();
   return c;
 }
 

@@ -17,9 +17,9 @@
 //    client most likely is), checked under the lock. They never walk freed
 //    memory: given ReaderPins, whoever looks holds a pin, and an outgrown
 //    slot array goes back to the system only once the pins that may still
-//    see it are gone (tried at each growth and by ReleaseRetired, neither
-//    of which waits). Without them, outgrown arrays stay until the index
-//    goes.
+//    see it are gone (tried at each growth, now and then as clients are
+//    made, and by ReleaseRetired; none of these waits for the pins).
+//    Without them, outgrown arrays stay until the index goes.
 //  - Slot arrays of one capacity are carved from blocks of their own (up
 //    to 2 MiB, advised to a huge page), so that the arrays of many clients
 //    span few pages and a block goes as soon as its arrays are outgrown.
@@ -247,7 +247,7 @@ class ClientIndex {
   void ReleasePassed();
   void AddSlab(size_t k);
 
-  // Slot arrays hold 16 << class slots; a shard's grow to 2^26 at most.
+  // Slot arrays hold 16 << class slots; a shard's slots grow to 2^26 at most.
   static constexpr unsigned kSlotClasses = 23;
   struct SlotBlock {
     char* memory;
