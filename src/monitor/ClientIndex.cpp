@@ -1,6 +1,7 @@
 #include "monitor/ClientIndex.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <functional>
 #include <iterator>
 #include <stdexcept>
@@ -30,9 +31,13 @@ constexpr size_t kHugePageAlignment = 64;
 void AdviseHugePages(void*, size_t) {}
 #endif
 
-constexpr size_t kFirstSlotBlock = size_t{1} << 16;
-
 }  // namespace
+
+bool ClientIndex::Within(const void* p, const SlotBlock& b) {
+  const auto a = reinterpret_cast<uintptr_t>(p);
+  const auto start = reinterpret_cast<uintptr_t>(b.memory);
+  return a >= start && a - start < b.bytes;
+}
 
 // Slabs start on a cache line; big ones on a huge page where the system
 // has them, and then fill it, so that the records of 10^6 clients take few
@@ -84,6 +89,12 @@ ClientIndex::~ClientIndex() {
   for (const SlotBlock& b : slot_blocks_) ::operator delete(b.memory, b.align);
 }
 
+void ClientIndex::ReleaseRetired() {
+  if (retired_count_.load(std::memory_order_relaxed) == 0) return;
+  std::lock_guard<std::mutex> lock(slab_mu_);
+  ReleasePassed();
+}
+
 size_t ClientIndex::ClientCount() {
   size_t n = 0;
   for (Shard& shard : shards_) {
@@ -94,6 +105,7 @@ size_t ClientIndex::ClientCount() {
 }
 
 ClientIndex::Memory ClientIndex::MemoryUse() {
+  ReleaseRetired();
   Memory m;
   for (Shard& shard : shards_) {
     std::lock_guard<ShardLock> lock(shard.mu);
@@ -123,6 +135,9 @@ ClientIndex::Memory ClientIndex::MemoryUse() {
   }
   Place(shard, id.Hash(), number);
   ++shard.size;
+  // Arrays outgrown in calls that have ended wait for no tick: new clients
+  // release them now and then.
+  if ((number & 255) == 0 && retired_count_.load(std::memory_order_relaxed) != 0) ReleaseRetired();
   return c;
 }
 
@@ -143,8 +158,9 @@ void ClientIndex::Grow(Shard& shard) {
     const uint32_t number = (slot & kNumberMask) - 1;
     Place(shard, Record(number)->ClientId.Hash(), number);
   }
-  shard.shared_slots.store(shard.slots, std::memory_order_release);
+  shard.shared_slots.store(shard.slots, std::memory_order_seq_cst);
   shard.shared_mask.store(shard.mask, std::memory_order_release);
+  if (old && pins_) Retire(old);
 }
 
 uint32_t ClientIndex::TakeNumber() {
@@ -157,29 +173,75 @@ uint32_t ClientIndex::TakeNumber() {
   return number;
 }
 
-// NewSlots returns a zeroed slot array that lives as long as the index.
-// The arrays of all shards share blocks, so that the index of many clients
-// spans few huge pages.
+// NewSlots returns a zeroed slot array, carved from a block of arrays of
+// its capacity: at most 2 MiB (or one array), and no bigger than the arrays
+// of the class that shards may still ask for, each shard growing through
+// every class once.
 ClientIndex::Slot* ClientIndex::NewSlots(uint32_t capacity) {
-  std::lock_guard<std::mutex> lock(slab_mu_);
+  const auto size_class = static_cast<uint32_t>(std::countr_zero(capacity) - 4);
   const size_t bytes = size_t{capacity} * sizeof(Slot);
-  if (bytes > slot_room_) {
-    const size_t block = std::max(
-        bytes, std::min(slot_blocks_.empty() ? kFirstSlotBlock : slot_blocks_.back().bytes * 2,
-                        kHugePage));
+  std::lock_guard<std::mutex> lock(slab_mu_);
+  // Room for the outgrown array, so that retiring it cannot fail: each
+  // shard growing meanwhile retires one.
+  if (pins_) retired_.reserve(retired_.size() + kShards);
+  SlotClass& sc = slot_classes_[size_class];
+  if (sc.room < bytes) {
+    const size_t left = sc.carved < kShards ? kShards - sc.carved : 1;
+    const size_t block = bytes * std::min(left, std::max<size_t>(1, kHugePage / bytes));
     slot_blocks_.reserve(slot_blocks_.size() + 1);
     const std::align_val_t align{block >= kHugePage ? kHugePageAlignment : alignof(Slot)};
     void* p = ::operator new(block, align);
     if (block >= kHugePage) AdviseHugePages(p, block);
-    slot_blocks_.push_back({p, block, align});
-    slot_next_ = static_cast<char*>(p);
-    slot_room_ = block;
+    slot_blocks_.push_back({static_cast<char*>(p), block, align, 0, size_class});
+    sc.next = static_cast<char*>(p);
+    sc.room = block;
   }
-  Slot* const slots = reinterpret_cast<Slot*>(slot_next_);
+  Slot* const slots = reinterpret_cast<Slot*>(sc.next);
   for (uint32_t i = 0; i < capacity; ++i) new (slots + i) Slot(0);
-  slot_next_ += bytes;
-  slot_room_ -= bytes;
+  ++slot_blocks_[BlockOf(slots)].live;
+  ++sc.carved;
+  sc.next += bytes;
+  sc.room -= bytes;
   return slots;
+}
+
+size_t ClientIndex::BlockOf(const void* slots) const {
+  size_t k = 0;
+  while (!Within(slots, slot_blocks_[k])) ++k;
+  return k;
+}
+
+// Retire keeps an outgrown array, already replaced where looks find it,
+// until the pins that may have found it are gone. Caller holds its shard's
+// lock (and maybe a pin: then this array waits for a later call).
+void ClientIndex::Retire(Slot* slots) {
+  std::lock_guard<std::mutex> lock(slab_mu_);
+  retired_.push_back({slots, pins_->Stamp()});
+  ReleasePassed();
+}
+
+// ReleasePassed releases the retired arrays whose stamps have passed, and
+// the blocks left with none in use. Caller holds slab_mu_.
+void ClientIndex::ReleasePassed() {
+  size_t passed = 0;
+  // Stamps only grow along the list: the first that has not passed ends it.
+  while (passed < retired_.size() && pins_->Passed(retired_[passed].stamp)) {
+    const size_t k = BlockOf(retired_[passed].slots);
+    ++passed;
+    SlotBlock& b = slot_blocks_[k];
+    if (--b.live != 0) continue;
+    SlotClass& sc = slot_classes_[b.size_class];
+    if (sc.room != 0 && Within(sc.next, b)) {
+      // Its room goes too; a later array of the class gets a block of its own.
+      sc.next = nullptr;
+      sc.room = 0;
+    }
+    ::operator delete(b.memory, b.align);
+    b = slot_blocks_.back();
+    slot_blocks_.pop_back();
+  }
+  retired_.erase(retired_.begin(), retired_.begin() + static_cast<ptrdiff_t>(passed));
+  retired_count_.store(retired_.size(), std::memory_order_relaxed);
 }
 
 void ClientIndex::AddSlab(size_t k) {

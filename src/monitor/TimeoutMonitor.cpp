@@ -31,11 +31,13 @@ std::shared_ptr<const MonitorSettings> OrDefaults(std::shared_ptr<const MonitorS
 // keys the intake looks for, the client records and the deadline queue.
 class TimeoutMonitor::ClientTable : public std::enable_shared_from_this<ClientTable> {
  public:
-  explicit ClientTable(std::shared_ptr<const MonitorSettings> s)
+  // pins: those the data calls hold while they use the table.
+  ClientTable(std::shared_ptr<const MonitorSettings> s, ReaderPins& pins)
       : settings_ptr(std::move(s)),
         settings(*settings_ptr),
         watch_count(settings.rows.size()),
-        keys(settings) {
+        keys(settings),
+        index(&pins) {
     for (size_t w = 0; w < watch_count; ++w) {
       const MonitorSettings::Row& row = settings.rows[w];
       timeout_ms[w] = row.timeout_ms;
@@ -107,7 +109,7 @@ TimeoutMonitor::TimeoutMonitor(MonitorSink& sink, MonitorTimer& timer,
                                std::shared_ptr<const MonitorSettings> settings, MonitorTexts texts)
     : sink_(sink),
       timer_(timer),
-      table_(std::make_shared<ClientTable>(OrDefaults(std::move(settings)))),
+      table_(std::make_shared<ClientTable>(OrDefaults(std::move(settings)), pins_)),
       texts_(std::make_shared<const MonitorTexts>(std::move(texts))),
       live_table_(table_.get()) {}
 
@@ -119,7 +121,7 @@ TimeoutMonitor::Snapshot TimeoutMonitor::Current() const {
 }
 
 void TimeoutMonitor::ReplaceSettings(std::shared_ptr<const MonitorSettings> settings) {
-  auto fresh = std::make_shared<ClientTable>(OrDefaults(std::move(settings)));
+  auto fresh = std::make_shared<ClientTable>(OrDefaults(std::move(settings)), pins_);
   std::shared_ptr<ClientTable> old;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -432,6 +434,8 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
   }
   Snapshot snap = Current();
   ClientTable& t = *snap.table;
+  // Slot arrays the intake outgrew go once no data call can still see them.
+  t.index.ReleaseRetired();
   std::vector<TClientListItem*> due;
   size_t next = 0;  // due[next..] have not been reached
   try {
