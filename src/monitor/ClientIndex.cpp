@@ -47,6 +47,9 @@ std::align_val_t ClientIndex::SlabAlignment(size_t k) {
 }
 
 size_t ClientIndex::SlabBytes(size_t k) {
+#ifdef __linux__
+  static_assert((sizeof(TClientListItem) << kBigSlabBits) == kHugePage, "records fill the page");
+#endif
   const size_t bytes = SlabRecords(k) * sizeof(TClientListItem);
   const size_t align = static_cast<size_t>(SlabAlignment(k));
   return (bytes + align - 1) / align * align;
