@@ -26,11 +26,14 @@ ReaderPins::Pin ReaderPins::Enter() const {
   }
 }
 
-void ReaderPins::WaitForReaders() {
-  std::lock_guard<std::mutex> lock(writer_mu_);
-  const uint32_t left = epoch_.load(std::memory_order_relaxed);
-  epoch_.store(left + 1, std::memory_order_seq_cst);
-  for (Counter& c : counters_[left & 1]) {
+bool ReaderPins::Drained(uint32_t epoch) const {
+  for (const Counter& c : counters_[epoch & 1])
+    if (c.pins.load(std::memory_order_seq_cst) != 0) return false;
+  return true;
+}
+
+void ReaderPins::WaitDrained(uint32_t epoch) const {
+  for (const Counter& c : counters_[epoch & 1]) {
     for (unsigned spins = 0; c.pins.load(std::memory_order_seq_cst) != 0; ++spins) {
       if (spins < 64)
         platform::YieldThread();
@@ -38,6 +41,35 @@ void ReaderPins::WaitForReaders() {
         platform::SleepMs(1);
     }
   }
+}
+
+void ReaderPins::WaitForReaders() {
+  std::lock_guard<std::mutex> lock(writer_mu_);
+  const uint32_t left = epoch_.load(std::memory_order_relaxed);
+  // Passed may have moved the epoch on without waiting for the pins of the
+  // one before.
+  WaitDrained(left - 1);
+  epoch_.store(left + 1, std::memory_order_seq_cst);
+  WaitDrained(left);
+}
+
+bool ReaderPins::Passed(uint32_t stamp) {
+  // Pins of epochs after the stamp were taken after the object was
+  // unpublished, so they cannot see it.
+  uint32_t epoch = epoch_.load(std::memory_order_seq_cst);
+  if (epoch == stamp) {
+    std::unique_lock<std::mutex> lock(writer_mu_, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    epoch = epoch_.load(std::memory_order_relaxed);
+    if (epoch == stamp) {
+      if (!Drained(epoch - 1)) return false;
+      epoch_.store(++epoch, std::memory_order_seq_cst);
+    }
+  }
+  if (epoch - stamp >= 2) return true;
+  // One epoch on: the pins of the stamp's epoch (the last that could see
+  // the object) may still be held.
+  return Drained(stamp);
 }
 
 }  // namespace tarvel

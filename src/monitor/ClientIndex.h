@@ -1,11 +1,11 @@
 // ClientIndex: the client records of one settings generation and the hash
 // index that finds a record by its client ID.
 //
-//  - Records: one TClientListItem per client, numbered in creation order
-//    (the number is the record's seq), in slabs that never move: 1024
-//    records, 1024, then doubling up to 2 MiB (advised to a huge page where
-//    the system has them), then 2 MiB each. A record lives as long as the
-//    index; there is no removal, only the whole index goes.
+//  - Records: one TClientListItem per client, numbered in creation order,
+//    in slabs that never move: 1024 records, 1024, then doubling up to 2^15
+//    records (on a huge page where the system has them), then 2^15 each.
+//    A record lives as long as the index; there is no removal, only the
+//    whole index goes. OrderByCreation sorts records by their number.
 //  - Shards: clients are spread over 256 shards by the high bits of their
 //    ID's hash. Each shard has a lock and an open-addressing table of 4-byte
 //    slots (7 bits of the hash as a tag, 25 bits of record number + 1),
@@ -13,14 +13,23 @@
 //    slots and the records filed in it, their watches included: whoever
 //    reads or changes a client holds its shard's lock.
 //  - Looks without the lock (Candidate, PrefetchSlot) serve to fetch memory
-//    ahead of a batch of rows. Outgrown slot arrays stay until the index
-//    goes, so such a look never walks freed memory; what it returns is a
-//    guess (the record the client most likely is), checked under the lock.
+//    ahead of a batch of rows; what they return is a guess (the record the
+//    client most likely is), checked under the lock. They never walk freed
+//    memory: given ReaderPins, whoever looks holds a pin, and an outgrown
+//    slot array goes back to the system only once the pins that may still
+//    see it are gone (tried at each growth, now and then as clients are
+//    made, and by ReleaseRetired; none of these waits for the pins).
+//    Without them, outgrown arrays stay until the index goes.
+//  - Slot arrays of one capacity are carved from blocks of their own (up
+//    to 2 MiB, advised to a huge page), so that the arrays of many clients
+//    span few pages and a block goes as soon as its arrays are outgrown.
 //
-// Threads: Find and FindOrCreate need the shard's lock; Candidate,
-// PrefetchSlot, Record and Created run on any thread at any time;
-// ClientCount takes the shard locks one after the other; the destructor
-// runs when nothing else uses the index.
+// Threads: Find and FindOrCreate need the shard's lock; Candidate and
+// PrefetchSlot run on any thread, under a pin when the index has pins;
+// Record, Created and OrderByCreation run on any thread at any time;
+// ClientCount takes the shard locks one after the other; ReleaseRetired and
+// MemoryUse run on any thread, also under a pin; the destructor runs when
+// nothing else uses the index.
 //
 // Example:
 //   ClientIndex::Shard& shard = index.ShardOf(id.Hash());
@@ -38,6 +47,7 @@
 #include <new>
 #include <vector>
 
+#include "Common/ReaderPins.h"
 #include "monitor/ClientId.h"
 #include "monitor/ClientRecords.h"
 #include "platform/prefetch.h"
@@ -99,16 +109,19 @@ class ClientIndex {
     uint32_t size = 0;      // guarded by mu
     // slots and mask for looks without the lock. Growth publishes the array
     // before its mask, and a look loads the mask first, so that a mask
-    // never exceeds the array it is used with.
+    // never exceeds the array it is used with. The array is stored and
+    // loaded sequentially consistent, as ReaderPins::Stamp needs.
     std::atomic<const Slot*> shared_slots{nullptr};
     std::atomic<uint32_t> shared_mask{0};
   };
 
-  // 2^25 - 2 records of 64 bytes are more than a 32-bit process holds.
+  // 2^25 - 2 records of 52 bytes are more than a 32-bit process holds.
   static constexpr unsigned kNumberBits = 25;
   static constexpr uint32_t kNumberMask = (1u << kNumberBits) - 1;
 
-  ClientIndex() = default;
+  // pins: those that looks without the lock hold; null keeps every
+  // outgrown slot array until the index goes.
+  explicit ClientIndex(ReaderPins* pins = nullptr) : pins_(pins) {}
   ~ClientIndex();
   ClientIndex(const ClientIndex&) = delete;
   ClientIndex& operator=(const ClientIndex&) = delete;
@@ -125,13 +138,15 @@ class ClientIndex {
   }
   // Created counts the records made so far (some may still be under way).
   uint32_t Created() const { return next_number_.load(std::memory_order_relaxed); }
+  // OrderByCreation sorts records of this index by when they were made.
+  void OrderByCreation(std::vector<TClientListItem*>& records) const;
 
   // PrefetchSlot asks the cache for the index slot of a hash, without the
   // lock: at worst it fetches a line that is no longer used.
   void PrefetchSlot(uint64_t hash) const {
     const Shard& shard = ShardOf(hash);
     const uint32_t mask = shard.shared_mask.load(std::memory_order_acquire);
-    const Slot* slots = shard.shared_slots.load(std::memory_order_acquire);
+    const Slot* slots = shard.shared_slots.load(std::memory_order_seq_cst);
     if (slots) platform::Prefetch(slots + (static_cast<uint32_t>(hash) & mask));
   }
 
@@ -142,7 +157,7 @@ class ClientIndex {
   TClientListItem* Candidate(uint64_t hash) const {
     const Shard& shard = ShardOf(hash);
     const uint32_t mask = shard.shared_mask.load(std::memory_order_acquire);
-    const Slot* slots = shard.shared_slots.load(std::memory_order_acquire);
+    const Slot* slots = shard.shared_slots.load(std::memory_order_seq_cst);
     if (!slots) return nullptr;
     const uint32_t tag = TagOf(hash);
     uint32_t i = static_cast<uint32_t>(hash) & mask;
@@ -189,9 +204,14 @@ class ClientIndex {
   // ClientCount counts the clients filed in the shards.
   size_t ClientCount();
 
+  // ReleaseRetired gives back the blocks of outgrown slot arrays that no
+  // look can still see. Never waits; cheap when there are none.
+  void ReleaseRetired();
+
   // Memory: what the index holds, in bytes: the record slabs, the slot
-  // arrays in use, and the blocks the slot arrays are carved from (those in
-  // use, outgrown ones and room not yet used).
+  // arrays in use, and the blocks the slot arrays are carved from that are
+  // still held (those in use, outgrown ones not yet released and room not
+  // yet used). Releases what it can first.
   struct Memory {
     size_t records = 0;
     size_t slots_in_use = 0;
@@ -219,26 +239,47 @@ class ClientIndex {
     return k == 0 ? size_t{1} << kFirstSlabBits : (size_t{1} << kFirstSlabBits) << (k - 1);
   }
   static std::align_val_t SlabAlignment(size_t k);
+  static size_t SlabBytes(size_t k);
 
   TClientListItem* Create(Shard& shard, const ClientIdView& id);
   static void Place(Shard& shard, uint64_t hash, uint32_t number);
   void Grow(Shard& shard);
   uint32_t TakeNumber();
   Slot* NewSlots(uint32_t capacity);
+  void Retire(Slot* slots);
+  void ReleasePassed();
   void AddSlab(size_t k);
 
+  // Slot arrays hold 16 << class slots; a shard's slots grow to 2^26 at most.
+  static constexpr unsigned kSlotClasses = 23;
   struct SlotBlock {
-    void* memory;
+    char* memory;
     size_t bytes;
     std::align_val_t align;
+    uint32_t live;  // arrays carved from it and not released
+    uint32_t size_class;
   };
+  struct SlotClass {
+    char* next = nullptr;  // room left in the class's newest block
+    size_t room = 0;
+    uint32_t carved = 0;  // arrays carved so far (one per shard at most)
+  };
+  struct RetiredSlots {
+    Slot* slots;
+    uint32_t stamp;  // of pins_, taken once the array was unpublished
+  };
+  static bool Within(const void* p, const SlotBlock& b);
+  size_t BlockOf(const void* slots) const;
+
+  ReaderPins* const pins_;
   Shard shards_[kShards];
   std::atomic<uint32_t> next_number_{0};
-  std::mutex slab_mu_;  // guards the slot arena; adds record slabs
+  std::mutex slab_mu_;  // guards the slot blocks; adds record slabs
   std::atomic<TClientListItem*> slabs_[kSlabs] = {};
-  std::vector<SlotBlock> slot_blocks_;  // guarded by slab_mu_
-  char* slot_next_ = nullptr;           // guarded by slab_mu_
-  size_t slot_room_ = 0;                // guarded by slab_mu_
+  std::vector<SlotBlock> slot_blocks_;    // guarded by slab_mu_
+  SlotClass slot_classes_[kSlotClasses];  // guarded by slab_mu_
+  std::vector<RetiredSlots> retired_;     // guarded by slab_mu_, oldest first
+  std::atomic<size_t> retired_count_{0};  // retired_.size(), read without the lock
 };
 
 }  // namespace tarvel

@@ -25,7 +25,6 @@ void BuildWatches(const MonitorSettings& settings, TClientListItem& client, int6
   const uint8_t marks = settings.wait_data ? TTimeoutListItem::kWaitingForData : 0;
   const size_t n = settings.rows.size();
   for (size_t i = 0; i < n; ++i) client.Watches[i].Set(now + settings.rows[i].timeout_ms, marks);
-  client.earliest.store(EarliestDeadline(client, n), std::memory_order_relaxed);
 }
 
 }  // namespace tarvel

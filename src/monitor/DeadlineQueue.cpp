@@ -10,9 +10,8 @@ void DeadlineQueue::Lower(TClientListItem& client, int64_t deadline) {
     Move(client.queue_slot, deadline);
 }
 
-void DeadlineQueue::Settle(TClientListItem& client) {
+void DeadlineQueue::Settle(TClientListItem& client, int64_t earliest) {
   std::lock_guard<std::mutex> lock(mu_);
-  const int64_t earliest = client.earliest.load(std::memory_order_relaxed);
   if (client.queue_slot == TClientListItem::kNotQueued) {
     if (earliest != kNoDeadline) Push(client, earliest);
   } else if (earliest == kNoDeadline) {
@@ -25,34 +24,33 @@ void DeadlineQueue::Settle(TClientListItem& client) {
 void DeadlineQueue::CollectDue(int64_t now, std::vector<TClientListItem*>& due) {
   std::lock_guard<std::mutex> lock(mu_);
   while (!heap_.empty() && heap_.front().deadline <= now) {
-    TClientListItem& c = *heap_.front().client;
-    const int64_t earliest = c.earliest.load(std::memory_order_relaxed);
-    if (earliest <= now) {
-      // Listed before it leaves the queue, so a failed allocation loses no one.
-      due.push_back(&c);
-      Remove(0);
-    } else if (earliest == kNoDeadline) {
-      Remove(0);
-    } else {
-      Move(0, earliest);
-    }
+    // Listed before it leaves the queue, so a failed allocation loses no one.
+    due.push_back(heap_.front().client);
+    Remove(0);
   }
 }
 
-int64_t DeadlineQueue::EarliestPending() {
+int64_t DeadlineQueue::EarliestPending() const {
   std::lock_guard<std::mutex> lock(mu_);
-  while (!heap_.empty()) {
-    const Entry& top = heap_.front();
-    const int64_t earliest = top.client->earliest.load(std::memory_order_relaxed);
-    // Earlier than the entry only for a moment, while a data call that
-    // made it so waits for this lock to lower the entry.
-    if (earliest <= top.deadline) return earliest;
-    if (earliest == kNoDeadline)
-      Remove(0);
-    else
-      Move(0, earliest);
-  }
-  return kNoDeadline;
+  return heap_.empty() ? kNoDeadline : heap_.front().deadline;
+}
+
+DeadlineQueue::Front DeadlineQueue::Peek() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (heap_.empty()) return {};
+  return {heap_.front().client, heap_.front().deadline};
+}
+
+bool DeadlineQueue::Raise(TClientListItem& client, int64_t was, int64_t earliest) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const uint32_t slot = client.queue_slot;
+  if (slot == TClientListItem::kNotQueued || heap_[slot].deadline != was || earliest <= was)
+    return false;
+  if (earliest == kNoDeadline)
+    Remove(slot);
+  else
+    Move(slot, earliest);
+  return true;
 }
 
 size_t DeadlineQueue::Size() const {

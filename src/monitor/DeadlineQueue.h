@@ -5,24 +5,27 @@
 // record (queue_slot).
 //
 // Rule: a client with armed watches has an entry no later than its earliest
-// armed deadline (TClientListItem::earliest), unless a running tick has
-// taken the client out (CollectDue) and will put it back (Settle). An
+// armed deadline (EarliestDeadline of its watches), unless a running tick
+// has taken the client out (CollectDue) and will put it back (Settle). An
 // entry may be early: data only moves a client's deadlines later, and the
 // entry is corrected when it comes up, not on every data row.
 //
 //  - Lower: the client's earliest deadline became earlier (data restarted a
 //    watch that had none armed, or a shorter one); its entry moves up.
-//  - CollectDue: the tick takes out every client whose entry and earliest
-//    deadline have passed; early entries met on the way are corrected.
-//  - Settle: after the tick fired a client, its entry goes to its earliest
-//    deadline, or away when nothing is armed any more.
-//  - EarliestPending: the earliest armed deadline of all clients, for the
-//    check timer.
+//  - CollectDue: the tick takes out every client whose entry has passed,
+//    early ones included; it looks at their watches and settles each.
+//  - Settle: after the tick looked at a client, its entry goes to the
+//    client's earliest deadline, or away when nothing is armed any more.
+//  - EarliestPending: the earliest entry, for the check timer: never later
+//    than the earliest armed deadline of all clients, at worst early.
+//  - Peek, Raise: whoever holds the front client's shard lock corrects its
+//    entry from its watches, so that the timer need not come early.
 //
 // Threads: every call takes the queue's own lock, and may be made while
-// holding a client's shard lock (never the other way round). A client's
-// `earliest` is written under its shard lock and read here under the
-// queue's lock; Lower after such a write keeps the rule.
+// holding a client's shard lock (never the other way round). Lower and
+// Settle are given a deadline the caller read from the client's watches
+// under its shard lock, and are called under that lock, so that what the
+// queue holds follows the watches in the order they changed.
 #pragma once
 
 #include <cstddef>
@@ -42,16 +45,25 @@ class DeadlineQueue {
 
   // Lower gives the client an entry no later than deadline.
   void Lower(TClientListItem& client, int64_t deadline);
-  // Settle puts the client's entry at client.earliest, or removes it when
-  // that is kNoDeadline.
-  void Settle(TClientListItem& client);
-  // CollectDue appends to due every client whose entry is due at now and
-  // whose earliest deadline has passed, and takes their entries out. If
-  // appending fails the client keeps its entry.
+  // Settle puts the client's entry at earliest (its earliest armed
+  // deadline), or removes it when that is kNoDeadline.
+  void Settle(TClientListItem& client, int64_t earliest);
+  // CollectDue appends to due every client whose entry is due at now, and
+  // takes their entries out. If appending fails the client keeps its entry.
   void CollectDue(int64_t now, std::vector<TClientListItem*>& due);
-  // EarliestPending returns the earliest armed deadline of the queued
-  // clients, or kNoDeadline.
-  int64_t EarliestPending();
+  // EarliestPending returns the earliest entry, or kNoDeadline.
+  int64_t EarliestPending() const;
+  // Front: the earliest entry's client (null when there is none) and
+  // deadline.
+  struct Front {
+    TClientListItem* client = nullptr;
+    int64_t deadline = kNoDeadline;
+  };
+  Front Peek() const;
+  // Raise corrects an early entry: when the client's entry still is at was
+  // and earliest is later, the entry moves to earliest (or goes, for
+  // kNoDeadline). Returns whether it did.
+  bool Raise(TClientListItem& client, int64_t was, int64_t earliest);
   // Size counts the entries: never more than the clients.
   size_t Size() const;
   // MemoryBytes: what the entries take, room to grow included.

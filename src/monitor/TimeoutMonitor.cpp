@@ -31,11 +31,13 @@ std::shared_ptr<const MonitorSettings> OrDefaults(std::shared_ptr<const MonitorS
 // keys the intake looks for, the client records and the deadline queue.
 class TimeoutMonitor::ClientTable : public std::enable_shared_from_this<ClientTable> {
  public:
-  explicit ClientTable(std::shared_ptr<const MonitorSettings> s)
+  // pins: those the data calls hold while they use the table.
+  ClientTable(std::shared_ptr<const MonitorSettings> s, ReaderPins& pins)
       : settings_ptr(std::move(s)),
         settings(*settings_ptr),
         watch_count(settings.rows.size()),
-        keys(settings) {
+        keys(settings),
+        index(&pins) {
     for (size_t w = 0; w < watch_count; ++w) {
       const MonitorSettings::Row& row = settings.rows[w];
       timeout_ms[w] = row.timeout_ms;
@@ -46,18 +48,38 @@ class TimeoutMonitor::ClientTable : public std::enable_shared_from_this<ClientTa
     }
   }
 
-  // Rearm records a client's new earliest deadline after its watches
-  // changed; before is the earliest it had (kNoDeadline for a new client).
+  // Rearm keeps the queue's rule after a client's watches changed; before
+  // is the earliest deadline it had (kNoDeadline for a new client).
   // Returns whether the client's entry in the queue moved earlier. Caller
   // holds the client's shard lock.
   bool Rearm(TClientListItem& c, int64_t before) {
     const int64_t earliest = EarliestDeadline(c, watch_count);
-    c.earliest.store(earliest, std::memory_order_relaxed);
     // A later deadline leaves the queue entry early, which only costs a
     // look when it comes up; an earlier one moves it.
     if (earliest >= before) return false;
     queue.Lower(c, earliest);
     return true;
+  }
+
+  // Settle gives a client the tick has looked at its entry at its earliest
+  // deadline. Caller holds the client's shard lock.
+  void Settle(TClientListItem& c) { queue.Settle(c, EarliestDeadline(c, watch_count)); }
+
+  // EarliestPending: the earliest entry of the queue, after correcting a
+  // few early ones at the front from their clients' watches. Never later
+  // than the earliest armed deadline; early only after kCorrections
+  // corrections, when the tick that comes early corrects the rest. Caller
+  // holds no shard lock.
+  int64_t EarliestPending() {
+    constexpr int kCorrections = 64;
+    for (int i = 0; i < kCorrections; ++i) {
+      const DeadlineQueue::Front front = queue.Peek();
+      if (!front.client) return kNoDeadline;
+      std::lock_guard<ShardLock> lock(index.ShardOf(front.client->ClientId.Hash()).mu);
+      if (!queue.Raise(*front.client, front.deadline, EarliestDeadline(*front.client, watch_count)))
+        break;
+    }
+    return queue.EarliestPending();
   }
 
   const std::shared_ptr<const MonitorSettings> settings_ptr;
@@ -87,7 +109,7 @@ TimeoutMonitor::TimeoutMonitor(MonitorSink& sink, MonitorTimer& timer,
                                std::shared_ptr<const MonitorSettings> settings, MonitorTexts texts)
     : sink_(sink),
       timer_(timer),
-      table_(std::make_shared<ClientTable>(OrDefaults(std::move(settings)))),
+      table_(std::make_shared<ClientTable>(OrDefaults(std::move(settings)), pins_)),
       texts_(std::make_shared<const MonitorTexts>(std::move(texts))),
       live_table_(table_.get()) {}
 
@@ -99,7 +121,7 @@ TimeoutMonitor::Snapshot TimeoutMonitor::Current() const {
 }
 
 void TimeoutMonitor::ReplaceSettings(std::shared_ptr<const MonitorSettings> settings) {
-  auto fresh = std::make_shared<ClientTable>(OrDefaults(std::move(settings)));
+  auto fresh = std::make_shared<ClientTable>(OrDefaults(std::move(settings)), pins_);
   std::shared_ptr<ClientTable> old;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -353,7 +375,11 @@ void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t cou
   // row's turn checks under the lock that it is the client.
   for (size_t r = 0; r < count; ++r) {
     rows[r].candidate = t.index.Candidate(rows[r].id.Hash());
-    if (rows[r].candidate) platform::Prefetch(rows[r].candidate);
+    if (const TClientListItem* c = rows[r].candidate) {
+      // A record may straddle two cache lines: both are asked for.
+      platform::Prefetch(c);
+      platform::Prefetch(reinterpret_cast<const char*>(c + 1) - 1);
+    }
   }
 }
 
@@ -366,7 +392,7 @@ void TimeoutMonitor::ProcessRow(ClientTable& t, PendingRow& row, int64_t now, Ro
   bool created = false;
   TClientListItem& c = *t.index.FindOrCreate(shard, row.id, row.candidate, &created);
   if (created) BuildWatches(t.settings, c, now);
-  const int64_t before = created ? kNoDeadline : c.earliest.load(std::memory_order_relaxed);
+  const int64_t before = created ? kNoDeadline : EarliestDeadline(c, t.watch_count);
   if (row.fed_count == 0 && !created) return;
   uint32_t resumes = 0;  // rows of the watches to resume, in item order, a byte each
   unsigned resume_count = 0;
@@ -408,6 +434,8 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
   }
   Snapshot snap = Current();
   ClientTable& t = *snap.table;
+  // Slot arrays the intake outgrew go once no data call can still see them.
+  t.index.ReleaseRetired();
   std::vector<TClientListItem*> due;
   size_t next = 0;  // due[next..] have not been reached
   try {
@@ -418,14 +446,29 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     for (int pass = 0; pass < kPasses; ++pass) {
       due.clear();
       next = 0;
-      t.queue.CollectDue(clock_.Now(), due);
+      const int64_t now = clock_.Now();
+      t.queue.CollectDue(now, due);
+      // Entries that data made early go back to their clients' deadlines at
+      // once: only clients with a watch due are ordered and fired. Should a
+      // settle fail, the catch below settles every listed client again
+      // (settling twice is harmless).
+      size_t firing = 0;
+      for (size_t k = 0; k < due.size(); ++k) {
+        TClientListItem& c = *due[k];
+        std::lock_guard<ShardLock> lock(t.index.ShardOf(c.ClientId.Hash()).mu);
+        if (EarliestDeadline(c, t.watch_count) <= now)
+          due[firing++] = &c;
+        else
+          t.Settle(c);
+      }
+      due.resize(firing);
       if (due.empty()) {
         // One more look if a deadline passed since the collection.
         if (t.queue.EarliestPending() <= clock_.Now()) continue;
         break;
       }
-      std::sort(due.begin(), due.end(),
-                [](const TClientListItem* a, const TClientListItem* b) { return a->seq < b->seq; });
+      // Events of one tick go out in the order the clients were made.
+      t.index.OrderByCreation(due);
       due.erase(std::unique(due.begin(), due.end()), due.end());
       while (next < due.size()) FireClient(snap.table, *due[next++]);
       outbox_.Deliver(sink_, *snap.texts);
@@ -437,7 +480,10 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     // runs on: one failing event must not silence every other watch. The
     // client that failed has settled itself.
     try {
-      for (size_t k = next; k < due.size(); ++k) t.queue.Settle(*due[k]);
+      for (size_t k = next; k < due.size(); ++k) {
+        std::lock_guard<ShardLock> lock(t.index.ShardOf(due[k]->ClientId.Hash()).mu);
+        t.Settle(*due[k]);
+      }
       Schedule(true);
     } catch (...) {
     }
@@ -456,13 +502,12 @@ void TimeoutMonitor::FireClient(const std::shared_ptr<ClientTable>& table, TClie
     ClientTable& t;
     TClientListItem& c;
     ~SettleOnExit() noexcept(false) {
-      c.earliest.store(EarliestDeadline(c, t.watch_count), std::memory_order_relaxed);
       if (std::uncaught_exceptions() == 0) {
-        t.queue.Settle(c);
+        t.Settle(c);
         return;
       }
       try {
-        t.queue.Settle(c);
+        t.Settle(c);
       } catch (...) {
       }
     }
@@ -523,7 +568,7 @@ uint32_t TimeoutMonitor::Schedule(bool ending_tick, ClientTable* pinned) {
   if (!pinned) held = Current().table;
   ClientTable& table = pinned ? *pinned : *held;
   const int64_t now = clock_.Now();
-  int64_t earliest = table.queue.EarliestPending();
+  int64_t earliest = table.EarliestPending();
   // Events left by a failed delivery go out at the next tick.
   if (outbox_.Stalled()) earliest = std::min(earliest, now);
   uint32_t interval;

@@ -14,30 +14,49 @@
 namespace tarvel {
 namespace {
 
-// Clients is a set of client records whose earliest deadline the test sets
-// by hand, as the engine does under a client's lock.
+// Clients is a set of client records and the earliest deadline of each,
+// which the engine reads from a client's watches under its lock.
 class Clients {
  public:
-  explicit Clients(size_t n) {
+  explicit Clients(size_t n) : earliest_(n, kNoDeadline) {
     const ClientIdView none;
-    for (size_t i = 0; i < n; ++i)
-      records_.push_back(std::make_unique<TClientListItem>(none, static_cast<uint32_t>(i)));
+    for (size_t i = 0; i < n; ++i) records_.push_back(std::make_unique<TClientListItem>(none));
   }
   TClientListItem& operator[](size_t i) { return *records_[i]; }
   size_t size() const { return records_.size(); }
-  static void SetEarliest(TClientListItem& c, int64_t deadline) {
-    c.earliest.store(deadline, std::memory_order_relaxed);
+  int64_t Earliest(size_t i) const { return earliest_[i]; }
+  int64_t Earliest(const TClientListItem* c) const { return earliest_[NumberOf(c)]; }
+  void SetEarliest(size_t i, int64_t deadline) { earliest_[i] = deadline; }
+  void SetEarliest(const TClientListItem* c, int64_t deadline) {
+    earliest_[NumberOf(c)] = deadline;
+  }
+  size_t NumberOf(const TClientListItem* c) const {
+    for (size_t i = 0; i < records_.size(); ++i)
+      if (records_[i].get() == c) return i;
+    ADD_FAILURE() << "not a client of the set";
+    return 0;
+  }
+  std::vector<size_t> Numbers(const std::vector<TClientListItem*>& clients) const {
+    std::vector<size_t> out;
+    for (const TClientListItem* c : clients) out.push_back(NumberOf(c));
+    std::sort(out.begin(), out.end());
+    return out;
   }
 
  private:
   std::vector<std::unique_ptr<TClientListItem>> records_;
+  std::vector<int64_t> earliest_;
 };
 
-std::vector<uint32_t> Seqs(const std::vector<TClientListItem*>& clients) {
-  std::vector<uint32_t> out;
-  for (const TClientListItem* c : clients) out.push_back(c->seq);
-  std::sort(out.begin(), out.end());
-  return out;
+// Corrects early entries at the front as the engine does, holding the
+// client's lock: afterwards the front is the earliest armed deadline.
+int64_t Corrected(DeadlineQueue& queue, const Clients& clients) {
+  for (;;) {
+    const DeadlineQueue::Front front = queue.Peek();
+    if (!front.client) return kNoDeadline;
+    if (!queue.Raise(*front.client, front.deadline, clients.Earliest(front.client)))
+      return queue.EarliestPending();
+  }
 }
 
 TEST(DeadlineQueue, HandsOutTheDueClientsAndCorrectsEarlyEntries) {
@@ -45,36 +64,42 @@ TEST(DeadlineQueue, HandsOutTheDueClientsAndCorrectsEarlyEntries) {
   DeadlineQueue queue;
   const int64_t deadlines[] = {100, 50, 200};
   for (size_t i = 0; i < 3; ++i) {
-    Clients::SetEarliest(clients[i], deadlines[i]);
+    clients.SetEarliest(i, deadlines[i]);
     queue.Lower(clients[i], deadlines[i]);
   }
   EXPECT_EQ(queue.EarliestPending(), 50);
-  // Data moves client 1 later: its entry stays early until it comes up.
-  Clients::SetEarliest(clients[1], 150);
-  EXPECT_EQ(queue.EarliestPending(), 100) << "the early entry is corrected";
+  // Data moves client 1 later: its entry stays early until corrected.
+  clients.SetEarliest(1, 150);
+  EXPECT_EQ(queue.EarliestPending(), 50) << "an early entry stays until corrected";
+  EXPECT_FALSE(queue.Raise(clients[1], 40, 150)) << "the entry is no longer where it was seen";
+  EXPECT_FALSE(queue.Raise(clients[1], 50, 50)) << "an entry on time stays";
+  EXPECT_EQ(Corrected(queue, clients), 100);
+  EXPECT_EQ(queue.Size(), 3u);
   std::vector<TClientListItem*> due;
   queue.CollectDue(99, due);
   EXPECT_TRUE(due.empty());
   queue.CollectDue(160, due);
-  EXPECT_EQ(Seqs(due), (std::vector<uint32_t>{0, 1}));
+  EXPECT_EQ(clients.Numbers(due), (std::vector<size_t>{0, 1}));
   EXPECT_EQ(queue.Size(), 1u) << "the due clients are out until settled";
   // After firing: client 0 has nothing armed, client 1 a new deadline.
-  Clients::SetEarliest(clients[0], kNoDeadline);
-  Clients::SetEarliest(clients[1], 300);
-  queue.Settle(clients[0]);
-  queue.Settle(clients[1]);
+  queue.Settle(clients[0], kNoDeadline);
+  queue.Settle(clients[1], 300);
   EXPECT_EQ(queue.Size(), 2u);
   EXPECT_EQ(queue.EarliestPending(), 200);
   // Data during a tick may lower a client taken out; settling then moves
   // that one entry.
   due.clear();
   queue.CollectDue(250, due);
-  EXPECT_EQ(Seqs(due), (std::vector<uint32_t>{2}));
-  Clients::SetEarliest(clients[2], 260);
+  EXPECT_EQ(clients.Numbers(due), (std::vector<size_t>{2}));
   queue.Lower(clients[2], 260);
-  queue.Settle(clients[2]);
+  queue.Settle(clients[2], 260);
   EXPECT_EQ(queue.Size(), 2u);
   EXPECT_EQ(queue.EarliestPending(), 260);
+  // An entry whose client has nothing armed any more goes when corrected.
+  clients.SetEarliest(2, kNoDeadline);
+  clients.SetEarliest(1, 300);
+  EXPECT_EQ(Corrected(queue, clients), 300);
+  EXPECT_EQ(queue.Size(), 1u);
 }
 
 // The pattern that used to pile entries up: a short watch that times out
@@ -85,30 +110,23 @@ TEST(DeadlineQueue, AFlappingClientKeepsOneEntry) {
   Clients clients(kClients);
   DeadlineQueue queue;
   int64_t now = 0;
-  for (size_t i = 0; i < kClients; ++i) {
-    Clients::SetEarliest(clients[i], now + kShort);
-    queue.Lower(clients[i], now + kShort);
-  }
+  for (size_t i = 0; i < kClients; ++i) queue.Lower(clients[i], now + kShort);
   for (int cycle = 0; cycle < 1000; ++cycle) {
     now += 1500;
     std::vector<TClientListItem*> due;
     queue.CollectDue(now, due);
     ASSERT_EQ(due.size(), kClients);
-    for (TClientListItem* c : due) {  // the short watch fired: the long one is left
-      Clients::SetEarliest(*c, kLong);
-      queue.Settle(*c);
-    }
-    for (size_t i = 0; i < kClients; ++i) {  // the short watch's data again
-      Clients::SetEarliest(clients[i], now + kShort);
-      queue.Lower(clients[i], now + kShort);
-    }
+    // The short watch fired: the long one is left.
+    for (TClientListItem* c : due) queue.Settle(*c, kLong);
+    // The short watch's data again.
+    for (size_t i = 0; i < kClients; ++i) queue.Lower(clients[i], now + kShort);
     ASSERT_LE(queue.Size(), kClients) << "cycle " << cycle;
   }
 }
 
 // Random data and ticks against a plain model: every client with an armed
-// deadline is handed out exactly when it is due, and EarliestPending is the
-// smallest armed deadline.
+// deadline is handed out once it is due (early ones may come along and are
+// settled again), and the corrected front is the smallest armed deadline.
 TEST(DeadlineQueue, AgreesWithAPlainModelUnderRandomChanges) {
   constexpr size_t kClients = 64;
   Clients clients(kClients);
@@ -117,38 +135,42 @@ TEST(DeadlineQueue, AgreesWithAPlainModelUnderRandomChanges) {
   int64_t now = 1000;
   for (int step = 0; step < 20000; ++step) {
     SCOPED_TRACE(step);
-    TClientListItem& c = clients[rng() % kClients];
-    const int64_t before = c.earliest.load();
+    const size_t c = rng() % kClients;
+    const int64_t before = clients.Earliest(c);
     switch (rng() % 4) {
       case 0:
       case 1: {  // data: a restart somewhere between now and a while ahead
         int64_t earliest = now + 1 + static_cast<int64_t>(rng() % 500);
         if (before != kNoDeadline && rng() % 2) earliest = std::max(earliest, before);
-        Clients::SetEarliest(c, earliest);
-        if (earliest < before) queue.Lower(c, earliest);
+        clients.SetEarliest(c, earliest);
+        if (earliest < before) queue.Lower(clients[c], earliest);
         break;
       }
       case 2: {  // a tick
         now += static_cast<int64_t>(rng() % 100);
         std::vector<TClientListItem*> due;
         queue.CollectDue(now, due);
-        std::set<uint32_t> expected;
-        for (size_t i = 0; i < kClients; ++i)
-          if (clients[i].earliest.load() <= now) expected.insert(clients[i].seq);
-        const std::vector<uint32_t> got = Seqs(due);
-        ASSERT_EQ(std::set<uint32_t>(got.begin(), got.end()), expected);
-        ASSERT_EQ(got.size(), expected.size()) << "a client handed out twice";
-        for (TClientListItem* d : due) {  // fired: nothing armed, or a repeat
-          Clients::SetEarliest(*d, rng() % 2 ? kNoDeadline : now + 1 + (rng() % 300));
-          queue.Settle(*d);
+        const std::vector<size_t> got = clients.Numbers(due);
+        ASSERT_EQ(std::set<size_t>(got.begin(), got.end()).size(), got.size())
+            << "a client handed out twice";
+        for (size_t i = 0; i < kClients; ++i) {
+          if (clients.Earliest(i) <= now) {
+            ASSERT_TRUE(std::binary_search(got.begin(), got.end(), i)) << "due client " << i;
+          }
+        }
+        for (TClientListItem* d : due) {
+          // Fired: nothing armed, or a repeat; an early one keeps its own.
+          if (clients.Earliest(d) <= now)
+            clients.SetEarliest(d, rng() % 2 ? kNoDeadline : now + 1 + (rng() % 300));
+          queue.Settle(*d, clients.Earliest(d));
         }
         break;
       }
       case 3: {
         int64_t expected = kNoDeadline;
-        for (size_t i = 0; i < kClients; ++i)
-          expected = std::min(expected, clients[i].earliest.load());
-        ASSERT_EQ(queue.EarliestPending(), expected);
+        for (size_t i = 0; i < kClients; ++i) expected = std::min(expected, clients.Earliest(i));
+        ASSERT_LE(queue.EarliestPending(), expected) << "never late";
+        ASSERT_EQ(Corrected(queue, clients), expected);
         break;
       }
     }

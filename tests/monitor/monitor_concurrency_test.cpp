@@ -3,11 +3,13 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Common/ReaderPins.h"
 #include "monitor/ClientIndex.h"
 #include "monitor/EventOutbox.h"
 #include "monitor/TimeoutMonitor.h"
@@ -303,7 +305,7 @@ TEST(EventOutboxConcurrency, AThreadNeverWaitsForAnotherOnesDelivery) {
   ClientIdView seven, eight;
   seven.Assign(OleVariant(7).Raw());
   eight.Assign(OleVariant(8).Raw());
-  TClientListItem first(seven, 0), second(eight, 1);
+  TClientListItem first(seven), second(eight);
 
   // A sink whose first log line waits (at most 10 s) until it is let go.
   class HoldingSink : public JournalSink {
@@ -345,55 +347,84 @@ TEST(EventOutboxConcurrency, AThreadNeverWaitsForAnotherOnesDelivery) {
 
 // Looks without the lock (as the intake's fetching ahead does) while the
 // index grows: what they find is a record of the client's shard, which the
-// lock then confirms.
+// lock then confirms. With pins, the looks hold one (as data calls do), the
+// writer holds one for most of its creations, and a third thread releases
+// outgrown arrays (as the tick does): no look may meet a released array
+// (the sanitizers would see it), and in the end only about the arrays in
+// use are held.
 TEST(ClientIndexConcurrency, LooksWithoutTheLockWhileTheIndexGrows) {
-  constexpr int32_t kClients = 60000;
-  ClientIndex index;
-  std::atomic<int32_t> created{0};
-  auto find_or_create = [&](int32_t i, bool* made) {
-    ClientIdView id;
-    id.Assign(OleVariant(i).Raw());
-    ClientIndex::Shard& shard = index.ShardOf(id.Hash());
-    std::lock_guard<ShardLock> lock(shard.mu);
-    return index.FindOrCreate(shard, id, nullptr, made);
-  };
-  std::thread writer([&] {
-    for (int32_t i = 0; i < kClients; ++i) {
-      bool made = false;
-      find_or_create(i, &made);
-      created.store(i + 1);
-    }
-  });
-  std::vector<std::thread> readers;
-  std::atomic<int> confirmed{0};
-  for (int r = 0; r < 2; ++r) {
-    readers.emplace_back([&, r] {
-      std::mt19937 rng(5 + r);
-      while (created.load() < kClients) {
-        const int32_t i = static_cast<int32_t>(rng() % kClients);
-        ClientIdView id;
-        id.Assign(OleVariant(i).Raw());
-        index.PrefetchSlot(id.Hash());
-        TClientListItem* candidate = index.Candidate(id.Hash());
-        ClientIndex::Shard& shard = index.ShardOf(id.Hash());
-        std::lock_guard<ShardLock> lock(shard.mu);
-        TClientListItem* found = index.Find(shard, id);
-        if (i < created.load()) {
-          ASSERT_NE(found, nullptr) << i;
+  // Some 273 a shard: each shard's slots end at 512.
+  constexpr int32_t kClients = 70000;
+  for (const bool with_pins : {false, true}) {
+    SCOPED_TRACE(with_pins ? "with pins" : "without pins");
+    ReaderPins pins;
+    ClientIndex index(with_pins ? &pins : nullptr);
+    std::atomic<int32_t> created{0};
+    auto find_or_create = [&](int32_t i, bool* made) {
+      ClientIdView id;
+      id.Assign(OleVariant(i).Raw());
+      ClientIndex::Shard& shard = index.ShardOf(id.Hash());
+      std::lock_guard<ShardLock> lock(shard.mu);
+      return index.FindOrCreate(shard, id, nullptr, made);
+    };
+    std::thread writer([&] {
+      for (int32_t i = 0; i < kClients; i += 64) {
+        std::optional<ReaderPins::Pin> pin;
+        if ((i / 64) % 4 != 0) pin.emplace(pins.Enter());
+        for (int32_t k = i; k < i + 64 && k < kClients; ++k) {
+          bool made = false;
+          find_or_create(k, &made);
+          created.store(k + 1);
         }
-        if (!candidate) continue;
-        // The candidate is filed in this shard under its own ID.
-        ClientIdView own;
-        own.Assign(candidate->ClientId.ToVariant().Raw());
-        ASSERT_EQ(index.Find(shard, own), candidate);
-        if (candidate == found) confirmed.fetch_add(1);
       }
     });
+    std::thread releaser([&] {
+      while (created.load() < kClients) {
+        index.ReleaseRetired();
+        std::this_thread::yield();
+      }
+    });
+    std::vector<std::thread> readers;
+    std::atomic<int> confirmed{0};
+    for (int r = 0; r < 2; ++r) {
+      readers.emplace_back([&, r] {
+        std::mt19937 rng(5 + r);
+        while (created.load() < kClients) {
+          const ReaderPins::Pin pin = pins.Enter();
+          for (int look = 0; look < 16; ++look) {
+            const int32_t i = static_cast<int32_t>(rng() % kClients);
+            ClientIdView id;
+            id.Assign(OleVariant(i).Raw());
+            index.PrefetchSlot(id.Hash());
+            TClientListItem* candidate = index.Candidate(id.Hash());
+            ClientIndex::Shard& shard = index.ShardOf(id.Hash());
+            std::lock_guard<ShardLock> lock(shard.mu);
+            TClientListItem* found = index.Find(shard, id);
+            if (i < created.load()) {
+              ASSERT_NE(found, nullptr) << i;
+            }
+            if (!candidate) continue;
+            // The candidate is filed in this shard under its own ID.
+            ClientIdView own;
+            own.Assign(candidate->ClientId.ToVariant().Raw());
+            ASSERT_EQ(index.Find(shard, own), candidate);
+            if (candidate == found) confirmed.fetch_add(1);
+          }
+        }
+      });
+    }
+    writer.join();
+    releaser.join();
+    for (std::thread& t : readers) t.join();
+    EXPECT_EQ(index.ClientCount(), static_cast<size_t>(kClients));
+    EXPECT_GT(confirmed.load(), 0);
+    const ClientIndex::Memory m = index.MemoryUse();
+    if (with_pins) {
+      EXPECT_LE(m.slot_blocks, m.slots_in_use + m.slots_in_use / 8);
+    } else {
+      EXPECT_GE(m.slot_blocks, m.slots_in_use + m.slots_in_use / 2);
+    }
   }
-  writer.join();
-  for (std::thread& t : readers) t.join();
-  EXPECT_EQ(index.ClientCount(), static_cast<size_t>(kClients));
-  EXPECT_GT(confirmed.load(), 0);
 }
 
 }  // namespace
