@@ -480,7 +480,7 @@ class Bench {
     const double n = sizes_.big;
     std::printf(
         "  of which, by the engine's own account per client: records %.1f B, index slots %.1f B "
-        "in use (%.1f B with outgrown arrays and spare room), deadline queue %.1f B; "
+        "in use (%.1f B with the blocks they are carved from), deadline queue %.1f B; "
         "the rest %.1f B\n\n",
         use.records / n, use.index_in_use / n, use.index_blocks / n, use.queue / n,
         fig.bytes_per_client - (use.records + use.index_blocks + use.queue) / n);

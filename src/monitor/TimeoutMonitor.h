@@ -156,7 +156,8 @@ class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
   size_t QueuedDeadlines() const;
   // MemoryUse: what the current clients take, in bytes, for diagnostics:
   // their records, the index's slot arrays (in use; and the blocks they are
-  // carved from, outgrown arrays included) and the deadline queue.
+  // carved from, with outgrown arrays not yet released and spare room) and
+  // the deadline queue.
   struct MemoryUse {
     size_t records = 0;
     size_t index_in_use = 0;
