@@ -128,6 +128,8 @@ class ClientIndex {
 
   Shard& ShardOf(uint64_t hash) { return shards_[hash >> (64 - kShardBits)]; }
   const Shard& ShardOf(uint64_t hash) const { return shards_[hash >> (64 - kShardBits)]; }
+  // ShardOf a record: the shard whose lock guards it.
+  Shard& ShardOf(const TClientListItem& c) { return ShardOf(c.ClientId.Hash()); }
 
   // Record returns record number n, or null while its slab is not there
   // (which only a look without the shard lock can meet).

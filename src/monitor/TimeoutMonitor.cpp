@@ -75,7 +75,7 @@ class TimeoutMonitor::ClientTable : public std::enable_shared_from_this<ClientTa
     for (int i = 0; i < kCorrections; ++i) {
       const DeadlineQueue::Front front = queue.Peek();
       if (!front.client) return kNoDeadline;
-      std::lock_guard<ShardLock> lock(index.ShardOf(front.client->ClientId.Hash()).mu);
+      std::lock_guard<ShardLock> lock(index.ShardOf(*front.client).mu);
       if (!queue.Raise(*front.client, front.deadline, EarliestDeadline(*front.client, watch_count)))
         break;
     }
@@ -455,7 +455,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
       size_t firing = 0;
       for (size_t k = 0; k < due.size(); ++k) {
         TClientListItem& c = *due[k];
-        std::lock_guard<ShardLock> lock(t.index.ShardOf(c.ClientId.Hash()).mu);
+        std::lock_guard<ShardLock> lock(t.index.ShardOf(c).mu);
         if (EarliestDeadline(c, t.watch_count) <= now)
           due[firing++] = &c;
         else
@@ -469,7 +469,6 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
       }
       // Events of one tick go out in the order the clients were made.
       t.index.OrderByCreation(due);
-      due.erase(std::unique(due.begin(), due.end()), due.end());
       while (next < due.size()) FireClient(snap.table, *due[next++]);
       outbox_.Deliver(sink_, *snap.texts);
     }
@@ -481,7 +480,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     // client that failed has settled itself.
     try {
       for (size_t k = next; k < due.size(); ++k) {
-        std::lock_guard<ShardLock> lock(t.index.ShardOf(due[k]->ClientId.Hash()).mu);
+        std::lock_guard<ShardLock> lock(t.index.ShardOf(*due[k]).mu);
         t.Settle(*due[k]);
       }
       Schedule(true);
@@ -497,7 +496,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
 void TimeoutMonitor::FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& c) {
   ClientTable& t = *table;
   const MonitorSettings& s = t.settings;
-  std::lock_guard<ShardLock> lock(t.index.ShardOf(c.ClientId.Hash()).mu);
+  std::lock_guard<ShardLock> lock(t.index.ShardOf(c).mu);
   struct SettleOnExit {
     ClientTable& t;
     TClientListItem& c;
