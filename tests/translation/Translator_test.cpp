@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/text.h"
 #include "settings/Controls.h"
@@ -112,6 +113,26 @@ TEST_F(TranslatorTest, APassRunsOnlyWithPairsAndReadsTheFileOncePerPair) {
   ReleaseTimeGoesBy();
   EXPECT_FALSE(t.HasDictionary());
   EXPECT_EQ(t.LoadedKey(), "");
+  text = "Timeout";
+  t.Translate("DE", nullptr, &text, "EN");
+  EXPECT_EQ(text, "Frist");
+}
+
+TEST_F(TranslatorTest, APassOnAnotherThreadStillLetsTheDictionaryGoAndAnEditedFileBeRead) {
+  TWtransl& t = Lng(kGermanFile);
+  std::string text = "Timeout";
+  t.Translate("DE", nullptr, &text, "EN");  // the timer runs, on this thread
+  // A pass on a host thread: it stops the timer and starts it again, both
+  // by request to this thread, which has handled neither yet.
+  std::thread([&] {
+    std::string again = "Timeout";
+    t.Translate("DE", nullptr, &again, "EN");
+  }).join();
+  platform::ProcessPendingMessages();
+  EXPECT_TRUE(t.ReleaseTimer()->Enabled());
+  test::WriteWholeFile(file, "EN:>Timeout\nDE:>Frist\n\n");
+  ReleaseTimeGoesBy();
+  EXPECT_FALSE(t.HasDictionary());
   text = "Timeout";
   t.Translate("DE", nullptr, &text, "EN");
   EXPECT_EQ(text, "Frist");
