@@ -1,5 +1,7 @@
 #include "translation/Translator.h"
 
+#include <algorithm>
+
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -265,11 +267,17 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
   if (platform::ThreadLocaleId() != locale_) platform::SetThreadLocaleId(locale_);
 
   TLanguageFileSettings settings;
-  // A "//saveunused" above the pairs counts for them in this very read.
+  // A "//saveunused" above the pairs counts for them in this very read. A
+  // text used before (the dictionary may have been released and read
+  // again since) or listed already is not listed again.
   int32_t count =
       ParseLanguageFile(bytes, source, target, *dictionary_, settings, [&](std::string_view from) {
-        if (settings.collect_mode.value_or(collect_mode_) == cmUnused)
-          collected_texts_.emplace_back(from);
+        if (settings.collect_mode.value_or(collect_mode_) != cmUnused) return;
+        const std::string text(from);
+        if (used_texts_.count(text) || std::find(collected_texts_.begin(), collected_texts_.end(),
+                                                 text) != collected_texts_.end())
+          return;
+        collected_texts_.push_back(text);
       });
   if (settings.collect_file_mode) collect_file_mode_ = *settings.collect_file_mode;
   if (settings.collect_mode) collect_mode_ = *settings.collect_mode;

@@ -44,6 +44,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -213,6 +214,8 @@ class TWtransl : public TComponent {
   std::vector<std::string> collected_texts_;
   // //saveall: the stored translation of each collected text.
   std::map<std::string, std::string> collected_translations_;
+  // //saveunused: every text a pass used in the translator's life.
+  std::set<std::string> used_texts_;
   int32_t entry_count_ = 0;
   std::string loaded_key_;
   std::unique_ptr<TWtranslLanguagesList> dictionary_;
