@@ -287,6 +287,9 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
   if (settings.locale > 0) {
     locale_ = settings.locale;
     platform::SetThreadLocaleId(locale_);
+    // Numbers, dates and times are written in that locale's formats from
+    // now on (under the lock, as the whole load is).
+    platform::UseFormatsOf(locale_);
   }
   return count;
 }

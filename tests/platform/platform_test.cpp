@@ -35,6 +35,43 @@ TEST(TickClock, ManualClockReplacesTheSystemCounterAndWraps) {
   EXPECT_LT(TickDiff(TickCount(), a), 60000);
 }
 
+// Restores the user's own formats when a test that chose others ends.
+struct UserFormatsAfter {
+  ~UserFormatsAfter() { UseFormatsOf(0); }
+};
+
+TEST(Formats, DatesTimesAndNumbersInTheFormatsOfTheLocaleInForce) {
+  UserFormatsAfter restore;
+  const struct {
+    uint32_t lcid;
+    double date;
+    const char* text;
+  } cases[] = {
+      {1033, 45000.5, "3/15/2023 12:00:00 PM"},
+      {1033, 45000, "3/15/2023"},  // midnight: the date alone
+      {1033, 45000.25, "3/15/2023 6:00:00 AM"},
+      {1033, 2 + 13.5 / 24, "1/1/1900 1:30:00 PM"},
+      {1033, 0.25, "12/30/1899 6:00:00 AM"},     // day 0
+      {1033, -1.25, "12/29/1899 6:00:00 AM"},    // before day 0 the fraction is still the time
+      {1033, 45000 + 0.4 / 86400, "3/15/2023"},  // midnight to the second
+      {1031, 45000.5, "15.03.2023 12:00:00"},
+      {1031, 45000.75, "15.03.2023 18:00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.lcid) + " " + std::to_string(c.date));
+    ASSERT_TRUE(UseFormatsOf(c.lcid));
+    EXPECT_EQ(DateTimeText(c.date), c.text);
+  }
+  ASSERT_TRUE(UseFormatsOf(1033));
+  EXPECT_EQ(DecimalSeparator(), '.');
+  ASSERT_TRUE(UseFormatsOf(1031));
+  EXPECT_EQ(DecimalSeparator(), ',');
+  EXPECT_EQ(OleVariant(2.5).ToAnsi(), "2,5");
+  // A locale the system does not know changes nothing.
+  EXPECT_FALSE(UseFormatsOf(0x7F7F));
+  EXPECT_EQ(DecimalSeparator(), ',');
+}
+
 TEST(Threads, IdsAreNonZeroAndDistinct) {
   uint32_t main_id = CurrentThreadId();
   uint32_t other = 0;

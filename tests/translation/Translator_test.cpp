@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "Common/OleVariant.h"
 #include "platform/text.h"
 #include "settings/Controls.h"
 #include "translation/translation_support.h"
@@ -136,6 +137,21 @@ TEST_F(TranslatorTest, APassOnAnotherThreadStillLetsTheDictionaryGoAndAnEditedFi
   text = "Timeout";
   t.Translate("DE", nullptr, &text, "EN");
   EXPECT_EQ(text, "Frist");
+}
+
+// "Locale=" makes the module write numbers, dates and times in that
+// locale's formats from the load on.
+TEST_F(TranslatorTest, ALocaleDirectiveSetsTheFormatsOfNumbersAndDates) {
+  struct UserFormatsAfter {
+    ~UserFormatsAfter() { platform::UseFormatsOf(0); }
+  } restore;
+  TWtransl& t = Lng(std::string("// Locale=1031\r\n") + kGermanFile);
+  std::string text = "Timeout";
+  EXPECT_TRUE(t.Translate("DE", nullptr, &text, "EN"));
+  EXPECT_EQ(t.Locale(), 1031u);
+  EXPECT_EQ(platform::DecimalSeparator(), ',');
+  EXPECT_EQ(OleVariant(2.5).ToAnsi(), "2,5");
+  EXPECT_EQ(platform::DateTimeText(45000.5), "15.03.2023 12:00:00");
 }
 
 TEST_F(TranslatorTest, MissingAndUnreadableFiles) {
