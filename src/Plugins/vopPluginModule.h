@@ -147,6 +147,8 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   int32_t LoadCount() const { return load_count_.load(); }
   bool Unloaded() const { return unloaded_.load(); }
   bool Busy() const { return data_calls_.load() > 0; }
+  // TemporaryLoad: the TEMPORARY-LOAD of the creating call or the running
+  // command; read it under the command lock (in a command).
   bool TemporaryLoad() const { return temporary_load_; }
   const std::string& VersionText() const { return version_text_; }
   const std::string& ModuleDir() const { return module_dir_; }
@@ -340,7 +342,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
   std::atomic<int32_t> command_depth_{0};
   std::recursive_mutex command_lock_;
-  bool temporary_load_ = false;
+  bool temporary_load_ = false;  // guarded by command_lock_ after construction
 
   // Row lists. ResultRows belongs to the running data call; the event lists
   // are guarded by events_mutex_.
