@@ -247,6 +247,10 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // PostToHost posts to HostWindow (wParam HostTag), falling back to a
   // bounded send; false when there is no host window or neither reached it.
   bool PostToHost(uint32_t message, intptr_t lparam);
+  // RepeatEventNotice announces the events again when they wait uncollected
+  // and the last notice is kNoticeRepeatMs old; the notice timer's handler,
+  // on the instance's creating thread.
+  void RepeatEventNotice();
   // PendingEventItems counts items raised but not yet handed to the host;
   // HandedOutEvents is the list the host reads (null when not loaded).
   int32_t PendingEventItems() const;
@@ -359,6 +363,12 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   bool notice_pending_ = false;
   uint32_t notice_tick_ = 0;  // system tick of the last notice; events_mutex_
   static constexpr int32_t kNoticeRepeatMs = 1000;
+  // Ticks every kNoticeRepeatMs on the creating thread while events wait
+  // (RepeatEventNotice), so that events a host left uncollected are
+  // announced again even when no later event comes to do it. Switched
+  // under events_mutex_, which its tick takes only after the timer's own
+  // lock is let go.
+  std::unique_ptr<TvopTimerEx> notice_timer_;
   // Lists a timed-out UNLOAD could not free while data calls still ran.
   std::vector<ParamsListPtr> retired_lists_;
 

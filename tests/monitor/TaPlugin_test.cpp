@@ -405,6 +405,48 @@ TEST_F(TaPluginTest, ANoticeTheHostDoesNotAnswerIsRepeated) {
   EXPECT_EQ(notices(other_host.Take()), 1);
 }
 
+// A host that does not answer a notice: events raised after it wait
+// uncollected, and no further event comes to announce them. The module
+// announces again, at most once a second, so no event waits unannounced
+// for more than 2 s; once the host has collected, the notices stop.
+TEST_F(TaPluginTest, EventsLeftUncollectedAreAnnouncedAgainAtMostOnceASecond) {
+  platform::ManualTickClock clock(1000);
+  test::RecordingWindow host;
+  Write("[Common]\r\nVar1=TEMP\r\nType1=1\r\nVal1=1\r\nEvent1=t\r\n");
+  ASSERT_EQ(Load(host.handle()), 0);
+  Feed(1, "TEMP");  // falls silent at 2000
+  clock.Set(1500);
+  Feed(2, "TEMP");  // at 2500, after the first notice, with no event after it
+  // Time runs in steps of 100 ms; this thread pumps, so the module's timers
+  // tick here, and the host sees a notice at its next pump (100 ms later)
+  // and ignores it.
+  std::vector<uint32_t> notices;
+  auto run_until = [&](uint32_t end) {
+    while (clock.Now() < end) {
+      clock.Advance(100);
+      for (const auto& m : host.Take())
+        if (m.msg == PLUGIN_MSG_EVENTS) notices.push_back(clock.Now());
+    }
+  };
+  run_until(6000);
+  ASSERT_GE(notices.size(), 2u) << "client 2's event (at 2500) was announced again";
+  EXPECT_LE(notices[0], 2100u) << "client 1's event";
+  EXPECT_LE(notices[1], 2500u + 2000u + 100u) << "client 2's event waited at most 2 s";
+  for (size_t i = 1; i < notices.size(); ++i)
+    EXPECT_GE(notices[i] - notices[i - 1], 1000u) << "at most one notice a second";
+  EXPECT_EQ(plugin->PendingEventItems(), 8) << "both events still wait";
+
+  // The host collects: nothing waits, nothing more is announced.
+  HostCall first(1);
+  ASSERT_EQ(plugin->DoGetEvents(first.get()), 0);
+  HostCall second(1);
+  second.rec.Output = first.rec.Output;
+  ASSERT_EQ(plugin->DoGetEvents(second.get()), 0);
+  notices.clear();
+  run_until(10000);
+  EXPECT_TRUE(notices.empty());
+}
+
 TEST_F(TaPluginTest, ClientIdsOfUnsupportedTypesFailTheDataCall) {
   ASSERT_EQ(Load(), 0);
   auto rows = NewParamsList(kRowsParamsListClass);
