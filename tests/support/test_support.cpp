@@ -95,3 +95,16 @@ HangGuard::~HangGuard() {
 }
 
 }  // namespace tarvel::test
+
+namespace tarvel::test {
+
+bool UnderI386Emulation() {
+#ifdef _WIN32
+  const char* mode = std::getenv("TARVEL_WINE_MODE");
+  return mode && std::string(mode) == "emulated" && sizeof(void*) == 4;
+#else
+  return false;
+#endif
+}
+
+}  // namespace tarvel::test
