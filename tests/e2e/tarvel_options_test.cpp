@@ -212,6 +212,11 @@ TEST(TarvelHostOptions, SetValuesAreSavedAndTheFeedAfterwardsUsesThem) {
   const std::string stored = ReadWholeFile(ini);
   for (const char* line : {"Var1=TEMP", "Type1=1", "Val1=1", "Event1=temp-lost", "Wait data=False"})
     EXPECT_NE(stored.find(std::string(line) + "\r\n"), std::string::npos) << line << "\n" << stored;
+  // No window was shown: no place of the dialog's is stored, which would
+  // keep the host's next dialog from opening centred (or put it off the
+  // screen).
+  for (const char* key : {"Left=", "Top=", "Width=", "Height="})
+    EXPECT_EQ(stored.find(key), std::string::npos) << key << "\n" << stored;
   EXPECT_NE(r.out.find("EVENT TEMP-LOST CLIENTID-ITEM=7 PARSER-ITEM=\"temp\""), std::string::npos)
       << r.out;
 }
