@@ -1,5 +1,6 @@
 #include "translation/TimerEx.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -78,7 +79,10 @@ struct TvopTimerEx::State {
   // WaitForTicks waits until no tick runs the handler. On the owner thread
   // a tick can only be running beneath the caller, which must not wait.
   void WaitForTicks(std::unique_lock<std::mutex>& lock) {
-    if (!OnOwner()) idle.wait(lock, [this] { return running == 0; });
+    // Checked again now and then, not only when woken: a wake-up that goes
+    // astray must not hold a host thread for good.
+    if (OnOwner()) return;
+    while (running != 0) idle.wait_for(lock, std::chrono::milliseconds(10));
   }
 
   void Tick() {

@@ -151,7 +151,11 @@ TEST_F(TranslatorTest, ALocaleDirectiveSetsTheFormatsOfNumbersAndDates) {
   EXPECT_EQ(t.Locale(), 1031u);
   EXPECT_EQ(platform::DecimalSeparator(), ',');
   EXPECT_EQ(OleVariant(2.5).ToAnsi(), "2,5");
-  EXPECT_EQ(platform::DateTimeText(45000.5), "15.03.2023 12:00:00");
+  // German: the day before the month, a 24-hour clock (the exact short
+  // date is the system's: Windows writes 15.03.2023, Wine 15.3.2023).
+  const std::string date = platform::DateTimeText(45000.5);
+  EXPECT_EQ(date.substr(0, 3), "15.") << date;
+  EXPECT_NE(date.find("2023 12:00:00"), std::string::npos) << date;
 }
 
 TEST_F(TranslatorTest, MissingAndUnreadableFiles) {
