@@ -8,6 +8,7 @@
 #include <new>
 
 #include "Common/AnsiStr.h"
+#include "Common/Text.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -20,12 +21,6 @@ Bstr NewBstr(std::u16string_view w) {
   Bstr b = SysAllocStringLen(w.data(), static_cast<uint32_t>(w.size()));
   if (!b) throw std::bad_alloc();
   return b;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
 }
 }  // namespace
 
@@ -123,8 +118,8 @@ void OleVariant::ClearRaw(Variant* v) {
   if (!VariantClear(v)) VariantInit(v);
 }
 
-bool OleVariant::IsNumeric() const {
-  switch (v_.vt) {
+bool OleVariant::IsNumericType(uint16_t vt) {
+  switch (vt) {
     case VT_I2:
     case VT_I4:
     case VT_R4:
@@ -199,7 +194,7 @@ std::optional<int64_t> OleVariant::AsInt64() const {
 std::optional<bool> OleVariant::AsBool() const {
   if (v_.vt == VT_BOOL) return v_.boolVal != 0;
   if (IsText()) {
-    std::string t = AnsiLowerCase(Trim(ToAnsi()));
+    std::string t = AnsiLowerCase(TrimControls(ToAnsi()));
     if (t == "true") return true;
     if (t == "false") return false;
   }
@@ -272,7 +267,7 @@ std::string FormatFloat(double value, char decimal_separator) {
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
-  std::string t(Trim(text));
+  std::string t(TrimControls(text));
   if (t.empty() || t.size() > 64) return std::nullopt;
   for (char& c : t)
     if (c == ',') c = '.';

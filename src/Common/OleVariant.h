@@ -43,7 +43,10 @@ class OleVariant {
   bool IsEmpty() const { return v_.vt == platform::VT_EMPTY; }
   bool IsNull() const { return v_.vt == platform::VT_NULL; }
   bool IsText() const { return v_.vt == platform::VT_BSTR || v_.vt == platform::VT_ANSISTRING; }
-  bool IsNumeric() const;
+  bool IsNumeric() const { return IsNumericType(v_.vt); }
+  // IsNumericType: whether a variant of type vt holds a number (currency
+  // and date included).
+  static bool IsNumericType(uint16_t vt);
 
   const Variant& Raw() const { return v_; }
   // Detach hands the raw variant to the caller, who then owns what it holds.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "Common/Assert.h"
+#include "Common/Text.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 
@@ -36,12 +37,6 @@ std::string AsciiLower(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return out;
-}
-
-std::string_view TrimControls(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) < 33) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) < 33) s.remove_suffix(1);
-  return s;
 }
 
 // Names the module gives item after item (every queued event repeats

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Common/Text.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -13,48 +14,6 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 bool IsUtf16(TextEncoding encoding) {
   return encoding == TextEncoding::kUtf16LE || encoding == TextEncoding::kUtf16BE;
-}
-
-// Utf8ToWide decodes UTF-8; a byte that does not start or continue a valid
-// sequence becomes U+FFFD (which the code page then shows as '?').
-std::u16string Utf8ToWide(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      out += static_cast<char16_t>(c);
-      ++i;
-      continue;
-    }
-    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    uint32_t cp = len == 4 ? c & 0x07u : len == 3 ? c & 0x0Fu : c & 0x1Fu;
-    bool ok = len != 0 && i + len <= s.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (cc & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-               (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += len;
-  }
-  return out;
 }
 
 std::string WideToUtf8(std::u16string_view s) {

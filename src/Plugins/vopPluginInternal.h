@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Common/OleVariant.h"
+#include "Common/Text.h"
 #include "Common/vopParamLst.h"
 
 namespace tarvel::plugin_detail {
@@ -53,12 +54,6 @@ inline uint32_t IntegerParam(const OleVariant& v, std::string_view name) {
 // HandleParam reads a window or module handle parameter (IntegerParam).
 inline uintptr_t HandleParam(const OleVariant& v, std::string_view name) {
   return static_cast<uintptr_t>(IntegerParam(v, name));
-}
-
-inline std::string_view TrimControls(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
 }
 
 // Splits at every separator; an empty field after the last one is dropped.

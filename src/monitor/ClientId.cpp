@@ -69,28 +69,6 @@ T RawAs(uint64_t raw) {
   return value;
 }
 
-bool IsNumberType(uint16_t vt) {
-  switch (vt) {
-    case VT_I2:
-    case VT_I4:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_I1:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-      return true;
-    default:
-      return false;
-  }
-}
-
 Number FromDouble(double d) {
   Number n;
   if (std::isfinite(d) && std::trunc(d) == d && d >= -9223372036854775808.0 &&
@@ -190,7 +168,7 @@ void ClientIdView::AssignOther(const Variant& value) {
     kind_ = ClientKind::kEmpty;
   } else if (value.vt == VT_NULL) {
     kind_ = ClientKind::kNull;
-  } else if (IsNumberType(value.vt)) {
+  } else if (OleVariant::IsNumericType(value.vt)) {
     kind_ = ClientKind::kNumber;
     raw_ = ReadRaw(value);
   } else if (value.vt == VT_BOOL) {

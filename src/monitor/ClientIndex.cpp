@@ -7,29 +7,19 @@
 #include <stdexcept>
 #include <utility>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include "platform/memory.h"
 
 namespace tarvel {
 
 namespace {
 
-// AdviseHugePages asks for huge pages for a block aligned to one: clients
-// are met at random, and with small pages most lookups of 10^6 clients miss
-// the address translation caches. Only advice, and only where the system
-// takes it; elsewhere big blocks get no special alignment, which would only
-// cost address space.
+// Big blocks ask for huge pages (platform::AdviseHugePages): clients are
+// met at random, and with small pages most lookups of 10^6 clients miss the
+// address translation caches. Where there are none to ask for, big blocks
+// get no special alignment, which would only cost address space.
+// Slot arrays are carved from blocks of this size (a huge page on Linux).
 constexpr size_t kHugePage = size_t{2} << 20;
-#ifdef __linux__
-constexpr size_t kHugePageAlignment = kHugePage;
-void AdviseHugePages(void* block, size_t bytes) {
-  madvise(block, bytes, MADV_HUGEPAGE);
-}
-#else
-constexpr size_t kHugePageAlignment = 64;
-void AdviseHugePages(void*, size_t) {}
-#endif
+constexpr size_t kHugePageAlignment = platform::kHugePageBytes ? platform::kHugePageBytes : 64;
 
 }  // namespace
 
@@ -47,9 +37,9 @@ std::align_val_t ClientIndex::SlabAlignment(size_t k) {
 }
 
 size_t ClientIndex::SlabBytes(size_t k) {
-#ifdef __linux__
-  static_assert((sizeof(TClientListItem) << kBigSlabBits) == kHugePage, "records fill the page");
-#endif
+  static_assert(platform::kHugePageBytes == 0 ||
+                    (sizeof(TClientListItem) << kBigSlabBits) == platform::kHugePageBytes,
+                "records fill the page");
   const size_t bytes = SlabRecords(k) * sizeof(TClientListItem);
   const size_t align = static_cast<size_t>(SlabAlignment(k));
   return (bytes + align - 1) / align * align;
@@ -194,7 +184,7 @@ ClientIndex::Slot* ClientIndex::NewSlots(uint32_t capacity) {
     slot_blocks_.reserve(slot_blocks_.size() + 1);
     const std::align_val_t align{block >= kHugePage ? kHugePageAlignment : alignof(Slot)};
     void* p = ::operator new(block, align);
-    if (block >= kHugePage) AdviseHugePages(p, block);
+    if (block >= kHugePage) platform::AdviseHugePages(p, block);
     slot_blocks_.push_back({static_cast<char*>(p), block, align, 0, size_class});
     sc.next = static_cast<char*>(p);
     sc.room = block;
@@ -252,7 +242,7 @@ void ClientIndex::AddSlab(size_t k) {
   if (slabs_[k].load(std::memory_order_relaxed)) return;
   const size_t bytes = SlabBytes(k);
   void* slab = ::operator new(bytes, SlabAlignment(k));
-  if (k >= kSmallSlabs) AdviseHugePages(slab, bytes);
+  if (k >= kSmallSlabs) platform::AdviseHugePages(slab, bytes);
   slabs_[k].store(static_cast<TClientListItem*>(slab), std::memory_order_release);
 }
 

@@ -4,10 +4,11 @@
 
 namespace tarvel {
 
-TickClock64::TickClock64() : last_(static_cast<int64_t>(platform::TickCount())) {}
+TickClock64::TickClock64(const platform::TickSource& ticks)
+    : ticks_(ticks), last_(static_cast<int64_t>(ticks.Now())) {}
 
 int64_t TickClock64::Now() {
-  const uint32_t tick = platform::TickCount();
+  const uint32_t tick = ticks_.Now();
   int64_t last = last_.load(std::memory_order_acquire);
   for (;;) {
     const int32_t diff = platform::TickDiff(tick, static_cast<uint32_t>(last));

@@ -1,7 +1,7 @@
 // Client and watch records of the timeout monitor, and the clock they count
 // in.
 //
-//  - TickClock64: milliseconds of the 32-bit system tick counter, extended to
+//  - TickClock64: milliseconds of a 32-bit tick source, extended to
 //    64 bits so that deadlines neither wrap after 49.7 days nor overflow for
 //    long timeouts.
 //  - TTimeoutListItem: one watch, packed into 8 bytes (deadline and marks),
@@ -25,40 +25,40 @@
 
 #include "monitor/ClientId.h"
 #include "monitor/MonitorSettings.h"
+#include "platform/clock.h"
+#include "platform/memory.h"
 
 namespace tarvel {
 
 // No deadline: the value for "nothing armed" and "not scheduled".
 constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
 
-// TickClock64 extends platform::TickCount() to a 64-bit count. It remembers
+// TickClock64 extends a 32-bit tick source to a 64-bit count. It remembers
 // the last tick it saw and adds the wrap-aware distance to it, so it must be
 // read at least once every 2^31 ms (24.8 days); the monitor's check timer
 // never sleeps that long. The count starts at the tick value of the first
-// reading, so with a manual tick clock installed it equals the manual tick
-// until the first wrap.
+// reading, so with a simulated source it equals the simulated tick until
+// the first wrap. ticks must outlive the clock.
 class TickClock64 {
  public:
-  TickClock64();
+  explicit TickClock64(const platform::TickSource& ticks);
   // Now returns the current 64-bit millisecond count. Concurrent callers may
   // see values in either order, never a jump of 2^32.
   int64_t Now();
 
  private:
+  const platform::TickSource& ticks_;
   std::atomic<int64_t> last_;
 };
 
 // Records are packed to 4 bytes, so that a client takes 52 bytes rather
 // than 56; reading an 8-byte watch at a 4-byte boundary costs nothing on
-// x86. Where the big record slabs are huge pages (Linux), a record takes a
-// whole cache line instead: such a page holds 2^15 records either way, and
-// a record within one line costs the intake one memory miss, not two.
-// Elsewhere, and so in the 32-bit DLL, memory is what runs out first.
-#ifdef __linux__
-inline constexpr size_t kRecordAlignment = 64;
-#else
-inline constexpr size_t kRecordAlignment = 4;
-#endif
+// x86. Where the big record slabs are huge pages (platform/memory.h), a
+// record takes a whole cache line instead: such a page holds 2^15 records
+// either way, and a record within one line costs the intake one memory
+// miss, not two. Elsewhere, and so in the 32-bit DLL, memory is what runs
+// out first.
+inline constexpr size_t kRecordAlignment = platform::kHugePageBytes ? 64 : 4;
 #pragma pack(push, 4)
 
 // TTimeoutListItem: one watch. The deadline (64-bit count of TickClock64)

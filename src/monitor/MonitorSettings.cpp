@@ -6,7 +6,28 @@
 
 namespace tarvel {
 
+namespace {
+
+// CopyOptions copies all but the rows.
+void CopyOptions(const TProxyCodeObject& cfg, MonitorSettings& s) {
+  s.wait_data = cfg.chkWaitData_Checked;
+  s.event_once = cfg.chkEvOnce_Checked;
+  s.check_client = cfg.chkCheckClient_Checked;
+  s.event_resume = cfg.chkEventResume_Checked;
+  s.client_var = cfg.edtClientVar_Text;
+  s.resume_suffix = cfg.edtEventResume_Text;
+}
+
+}  // namespace
+
+MonitorSettings::MonitorSettings() {
+  // Never destroyed: settings may be made while static destructors run.
+  static const TProxyCodeObject* const defaults = new TProxyCodeObject();
+  CopyOptions(*defaults, *this);
+}
+
 int64_t RowTimeoutMs(int32_t unit_index, double value) {
+  // Milliseconds per unit, by unit index.
   static constexpr int64_t kFactors[4] = {1, 1000, 60000, 3600000};
   if (static_cast<uint32_t>(unit_index) >= 4) return 0;
   // Written so that NaN also fails the test.
@@ -29,12 +50,7 @@ std::shared_ptr<const MonitorSettings> MakeMonitorSettings(const TProxyCodeObjec
     if (timeout <= 0) continue;
     s->rows.push_back({std::move(w->key), timeout, std::move(w->event)});
   }
-  s->wait_data = cfg.chkWaitData_Checked;
-  s->event_once = cfg.chkEvOnce_Checked;
-  s->check_client = cfg.chkCheckClient_Checked;
-  s->event_resume = cfg.chkEventResume_Checked;
-  s->client_var = cfg.edtClientVar_Text;
-  s->resume_suffix = cfg.edtEventResume_Text;
+  CopyOptions(cfg, *s);
   return s;
 }
 

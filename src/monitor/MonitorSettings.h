@@ -32,13 +32,16 @@ struct MonitorSettings {
   };
   static constexpr size_t kMaxRows = 4;
 
+  // No rows; everything else the settings object's defaults.
+  MonitorSettings();
+
   std::vector<Row> rows;
-  bool wait_data = true;      // a watch stays quiet until its variable arrives once
-  bool event_once = true;     // one event per silence; off: one per timeout period
-  bool check_client = true;   // watches per client ID; off: one set for all data
-  bool event_resume = false;  // data after a timeout raises the resume event
-  std::string client_var = "CLIENTID";
-  std::string resume_suffix = "-RESUME";
+  bool wait_data;     // a watch stays quiet until its variable arrives once
+  bool event_once;    // one event per silence; off: one per timeout period
+  bool check_client;  // watches per client ID; off: one set for all data
+  bool event_resume;  // data after a timeout raises the resume event
+  std::string client_var;
+  std::string resume_suffix;
 };
 
 // Longest timeout a row can have: about 34 years. Longer ones are cut to

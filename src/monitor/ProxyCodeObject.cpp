@@ -1,8 +1,11 @@
 #include "monitor/ProxyCodeObject.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "Common/Text.h"
+#include "monitor/MonitorSettings.h"
 #include "platform/text.h"
 
 namespace tarvel {
@@ -85,21 +88,14 @@ std::optional<TProxyCodeObject::WatchRow> TProxyCodeObject::WatchRowAt(int row) 
 std::optional<TProxyCodeObject::WatchRow> InterpretWatchRow(std::string_view variable,
                                                             int32_t unit_index, double value,
                                                             std::string_view event) {
-  while (!variable.empty() && static_cast<unsigned char>(variable.front()) < 33)
-    variable.remove_prefix(1);
-  while (!variable.empty() && static_cast<unsigned char>(variable.back()) < 33)
-    variable.remove_suffix(1);
+  variable = TrimControls(variable);
   if (variable.empty()) return std::nullopt;
-  if (static_cast<uint32_t>(unit_index) >= 4) return std::nullopt;
-  // Cut toward zero; NaN and negative timeouts watch nothing, and products
-  // beyond the 32-bit range are clamped rather than wrapped (a wrapped
-  // product could turn a long timeout into a tiny or negative one).
-  if (!(value >= 1.0)) return std::nullopt;
-  double whole = std::trunc(value);
-  double ms = whole * kUnitFactors[unit_index];
-  constexpr double kMax = std::numeric_limits<int32_t>::max();
-  int32_t timeout = ms >= kMax ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(ms);
-  if (timeout <= 0) return std::nullopt;
+  // Clamped rather than wrapped: a wrapped product could turn a long
+  // timeout into a tiny or negative one.
+  const int64_t ms = RowTimeoutMs(unit_index, value);
+  if (ms <= 0) return std::nullopt;
+  const auto timeout =
+      static_cast<int32_t>(std::min<int64_t>(ms, std::numeric_limits<int32_t>::max()));
   TProxyCodeObject::WatchRow w;
   w.variable.assign(variable);
   w.key = platform::AnsiLowerCase(variable);

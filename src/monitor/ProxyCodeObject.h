@@ -64,13 +64,10 @@ struct TProxyCodeObject::WatchRow {
   std::string event;     // as set; empty: timeouts are only logged
 };
 
-// Unit factors to milliseconds by unit index (0 ms, 1 s, 2 min, 3 h).
-constexpr int32_t kUnitFactors[4] = {1, 1000, 60000, 3600000};
-
-// InterpretWatchRow: the row is off when the trimmed variable is empty, the
-// unit index is outside 0..3, or the timeout cut toward zero times the
-// unit's factor is not positive. A timeout that exceeds the 32-bit
-// millisecond range is clamped to 2147483647 ms (about 24.8 days).
+// InterpretWatchRow: the row is off when the trimmed variable is empty or
+// RowTimeoutMs (MonitorSettings.h) finds no timeout. A timeout that exceeds
+// the 32-bit millisecond range is clamped to 2147483647 ms (about 24.8
+// days).
 std::optional<TProxyCodeObject::WatchRow> InterpretWatchRow(std::string_view variable,
                                                             int32_t unit_index, double value,
                                                             std::string_view event);

@@ -181,7 +181,7 @@ void TaPlugin::vopPluginShowOptionsDialog(PPluginCallRec rec, bool& success) {
   std::unique_ptr<TfrmOption> form;
   {
     auto hold = HoldCommands();
-    form = std::make_unique<TfrmOption>(*this, kTaPluginProperties);
+    form = std::make_unique<TfrmOption>(*this, kTaPluginProperties, TProxyCodeObject());
     // While it is shown the form leaves the module's components: a change
     // of language on another thread walks those, and must not reach into
     // a form this thread is showing.

@@ -106,9 +106,11 @@ struct TimeoutMonitor::PendingRow {
 };
 
 TimeoutMonitor::TimeoutMonitor(MonitorSink& sink, MonitorTimer& timer,
-                               std::shared_ptr<const MonitorSettings> settings, MonitorTexts texts)
+                               std::shared_ptr<const MonitorSettings> settings, MonitorTexts texts,
+                               const platform::TickSource& ticks)
     : sink_(sink),
       timer_(timer),
+      clock_(ticks),
       table_(std::make_shared<ClientTable>(OrDefaults(std::move(settings)), pins_)),
       texts_(std::make_shared<const MonitorTexts>(std::move(texts))),
       live_table_(table_.get()) {}

@@ -89,9 +89,12 @@ class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
   // least every 2^31 ms, so far deadlines are reached in steps.
   static constexpr uint32_t kMaxIntervalMs = 1u << 30;
 
-  // settings may be null: the defaults, watching nothing.
+  // settings may be null: the defaults, watching nothing. ticks: the clock
+  // deadlines are counted in (see platform/clock.h); it must outlive the
+  // monitor.
   TimeoutMonitor(MonitorSink& sink, MonitorTimer& timer,
-                 std::shared_ptr<const MonitorSettings> settings, MonitorTexts texts = {});
+                 std::shared_ptr<const MonitorSettings> settings, MonitorTexts texts = {},
+                 const platform::TickSource& ticks = platform::SystemTicks());
   ~TimeoutMonitor();
   TimeoutMonitor(const TimeoutMonitor&) = delete;
   TimeoutMonitor& operator=(const TimeoutMonitor&) = delete;

@@ -5,6 +5,16 @@
 namespace tarvel::platform {
 namespace {
 std::atomic<ManualTickClock*> g_manual{nullptr};
+
+class SystemTickSource final : public TickSource {
+ public:
+  uint32_t Now() const override { return TickCount(); }
+};
+}  // namespace
+
+const TickSource& SystemTicks() {
+  static const SystemTickSource source;
+  return source;
 }
 
 uint32_t TickCount() {

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "Common/Text.h"
+
 namespace tarvel::platform {
 namespace {
 
@@ -17,12 +19,6 @@ std::vector<HelpRequest> g_recorded;  // guarded by g_record_mu
 
 char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
 }
 
 bool SameAscii(std::string_view a, std::string_view b) {
@@ -40,7 +36,7 @@ void ForEachLine(std::string_view text, Fn fn) {
   std::istringstream in{std::string(text)};
   std::string raw;
   while (std::getline(in, raw)) {
-    std::string_view line = Trim(raw);
+    std::string_view line = TrimControls(raw);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[' && line.back() == ']') {
       section = std::string(line.substr(1, line.size() - 2));
@@ -53,10 +49,10 @@ void ForEachLine(std::string_view text, Fn fn) {
 // MapLine reads "#define SYMBOL NUMBER" or "SYMBOL NUMBER".
 bool MapLine(std::string_view line, std::string* symbol, uint32_t* number) {
   constexpr std::string_view kDefine = "#define";
-  if (line.substr(0, kDefine.size()) == kDefine) line = Trim(line.substr(kDefine.size()));
+  if (line.substr(0, kDefine.size()) == kDefine) line = TrimControls(line.substr(kDefine.size()));
   const size_t gap = line.find_first_of(" \t");
   if (gap == std::string_view::npos) return false;
-  std::string digits(Trim(line.substr(gap)));
+  std::string digits(TrimControls(line.substr(gap)));
   char* end = nullptr;
   const unsigned long n = std::strtoul(digits.c_str(), &end, 0);
   if (digits.empty() || (*end && *end != ' ' && *end != '\t' && *end != '/')) return false;
@@ -94,12 +90,12 @@ std::string HelpContextPage(std::string_view project, uint32_t context,
     if (!SameAscii(section, "MAP")) return;
     constexpr std::string_view kInclude = "#include";
     if (line.substr(0, kInclude.size()) == kInclude) {
-      std::string file(Trim(line.substr(kInclude.size())));
+      std::string file(TrimControls(line.substr(kInclude.size())));
       if (file.size() >= 2 && (file.front() == '"' || file.front() == '<'))
         file = file.substr(1, file.size() - 2);
       if (!include) return;
       std::istringstream in(include(file));
-      for (std::string raw; std::getline(in, raw);) map_line(Trim(raw));
+      for (std::string raw; std::getline(in, raw);) map_line(TrimControls(raw));
       return;
     }
     map_line(line);
@@ -109,8 +105,8 @@ std::string HelpContextPage(std::string_view project, uint32_t context,
   ForEachLine(project, [&](const std::string& section, std::string_view line) {
     if (!page.empty() || !SameAscii(section, "ALIAS")) return;
     const size_t eq = line.find('=');
-    if (eq != std::string_view::npos && Trim(line.substr(0, eq)) == symbol)
-      page = std::string(Trim(line.substr(eq + 1)));
+    if (eq != std::string_view::npos && TrimControls(line.substr(0, eq)) == symbol)
+      page = std::string(TrimControls(line.substr(eq + 1)));
   });
   return page;
 }
@@ -120,8 +116,8 @@ std::string HelpDefaultPage(std::string_view project) {
   ForEachLine(project, [&](const std::string& section, std::string_view line) {
     const size_t eq = line.find('=');
     if (page.empty() && SameAscii(section, "OPTIONS") && eq != std::string_view::npos &&
-        SameAscii(Trim(line.substr(0, eq)), "Default topic"))
-      page = std::string(Trim(line.substr(eq + 1)));
+        SameAscii(TrimControls(line.substr(0, eq)), "Default topic"))
+      page = std::string(TrimControls(line.substr(eq + 1)));
   });
   return page;
 }

@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/clock.h"
+
 namespace tarvel::platform {
 
 using WindowHandle = uintptr_t;
@@ -93,12 +95,17 @@ bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, cons
                   uint32_t size, uint32_t timeout_ms, intptr_t* result);
 
 // SetWindowTimer starts or restarts timer id of a window: kWmTimer with
-// wParam = id arrives every interval_ms while the owner pumps. Call on the
-// owner thread (false otherwise). Intervals below 10 ms count as 10 ms, as
-// SetTimer does. On POSIX timers follow TickCount(), so a ManualTickClock
-// drives them; on Windows they follow real time. A late timer fires once;
-// missed ticks are not made up.
-bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms);
+// wParam = id arrives every interval_ms of ticks while the owner pumps.
+// Call on the owner thread (false otherwise). Intervals below 10 ms count
+// as 10 ms, as SetTimer does. A late timer fires once; missed ticks are not
+// made up. With SystemTicks() a timer follows the system's time (on
+// Windows a real SetTimer; on POSIX the emulation reads TickCount(), so a
+// ManualTickClock moves it). Any other source moves it alone, in both
+// builds: its due ticks arrive at the owner's next ProcessPendingMessages
+// or RunMessageLoop (which notices a source moved by another thread within
+// its poll_ms). ticks must outlive the timer.
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms,
+                    const TickSource& ticks = SystemTicks());
 void KillWindowTimer(WindowHandle window, uintptr_t id);
 
 // ProcessPendingMessages dispatches every message that waits for the calling

@@ -5,18 +5,13 @@
 #include <unordered_set>
 
 #include "Common/OleVariant.h"
+#include "Common/Text.h"
 #include "Common/vopStreamIO.h"
 #include "platform/text.h"
 
 namespace tarvel {
 
 namespace {
-
-std::string_view Strip(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
 
 char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -52,12 +47,12 @@ std::string LowerAsciiCopy(std::string_view s) {
 // a "]" followed by nothing but blanks or a ";" comment; the name between
 // the brackets, stripped. nullopt for any other line.
 std::optional<std::string_view> HeaderName(std::string_view line) {
-  const std::string_view s = Strip(line);
+  const std::string_view s = TrimControls(line);
   if (s.size() < 2 || s.front() != '[') return std::nullopt;
   for (size_t close = s.find(']', 1); close != std::string_view::npos;
        close = s.find(']', close + 1)) {
-    const std::string_view rest = Strip(s.substr(close + 1));
-    if (rest.empty() || rest.front() == ';') return Strip(s.substr(1, close - 1));
+    const std::string_view rest = TrimControls(s.substr(close + 1));
+    if (rest.empty() || rest.front() == ';') return TrimControls(s.substr(1, close - 1));
   }
   return std::nullopt;
 }
@@ -127,14 +122,14 @@ std::string_view TSectionValues::Key(int index) {
   int eq = EqualsPos(index);
   std::string_view text = items_[static_cast<size_t>(index)].text;
   if (eq < 0) return text;
-  return Strip(text.substr(0, static_cast<size_t>(eq - 1)));
+  return TrimControls(text.substr(0, static_cast<size_t>(eq - 1)));
 }
 
 std::string_view TSectionValues::Value(int index) {
   int eq = EqualsPos(index);
   if (eq < 0) return {};
   std::string_view text = items_[static_cast<size_t>(index)].text;
-  return Strip(text.substr(static_cast<size_t>(eq)));
+  return TrimControls(text.substr(static_cast<size_t>(eq)));
 }
 
 int TSectionValues::IndexOfKey(std::string_view key) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Common/Text.h"
 #include "platform/text.h"
 #include "settings/Controls.h"
 
@@ -26,8 +27,7 @@ const TPropInfo& Require(const TObject& object, std::string_view name) {
 
 // IntegerText parses decimal, "$hex" and "0xhex" integer text.
 std::optional<int64_t> IntegerText(std::string_view t) {
-  while (!t.empty() && static_cast<unsigned char>(t.front()) <= ' ') t.remove_prefix(1);
-  while (!t.empty() && static_cast<unsigned char>(t.back()) <= ' ') t.remove_suffix(1);
+  t = TrimControls(t);
   bool neg = false;
   if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
     neg = t.front() == '-';

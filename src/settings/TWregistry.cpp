@@ -3,6 +3,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Common/Text.h"
 #include "platform/text.h"
 #include "settings/Controls.h"
 #include "settings/ValueEncoding.h"
@@ -10,12 +11,6 @@
 namespace tarvel {
 
 namespace {
-
-std::string_view Strip(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
 
 std::vector<std::string> SplitDots(std::string_view path) {
   std::vector<std::string> parts;
@@ -33,7 +28,7 @@ std::vector<std::string> SplitKey(std::string_view key) {
   std::vector<std::string> names;
   while (names.size() < kMaxNames) {
     size_t sep = key.find('\\');
-    std::string_view name = Strip(key.substr(0, sep));
+    std::string_view name = TrimControls(key.substr(0, sep));
     if (name.empty()) break;
     names.emplace_back(name);
     if (sep == std::string_view::npos) break;
@@ -174,12 +169,12 @@ bool TWreg::Run(TComponent* root, bool saving) {
 
 void TWreg::ProcessLine(TWregStore& store, TComponent* root, const std::string& text, int index,
                         bool saving) {
-  std::string_view line = Strip(text);
+  std::string_view line = TrimControls(text);
   if (line.empty() || line.front() == ';') return;
   size_t comma = line.find(',');
-  std::string_view path = Strip(line.substr(0, comma));
+  std::string_view path = TrimControls(line.substr(0, comma));
   std::string_view key =
-      comma == std::string_view::npos ? std::string_view() : Strip(line.substr(comma + 1));
+      comma == std::string_view::npos ? std::string_view() : TrimControls(line.substr(comma + 1));
   if (path.empty()) return;
   std::vector<std::string> subkeys = SplitKey(key);
   std::string value_name;
@@ -325,7 +320,7 @@ void TWregComboBoxProp::WriteToComponent(TComponent* component, const std::strin
   if (value.IsEmpty() || value.IsNull()) return;
   std::string text = value.ToAnsi();
   if (text.empty() || !IsComboBox(component)) return;
-  int32_t index = ParseIniInteger(std::string(Strip(text))).value_or(-2);
+  int32_t index = ParseIniInteger(std::string(TrimControls(text))).value_or(-2);
   if (index != -2) static_cast<TCustomComboBox*>(component)->SetItemIndex(index);
 }
 

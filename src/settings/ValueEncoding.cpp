@@ -1,17 +1,11 @@
 #include "settings/ValueEncoding.h"
 
+#include "Common/Text.h"
 #include "settings/Components.h"
 
 namespace tarvel {
 
 namespace {
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 TComponent* SearchFrom(TComponent* from, std::string_view path) {
   while (from) {
     size_t dot = path.find('.');
@@ -31,7 +25,6 @@ TComponent* Resolve(std::string_view path, TComponent* base) {
 }  // namespace
 
 std::string EscapeText(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
   if (size_t nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
   size_t first = text.find_first_not_of(' ');
   size_t last = text.find_last_not_of(' ');  // spaces after it reach the end
@@ -46,8 +39,8 @@ std::string EscapeText(std::string_view text) {
       out += "%%";
     } else if (c == '+' || c < 32) {
       out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      out += UpperHexDigit(c >> 4);
+      out += UpperHexDigit(c & 15);
     } else {
       out += static_cast<char>(c);
     }
@@ -65,8 +58,9 @@ std::string UnescapeText(std::string_view text) {
       if (i + 1 < text.size() && text[i + 1] == '%') {
         out += '%';
         ++i;
-      } else if (i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-        out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      } else if (i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                 HexDigitValue(text[i + 2]) >= 0) {
+        out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
         i += 2;
       } else {
         out += '%';

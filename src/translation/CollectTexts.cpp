@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "Common/Text.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "translation/Translator.h"
@@ -36,18 +37,7 @@ bool HasLetter(std::u16string_view text) {
 }
 
 std::string EscapeForFile(std::u16string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::u16string out;
-  for (char16_t c : text) {
-    if (c < 32) {
-      out += u'%';
-      out += static_cast<char16_t>(kHex[c >> 4]);
-      out += static_cast<char16_t>(kHex[c & 15]);
-    } else {
-      out += c;
-    }
-  }
-  return platform::WideToAnsi(out);
+  return platform::WideToAnsi(EscapeControls(text));
 }
 
 // Place: the owner chain of a component ("[TForm]frm -> [TLabel]lbl"), or

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "Common/Text.h"
 #include "platform/file_io.h"
 
 namespace tarvel {
@@ -16,12 +17,6 @@ constexpr size_t kValueLength = 255;
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-std::string_view TrimControls(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
   return s;
 }
 

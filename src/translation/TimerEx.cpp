@@ -19,6 +19,7 @@ constexpr uint32_t kMsgUpdate = 2066;
 // lives as long as either of them.
 struct TvopTimerEx::State {
   TvopTimerEx* self = nullptr;
+  const platform::TickSource* ticks = nullptr;
   uint32_t owner = 0;
   std::atomic<platform::WindowHandle> window{0};
   // enabled is what the owner has applied; requested is the last value
@@ -53,7 +54,7 @@ struct TvopTimerEx::State {
       wanted = !dead && enabled.load() && interval.load() != 0 && bool(on_timer);
     }
     if (!wanted) return;
-    if (!platform::SetWindowTimer(w, kTimerId, interval.load()))
+    if (!platform::SetWindowTimer(w, kTimerId, interval.load(), *ticks))
       throw std::runtime_error("Not enough timers available");
     ticking = true;
   }
@@ -153,8 +154,10 @@ const TClassInfo& TvopTimerEx::StaticClass() {
   return info;
 }
 
-TvopTimerEx::TvopTimerEx(TComponent* owner) : TComponent(owner), state_(std::make_shared<State>()) {
+TvopTimerEx::TvopTimerEx(TComponent* owner, const platform::TickSource& ticks)
+    : TComponent(owner), state_(std::make_shared<State>()) {
   state_->self = this;
+  state_->ticks = &ticks;
   state_->owner = platform::CurrentThreadId();
   std::shared_ptr<State> keep = state_;
   const platform::WindowHandle window = platform::CreateMessageWindow(

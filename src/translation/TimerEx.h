@@ -26,6 +26,9 @@
 // request posted and releases the window at its next pump: a host thread is not held for seconds by
 // every instance it releases.
 //
+// The window timer follows the tick source the timer is handed (the
+// system's by default; see platform/clock.h), which must outlive it.
+//
 // Example (the translator's release timer):
 //   TvopTimerEx timer;                 // on the owner thread
 //   timer.SetEnabled(false);
@@ -43,6 +46,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/clock.h"
 #include "platform/window.h"
 #include "settings/Controls.h"
 
@@ -54,7 +58,8 @@ class TvopTimerEx : public TComponent {
   static constexpr uint32_t kMsgRelease = 2065;     // 0x0811
   static constexpr uint32_t kDestroyWaitMs = 20;
 
-  explicit TvopTimerEx(TComponent* owner = nullptr);
+  explicit TvopTimerEx(TComponent* owner = nullptr,
+                       const platform::TickSource& ticks = platform::SystemTicks());
   ~TvopTimerEx() override;
 
   static const TClassInfo& StaticClass();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Common/Text.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -9,96 +10,6 @@
 #include "translation/LanguageFile.h"
 
 namespace tarvel {
-
-namespace {
-
-std::u16string_view TrimControls(std::u16string_view s) {
-  while (!s.empty() && s.front() <= 32) s.remove_prefix(1);
-  while (!s.empty() && s.back() <= 32) s.remove_suffix(1);
-  return s;
-}
-
-char HexDigit(unsigned v) {
-  return static_cast<char>(v < 10 ? '0' + v : 'A' + v - 10);
-}
-
-int HexValue(char16_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Escape writes every character below 32 as "%" and two upper-case hex
-// digits: the form in which a file holds a text of several lines.
-std::u16string Escape(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (char16_t c : text) {
-    if (c < 32) {
-      out += u'%';
-      out += static_cast<char16_t>(HexDigit(c >> 4));
-      out += static_cast<char16_t>(HexDigit(c & 15));
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-// DecodeUtf8 decodes UTF-8; a malformed sequence gives U+FFFD per byte.
-std::u16string DecodeUtf8(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    uint32_t cp;
-    size_t len;
-    if (b0 < 0x80) {
-      cp = b0;
-      len = 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      cp = b0 & 0x1F;
-      len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      cp = b0 & 0x0F;
-      len = 3;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      cp = b0 & 0x07;
-      len = 4;
-    } else {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    bool ok = i + len <= bytes.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-      const auto b = static_cast<unsigned char>(bytes[i + k]);
-      if ((b & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-               (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += len;
-  }
-  return out;
-}
-
-}  // namespace
 
 bool TextFitsAnsi(std::u16string_view text, std::string* ansi) {
   std::string converted = platform::WideToAnsi(text);
@@ -141,12 +52,12 @@ const TClassInfo& TWtransl::StaticClass() {
   return info;
 }
 
-TWtransl::TWtransl(TComponent* owner)
+TWtransl::TWtransl(TComponent* owner, const platform::TickSource& ticks)
     : TComponent(owner), component_properties_{"CAPTION", "HINT", "TEXT", "TITLE", "CAPTIONS"} {
   locale_ = saved_locale_ = platform::ThreadLocaleId();
   // Nothing else can reach the translator yet: the timer is set up without
   // the lock, which is never held across a call into the timer.
-  release_timer_ = std::make_unique<TvopTimerEx>();
+  release_timer_ = std::make_unique<TvopTimerEx>(nullptr, ticks);
   release_timer_->SetEnabled(false);
   release_timer_->SetInterval(kReleaseIntervalMs);
   release_timer_->SetOnTimer([this](TObject&) { ReleaseDictionary(); });
@@ -306,7 +217,7 @@ std::u16string TWtransl::LookupText(std::u16string_view old_text, bool* found,
   bool has_ampersand = t.find(u'&') != std::u16string_view::npos;
   bool has_control = false;
   for (char16_t c : t) has_control |= c < 32;
-  const std::u16string escaped = Escape(t);
+  const std::u16string escaped = EscapeControls(t);
   std::u16string no_ampersand;
   for (char16_t c : escaped)
     if (c != u'&') no_ampersand += c;
@@ -323,13 +234,13 @@ std::u16string TWtransl::LookupText(std::u16string_view old_text, bool* found,
 
   *found = true;
   if (raw) *raw = *hit;
-  const std::u16string decoded = encoding_ == 1 ? DecodeUtf8(*hit) : platform::AnsiToWide(*hit);
+  const std::u16string decoded = encoding_ == 1 ? Utf8ToWide(*hit) : platform::AnsiToWide(*hit);
   result.clear();
   for (size_t i = 0; i < decoded.size(); ++i) {
     const char16_t c = decoded[i];
     if (c == u'%' && has_control && i + 2 < decoded.size()) {
-      const int hi = HexValue(decoded[i + 1]);
-      const int lo = HexValue(decoded[i + 2]);
+      const int hi = HexDigitValue(decoded[i + 1]);
+      const int lo = HexDigitValue(decoded[i + 2]);
       if (hi >= 0 && lo >= 0) {
         result += static_cast<char16_t>(hi * 16 + lo);
         i += 2;

@@ -97,7 +97,9 @@ class TWtransl : public TComponent {
  public:
   static constexpr uint32_t kReleaseIntervalMs = 20000;
 
-  explicit TWtransl(TComponent* owner = nullptr);
+  // ticks: what the release timer follows (see platform/clock.h).
+  explicit TWtransl(TComponent* owner = nullptr,
+                    const platform::TickSource& ticks = platform::SystemTicks());
   // Writes the collected texts (if any), stops the release timer, frees
   // the dictionary.
   ~TWtransl() override;

@@ -74,10 +74,10 @@ const TClassInfo& TfrmOption::StaticClass() {
   return info;
 }
 
-TfrmOption::TfrmOption(TvopPlugin& module, std::string properties)
+TfrmOption::TfrmOption(TvopPlugin& module, std::string properties, const TObject& defaults)
     : TForm(&module), module_(module), properties_(std::move(properties)) {
   BuildControls();
-  FormCreate();
+  FormCreate(defaults);
 }
 
 TfrmOption::~TfrmOption() = default;
@@ -159,12 +159,10 @@ void TfrmOption::BuildControls() {
   chkEventResume = check("chkEventResume", 208, u"Generate event when resume", false, 4);
   lblEventResume = side_label("lblEventResume", 228, u"Event name suffix");
   edtEventResume = Make<TEdit>(*this, this, "edtEventResume", 176, 232, 157, 21);
-  edtEventResume->SetText(u"-RESUME");
   edtEventResume->SetTabOrder(5);
   chkCheckClient = check("chkCheckClient", 260, u"Control for each client separately", true, 6);
   lblClientVar = side_label("lblClientVar", 280, u"Parser variable with client ID");
   edtClientVar = Make<TEdit>(*this, this, "edtClientVar", 176, 284, 157, 21);
-  edtClientVar->SetText(u"CLIENTID");
   edtClientVar->SetTabOrder(7);
   chkCheckClient->OnClick = [this](TObject&) { chkCheckClientClick(); };
   chkEventResume->OnClick = [this](TObject&) { chkEventResumeClick(); };
@@ -198,8 +196,26 @@ void TfrmOption::BuildControls() {
   SetActiveControl(btnCancel);
 }
 
-void TfrmOption::FormCreate() {
+void TfrmOption::ShowDefaults(const TObject& defaults) {
+  for (const std::string& line : SplitMapLines(properties_)) {
+    const std::optional<std::string_view> path = MapPath(line);
+    if (!path) continue;
+    const size_t dot = path->find('.');
+    // The form's own place keeps its design values.
+    if (dot == std::string_view::npos) continue;
+    std::string name(*path);
+    name[dot] = '_';
+    TComponent* control = FindComponent(path->substr(0, dot));
+    if (!control || !LookupProperty(defaults, name)) continue;
+    WritePropertyValue(*control, path->substr(dot + 1), ReadPropertyValue(defaults, name));
+  }
+}
+
+void TfrmOption::FormCreate(const TObject& defaults) {
   try {
+    // 0. The settings' defaults, from the settings' own declaration.
+    ShowDefaults(defaults);
+
     // 1. The caption names the module and its version.
     std::string caption = module_.Description;
     caption += ' ';

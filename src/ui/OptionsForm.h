@@ -12,7 +12,7 @@
 // place; the module then reads them back (monitor/TaPlugin.cpp).
 //
 // Life, as the module runs it for each showing:
-//   TfrmOption form(module, kTaPluginProperties);   // FormCreate runs here
+//   TfrmOption form(module, kTaPluginProperties, TProxyCodeObject());  // FormCreate runs here
 //   int32_t result = form.ShowModal(view, owner);   // FormClose runs as it closes
 //   // result == kMrOk: everything was saved; else only the dialog's place
 //
@@ -50,7 +50,11 @@ class TfrmOption : public TForm {
 
   // Builds the controls, owned by the form, and runs FormCreate; the form
   // itself is owned by the module. properties: the module's property map.
-  TfrmOption(TvopPlugin& module, std::string properties);
+  // defaults: the module's settings with their default values, whose
+  // properties are named by the map's control paths with "_" for "."
+  // ("edtClientVar_Text" for "edtClientVar.Text"); the controls show them
+  // until the stored settings are read.
+  TfrmOption(TvopPlugin& module, std::string properties, const TObject& defaults);
   ~TfrmOption() override;
 
   static const TClassInfo& StaticClass();
@@ -79,10 +83,10 @@ class TfrmOption : public TForm {
   THtmlHelp* HtmlHelp = nullptr;
 
   // The handlers.
-  // FormCreate: caption, help file, translation, the variable and unit
-  // lists, the stored settings and the placement, the enabling; an
-  // exception in any step ends it silently.
-  void FormCreate();
+  // FormCreate: the defaults, caption, help file, translation, the variable
+  // and unit lists, the stored settings and the placement, the enabling;
+  // an exception in any step ends it silently.
+  void FormCreate(const TObject& defaults);
   // FormClose: OK saves every setting, anything else only the dialog's
   // position and size. The position and size are saved only when the user
   // moved or sized the dialog while it was shown: until then it opens
@@ -103,6 +107,8 @@ class TfrmOption : public TForm {
 
  private:
   void BuildControls();
+  // ShowDefaults puts each mapped control's default in place.
+  void ShowDefaults(const TObject& defaults);
   void TranslateForm();
   // KeepOnAMonitor brings a form that lies off every monitor onto the work
   // area of the nearest one, keeping its size.

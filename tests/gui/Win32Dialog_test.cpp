@@ -17,6 +17,7 @@
 
 #include "Plugins/vopPluginModule.h"
 #include "monitor/DataSourceCfg.h"
+#include "monitor/ProxyCodeObject.h"
 #include "platform/help.h"
 #include "support/service_outage.h"
 #include "support/test_support.h"
@@ -112,7 +113,7 @@ class Win32DialogTest : public ::testing::Test {
   // prepare, when given, sees the form before it is shown.
   int32_t Show(const std::function<void(Driver&)>& drive,
                const std::function<void(TfrmOption&)>& prepare = nullptr) {
-    form = std::make_unique<TfrmOption>(module, kTaPluginProperties);
+    form = std::make_unique<TfrmOption>(module, kTaPluginProperties, TProxyCodeObject());
     if (prepare) prepare(*form);
     form->HtmlHelp->SetChmFile(test::ProgramDir() + "\\tarvel.chm");
     Driver driver(*form, ::GetCurrentThreadId());

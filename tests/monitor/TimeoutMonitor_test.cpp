@@ -46,8 +46,8 @@ class MonitorTest : public ::testing::Test {
   explicit MonitorTest(uint32_t start) : clock_(start) {}
 
   void Start(MonitorSettings s) {
-    monitor_ =
-        std::make_unique<TimeoutMonitor>(sink_, timer_, std::make_shared<const MonitorSettings>(s));
+    monitor_ = std::make_unique<TimeoutMonitor>(
+        sink_, timer_, std::make_shared<const MonitorSettings>(s), MonitorTexts{}, clock_);
     monitor_->ScheduleCheck();
   }
   void Feed(std::initializer_list<DataRow> rows) {
@@ -71,9 +71,9 @@ class MonitorTest : public ::testing::Test {
     return monitor_->FindWatch(id, row);
   }
 
-  platform::ManualTickClock clock_;
+  platform::SimulatedTicks clock_;
   JournalSink sink_;
-  RecordingTimer timer_;
+  RecordingTimer timer_{clock_};
   std::unique_ptr<TimeoutMonitor> monitor_;
 };
 
@@ -720,7 +720,8 @@ TEST_F(MonitorTest, TimerStopsDuringATick) {
     bool stopped_while_firing = false;
   } sink(timer_);
   TimeoutMonitor monitor(sink, timer_,
-                         std::make_shared<const MonitorSettings>(Watching({{"a", 1000, "EA"}})));
+                         std::make_shared<const MonitorSettings>(Watching({{"a", 1000, "EA"}})),
+                         MonitorTexts{}, clock_);
   ParamsListPtr data = Data({{Id(1), Var("a")}});
   monitor.ProcessData(data.get());
   clock_.Advance(1000);

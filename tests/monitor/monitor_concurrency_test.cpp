@@ -61,16 +61,16 @@ std::shared_ptr<const MonitorSettings> Generation(int g) {
   return std::make_shared<const MonitorSettings>(s);
 }
 
-// A monitor on the manual clock with the first settings generation, its
+// A monitor on a simulated clock with the first settings generation, its
 // timer started.
 class MonitorConcurrency : public ::testing::Test {
  protected:
   MonitorConcurrency() { monitor_.ScheduleCheck(); }
 
-  platform::ManualTickClock clock_{1000};
+  platform::SimulatedTicks clock_{1000};
   JournalSink sink_;
-  RecordingTimer timer_;
-  TimeoutMonitor monitor_{sink_, timer_, Generation(0)};
+  RecordingTimer timer_{clock_};
+  TimeoutMonitor monitor_{sink_, timer_, Generation(0), MonitorTexts{}, clock_};
 };
 
 // Log lines go to a window, as the host gets them, and the thread that owns

@@ -134,15 +134,17 @@ class JournalSink : public MonitorSink {
   std::atomic<int> unanswered_{0};
 };
 
-// RecordingTimer remembers the last interval it was given and the tick at
-// which it was given. Thread-safe.
+// RecordingTimer remembers the last interval it was given and the tick of
+// its source at which it was given. Thread-safe.
 class RecordingTimer : public MonitorTimer {
  public:
+  explicit RecordingTimer(const platform::TickSource& ticks) : ticks_(ticks) {}
+
   void ScheduleTick(uint32_t interval_ms) override {
     std::lock_guard<std::mutex> lock(mu_);
     armed_ = true;
     interval_ = interval_ms;
-    set_at_ = platform::TickCount();
+    set_at_ = ticks_.Now();
     ++schedules_;
   }
   void StopTicks() override {
@@ -166,10 +168,11 @@ class RecordingTimer : public MonitorTimer {
   // (negative when overdue); only meaningful while armed.
   int64_t MsUntilTick() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return static_cast<int64_t>(interval_) + platform::TickDiff(set_at_, platform::TickCount());
+    return static_cast<int64_t>(interval_) + platform::TickDiff(set_at_, ticks_.Now());
   }
 
  private:
+  const platform::TickSource& ticks_;
   mutable std::mutex mu_;
   bool armed_ = false;
   uint32_t interval_ = 0;

@@ -1,4 +1,4 @@
-// Weeks of simulated time on the manual tick clock, across the 2^32 ms
+// Weeks of simulated time on a simulated tick clock, across the 2^32 ms
 // wrap: clients appear, talk, fall silent for seconds to days and come
 // back. A model of the feed predicts every timeout and resume event per
 // client and variable; the monitor must raise exactly those, and its memory
@@ -109,8 +109,8 @@ class MonitorSoak {
     s.event_once = run_.event_once;
     s.event_resume = true;
     s.wait_data = true;
-    monitor_ =
-        std::make_unique<TimeoutMonitor>(sink_, timer_, std::make_shared<const MonitorSettings>(s));
+    monitor_ = std::make_unique<TimeoutMonitor>(
+        sink_, timer_, std::make_shared<const MonitorSettings>(s), MonitorTexts{}, clock_);
     monitor_->ScheduleCheck();
 
     Rand rand(run_.event_once ? 7 : 11);
@@ -220,10 +220,10 @@ class MonitorSoak {
   }
 
   Soak& run_;
-  platform::ManualTickClock clock_;
+  platform::SimulatedTicks clock_;
   int64_t now_ = 0;
   CountingSink sink_;
-  test::RecordingTimer timer_;
+  test::RecordingTimer timer_{clock_};
   std::unique_ptr<TimeoutMonitor> monitor_;
   int64_t timeouts_ms_[2] = {};
   std::map<std::string, int64_t> expected_;

@@ -1,15 +1,15 @@
 // The extended timer on real message windows: it ticks on its owner thread
 // while that thread pumps, follows Enabled set from other threads once the
 // owner has handled the request, and stops ticking before its window goes.
-// Natively the window timers follow a manual tick clock; the win32 build
-// runs the same cases in real time with short intervals.
+// Each timer follows the test's own simulated clock, in both builds: time
+// passes only when a test advances it.
 #include "translation/TimerEx.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -23,31 +23,28 @@ namespace {
 
 class TimerExTest : public ::testing::Test {
  protected:
-  // Elapse lets ms pass for the calling thread's windows and pumps them.
+  // Elapse lets ms pass in steps of 10 ms, pumping the calling thread's
+  // windows after each.
   void Elapse(uint32_t ms) {
-#ifdef _WIN32
-    const uint32_t start = platform::TickCount();
-    platform::RunMessageLoop(
-        [&] { return platform::TickDiff(platform::TickCount(), start) >= int32_t(ms); }, 5);
-#else
     for (uint32_t step = 0; step < ms; step += 10) {
-      clock_->Advance(10);
+      clock_.Advance(10);
       platform::ProcessPendingMessages();
     }
-#endif
   }
   // Counting handler; remembers the thread it ran on.
   TNotifyEvent Counter() {
     return [this](TObject&) {
-      ++ticks;
       tick_thread = platform::CurrentThreadId();
+      ++ticks;
+      ticks.notify_all();
     };
   }
+  // WaitForTicks waits until the handlers have counted n ticks.
+  void WaitForTicks(int n) {
+    for (int seen = ticks.load(); seen < n; seen = ticks.load()) ticks.wait(seen);
+  }
 
-#ifndef _WIN32
-  std::unique_ptr<platform::ManualTickClock> clock_ =
-      std::make_unique<platform::ManualTickClock>(1000);
-#endif
+  platform::SimulatedTicks clock_{1000};
   std::atomic<int> ticks{0};
   std::atomic<uint32_t> tick_thread{0};
 };
@@ -68,7 +65,7 @@ TEST_F(TimerExTest, TicksOnlyWithAnIntervalAHandlerAndEnabled) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ticks = 0;
-    TvopTimerEx timer;
+    TvopTimerEx timer(nullptr, clock_);
     timer.SetEnabled(c.enabled);
     timer.SetInterval(c.interval);
     if (c.bound) timer.SetOnTimer(Counter());
@@ -82,7 +79,7 @@ TEST_F(TimerExTest, TicksOnlyWithAnIntervalAHandlerAndEnabled) {
 }
 
 TEST_F(TimerExTest, DefaultsAndTheOwnerThread) {
-  TvopTimerEx timer;
+  TvopTimerEx timer(nullptr, clock_);
   EXPECT_TRUE(timer.Enabled());
   EXPECT_EQ(timer.Interval(), 1000u);
   EXPECT_EQ(timer.OwnerThread(), platform::CurrentThreadId());
@@ -92,9 +89,8 @@ TEST_F(TimerExTest, DefaultsAndTheOwnerThread) {
   std::thread([&] { EXPECT_FALSE(timer.IsOwnerThread()); }).join();
 }
 
-#ifndef _WIN32
 TEST_F(TimerExTest, SettingEnabledToItsValueKeepsTheIntervalRunning) {
-  TvopTimerEx timer;
+  TvopTimerEx timer(nullptr, clock_);
   timer.SetInterval(100);
   timer.SetOnTimer(Counter());
   Elapse(60);
@@ -108,10 +104,9 @@ TEST_F(TimerExTest, SettingEnabledToItsValueKeepsTheIntervalRunning) {
   Elapse(20);
   EXPECT_EQ(ticks, 2);
 }
-#endif
 
 TEST_F(TimerExTest, EnabledFromAnotherThreadWaitsForTheOwner) {
-  TvopTimerEx timer;
+  TvopTimerEx timer(nullptr, clock_);
   timer.SetInterval(50);
   timer.SetOnTimer(Counter());
   std::thread([&] { timer.SetEnabled(false); }).join();
@@ -145,7 +140,7 @@ TEST_F(TimerExTest, RequestsFromOtherThreadsEndInTheLastOneMade) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    TvopTimerEx timer;
+    TvopTimerEx timer(nullptr, clock_);
     timer.SetEnabled(c.initially);
     timer.SetInterval(50);
     timer.SetOnTimer(Counter());
@@ -158,75 +153,69 @@ TEST_F(TimerExTest, RequestsFromOtherThreadsEndInTheLastOneMade) {
 }
 
 TEST_F(TimerExTest, AHandlerThatThrowsDoesNotStopTheTimer) {
-  TvopTimerEx timer;
+  TvopTimerEx timer(nullptr, clock_);
   timer.SetInterval(50);
   timer.SetOnTimer([&](TObject&) {
     ++ticks;
     throw std::runtime_error("tick failed");
   });
-  for (int i = 0; i < 100 && ticks < 2; ++i) Elapse(60);
-  EXPECT_GE(ticks, 2);
+  Elapse(120);
+  EXPECT_EQ(ticks, 2);
 }
 
 TEST_F(TimerExTest, DestroyedOnAnotherThreadItStopsBeforeItsWindowGoes) {
-  std::atomic<TvopTimerEx*> timer{nullptr};
-  std::atomic<bool> stop{false};
+  std::promise<TvopTimerEx*> made;
+  std::atomic<platform::WindowHandle> window{0};
   std::atomic<int> late_ticks{0};
   std::atomic<bool> destroyed{false};
   std::thread owner([&] {
-    auto* t = new TvopTimerEx;
+    auto* t = new TvopTimerEx(nullptr, clock_);
     t->SetInterval(20);
-    t->SetOnTimer([&](TObject&) {
-      ++ticks;
+    TNotifyEvent count = Counter();
+    t->SetOnTimer([&, count](TObject& sender) {
       if (destroyed) ++late_ticks;
+      count(sender);
     });
-    timer = t;
-    platform::RunMessageLoop([&] { return stop.load(); }, 5);
+    window = t->WindowHandle();
+    made.set_value(t);
+    // Pumps until the window is released: the pumping owner releases it,
+    // at the latest at its next pump.
+    platform::RunMessageLoop([&] { return !platform::IsWindowAlive(window); }, 5);
   });
-  while (!timer.load()) platform::SleepMs(1);
-#ifndef _WIN32
-  // The owner pumps in real time here; the manual clock has to move.
-  std::thread mover([&] {
-    while (!stop) {
-      clock_->Advance(10);
-      platform::SleepMs(1);
-    }
-  });
-#endif
-  while (ticks < 2) platform::SleepMs(1);
-  const platform::WindowHandle window = timer.load()->WindowHandle();
-  delete timer.load();
+  TvopTimerEx* timer = made.get_future().get();
+  // One interval at a time: a timer that is late fires only once.
+  for (int n = 1; n <= 2; ++n) {
+    clock_.Advance(20);
+    WaitForTicks(n);
+  }
+  delete timer;
   destroyed = true;
-  // The pumping owner releases the window, at the latest at its next pump.
-  for (int i = 0; i < 500 && platform::IsWindowAlive(window); ++i) platform::SleepMs(10);
-  EXPECT_FALSE(platform::IsWindowAlive(window));
-  platform::SleepMs(100);
-  stop = true;
-#ifndef _WIN32
-  mover.join();
-#endif
+  clock_.Advance(100);  // due again, but no tick may follow the destructor
   owner.join();
+  EXPECT_FALSE(platform::IsWindowAlive(window));
   EXPECT_EQ(late_ticks, 0);
 }
 
 TEST_F(TimerExTest, AnOwnerThatDoesNotPumpDelaysDestructionABoundedTimeAndReleasesLater) {
   std::unique_ptr<TvopTimerEx> timer;
-  std::atomic<bool> pump{false}, done{false};
-  std::atomic<platform::WindowHandle> window{0};
+  std::promise<platform::WindowHandle> made;
+  std::promise<void> pump;
+  std::atomic<bool> done{false};
   std::thread owner([&] {
-    timer = std::make_unique<TvopTimerEx>();
-    window = timer->WindowHandle();
-    while (!pump) platform::SleepMs(5);  // does not look at its messages
+    timer = std::make_unique<TvopTimerEx>(nullptr, clock_);
+    const platform::WindowHandle window = timer->WindowHandle();
+    made.set_value(window);
+    pump.get_future().wait();  // does not look at its messages
     platform::RunMessageLoop([&] { return !platform::IsWindowAlive(window); }, 5);
     done = true;
   });
-  while (!window) platform::SleepMs(1);
+  const platform::WindowHandle window = made.get_future().get();
   const uint32_t start = platform::SystemTickCount();
   timer.reset();
   EXPECT_LE(platform::TickDiff(platform::SystemTickCount(), start),
             int32_t(TvopTimerEx::kDestroyWaitMs + 2000));
   EXPECT_TRUE(platform::IsWindowAlive(window)) << "only its owner can release it";
-  pump = true;  // the queued request reaches the owner
+  pump.set_value();  // the queued request reaches the owner
   owner.join();
   EXPECT_TRUE(done);
   EXPECT_FALSE(platform::IsWindowAlive(window));
@@ -234,7 +223,7 @@ TEST_F(TimerExTest, AnOwnerThatDoesNotPumpDelaysDestructionABoundedTimeAndReleas
 
 TEST_F(TimerExTest, AnOwnerThreadThatEndedTakesItsWindowAlong) {
   std::unique_ptr<TvopTimerEx> timer;
-  std::thread([&] { timer = std::make_unique<TvopTimerEx>(); }).join();
+  std::thread([&] { timer = std::make_unique<TvopTimerEx>(nullptr, clock_); }).join();
   const uint32_t start = platform::SystemTickCount();
   timer->SetEnabled(false);  // nowhere to post: applies at once
   EXPECT_FALSE(timer->Enabled());

@@ -82,16 +82,14 @@ TEST(TranslatorRelease, DestroyedOnAnotherThreadWhileItsTimerReleasesTheDictiona
   test::TempDir dir;
   const std::string file = dir.File("tarvel.lng");
   test::WriteWholeFile(file, kGermanFile);
-#ifndef _WIN32
-  platform::ManualTickClock clock(5000);
-#endif
+  platform::SimulatedTicks clock(5000);
   constexpr int kRounds = 1000;
   std::atomic<TWtransl*> handed{nullptr};
   std::atomic<bool> stop{false};
   test::HangGuard guard("destroying translators while their timers tick");
   std::thread owner([&] {
     for (int round = 0; round < kRounds && !stop; ++round) {
-      auto* t = new TWtransl;
+      auto* t = new TWtransl(nullptr, clock);
       t->SetLanguageFile(file);
       t->SetCurrentLanguage("EN");
       t->ReleaseTimer()->SetInterval(10);
@@ -102,9 +100,7 @@ TEST(TranslatorRelease, DestroyedOnAnotherThreadWhileItsTimerReleasesTheDictiona
       // Pumps (the ticks release the dictionary) until the translator is
       // gone and its window with it.
       while (handed.load() || platform::IsWindowAlive(window)) {
-#ifndef _WIN32
         clock.Advance(10);
-#endif
         platform::ProcessPendingMessages();
         platform::YieldThread();
       }

@@ -1,7 +1,5 @@
 // Helpers for the translator's tests: a language file in a fresh folder,
-// and the release timer's time passing (the manual clock natively, real
-// time with a short interval on win32, where window timers follow the
-// system's clock).
+// and the release timer's time passing on the test's own clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,32 +19,18 @@ class TranslatorTest : public ::testing::Test {
   // Lng writes the language file and points a new translator at it.
   TWtransl& Lng(const std::string& text) {
     WriteWholeFile(file, text);
-    translator = std::make_unique<TWtransl>();
+    translator = std::make_unique<TWtransl>(nullptr, clock_);
     translator->SetLanguageFile(file);
     translator->SetCurrentLanguage("EN");
     return *translator;
   }
   // ReleaseTimeGoesBy lets the release timer's interval pass without a pass.
   void ReleaseTimeGoesBy() {
-#ifdef _WIN32
-    translator->ReleaseTimer()->SetInterval(50);
-    const uint32_t start = platform::TickCount();
-    platform::RunMessageLoop(
-        [&] {
-          return !translator->HasDictionary() ||
-                 platform::TickDiff(platform::TickCount(), start) > 10000;
-        },
-        5);
-#else
-    clock_->Advance(TWtransl::kReleaseIntervalMs);
+    clock_.Advance(TWtransl::kReleaseIntervalMs);
     platform::ProcessPendingMessages();
-#endif
   }
 
-#ifndef _WIN32
-  std::unique_ptr<platform::ManualTickClock> clock_ =
-      std::make_unique<platform::ManualTickClock>(5000);
-#endif
+  platform::SimulatedTicks clock_{5000};
   TempDir dir;
   std::string file = dir.File("tarvel.lng");
   std::unique_ptr<TWtransl> translator;

@@ -9,10 +9,11 @@
 #include <filesystem>
 
 #include "Plugins/vopPluginModule.h"
+#include "host/host_window.h"
 #include "monitor/DataSourceCfg.h"
+#include "monitor/ProxyCodeObject.h"
 #include "platform/help.h"
 #include "platform/text.h"
-#include "host/host_window.h"
 #include "support/host_harness.h"
 #include "support/service_outage.h"
 #include "support/test_support.h"
@@ -60,13 +61,13 @@ class OptionsFormTest : public ::testing::Test {
   // Show runs one showing as the module does; the form is there for the
   // script and for checks until the next Show.
   int32_t Show(THeadlessView::Script script) {
-    form = std::make_unique<TfrmOption>(module, kTaPluginProperties);
+    form = std::make_unique<TfrmOption>(module, kTaPluginProperties, TProxyCodeObject());
     THeadlessView view(std::move(script));
     return form->ShowModal(view, module.OwnerWindow());
   }
   // Create builds the form without showing it.
   TfrmOption& Create() {
-    form = std::make_unique<TfrmOption>(module, kTaPluginProperties);
+    form = std::make_unique<TfrmOption>(module, kTaPluginProperties, TProxyCodeObject());
     return *form;
   }
 

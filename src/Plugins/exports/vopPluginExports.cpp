@@ -16,11 +16,11 @@
 #include <string>
 
 #include "Common/Assert.h"
+#include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
 #include "platform/runtime.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #define TARVEL_API __stdcall
 #define TARVEL_EXPORT
 #else
@@ -32,12 +32,10 @@ using namespace tarvel;
 
 namespace {
 
-constexpr const char* kSource = "Plugins/vopPluginModule";
-constexpr int kLineCommandParams = 1000;
+using plugin_detail::kSource;
+using plugin_detail::Present;
 
-bool Present(const OleVariant& v) {
-  return !v.IsEmpty() && !v.IsNull();
-}
+constexpr int kLineCommandParams = 1000;
 
 // The text-result protocol of GetCustomCommands and GetLogEx: produce() runs
 // with whatever lock it needs and returns the text; on success the
@@ -278,17 +276,21 @@ TARVEL_EXPORT bool TARVEL_API MultiThreadSupport(PPluginCallRec rec) {
 // When the host unloads the module while the process goes on, everything
 // the module took is given back, so a host that loads and unloads it again
 // and again does not grow.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
+// The loader's entry point with the Windows types spelled out (BOOL is int,
+// DWORD unsigned long), which is all this file needed <windows.h> for.
+constexpr unsigned long kDllProcessDetach = 0;  // DLL_PROCESS_DETACH
+constexpr unsigned long kDllProcessAttach = 1;  // DLL_PROCESS_ATTACH
+extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
+  if (reason == kDllProcessAttach) {
     ModuleStartup();
-  } else if (reason == DLL_PROCESS_DETACH) {
+  } else if (reason == kDllProcessDetach) {
     try {
       ModuleShutdown(reserved != nullptr);
     } catch (...) {
     }
     if (!reserved) platform::ReleaseRuntimeResources();
   }
-  return TRUE;
+  return 1;
 }
 #else
 __attribute__((destructor)) static void TarvelModuleUnload() {

@@ -71,6 +71,7 @@ struct ThreadQueue {
 struct Timer {
   uint32_t interval;
   uint32_t next_due;
+  const TickSource* ticks;
 };
 
 // Window is one live window. Guarded by Registry::mu; the handler itself is
@@ -214,11 +215,11 @@ bool TakeNext(ThreadQueue& q, Work& work,
     work.slot.reset();
     return true;
   }
-  uint32_t now = TickCount();
   for (WindowHandle handle : q.windows) {
     Window* window = LiveWindow(handle);
     if (!window) continue;
     for (auto& [id, timer] : window->timers) {
+      const uint32_t now = timer.ticks->Now();
       if (TickDiff(now, timer.next_due) < 0) continue;
       if (fired && std::find(fired->begin(), fired->end(), std::pair{handle, id}) != fired->end())
         continue;
@@ -248,13 +249,13 @@ void Run(Work& work) {
 // Milliseconds until the earliest timer of q is due, at most cap. Requires
 // Registry::mu.
 uint32_t UntilNextTimer(const ThreadQueue& q, uint32_t cap) {
-  uint32_t now = TickCount();
   int64_t wait = cap;
   for (WindowHandle handle : q.windows) {
     const Window* window = LiveWindow(handle);
     if (!window) continue;
-    for (const auto& entry : window->timers)
-      wait = std::min<int64_t>(wait, std::max<int32_t>(0, TickDiff(entry.second.next_due, now)));
+    for (const auto& [id, timer] : window->timers)
+      wait = std::min<int64_t>(wait,
+                               std::max<int32_t>(0, TickDiff(timer.next_due, timer.ticks->Now())));
   }
   return static_cast<uint32_t>(wait);
 }
@@ -404,12 +405,13 @@ bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, cons
                                 timeout_ms, result);
 }
 
-bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms) {
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms,
+                    const TickSource& ticks) {
   uint32_t interval = std::clamp(interval_ms, kTimerMinimum, kTimerMaximum);
   std::lock_guard lock(Reg().mu);
   Window* record = LiveWindow(window);
   if (!record || record->owner != t_state.queue) return false;
-  record->timers[id] = {interval, TickCount() + interval};
+  record->timers[id] = {interval, ticks.Now() + interval, &ticks};
   return true;
 }
 
@@ -445,7 +447,7 @@ void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
       std::unique_lock lock(Reg().mu);
       me->last_pump = SteadyClock::now();
       if (!TakeNext(*me, work, nullptr)) {
-        // Real time bounds the wait, so stop() and timers driven by a manual
+        // Real time bounds the wait, so stop() and timers driven by a moved
         // clock are still noticed.
         auto wait = std::chrono::milliseconds(UntilNextTimer(*me, poll_ms));
         ++me->waiting;

@@ -17,4 +17,6 @@ size_t PrivateBytes() {
   return total;
 }
 
+void AdviseHugePages(void*, size_t) {}
+
 }  // namespace tarvel::platform

@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace tarvel::platform {
 namespace {
@@ -160,6 +162,75 @@ bool Dispatch(const MSG& m) {
   return true;
 }
 
+// Timers that follow a tick source other than the system's cannot be
+// SetTimer timers: this module's own pumps make their WM_TIMER, sent
+// straight to the handler on the owner thread.
+struct SimulatedTimer {
+  HWND hwnd;
+  UINT_PTR id;
+  DWORD owner;
+  uint32_t interval;
+  uint32_t next_due;
+  const TickSource* ticks;
+};
+
+class SimulatedTimers {
+ public:
+  void Set(const SimulatedTimer& timer) {
+    std::lock_guard lock(mu_);
+    EraseLocked(timer.hwnd, timer.id);
+    timers_.push_back(timer);
+  }
+  // Erase: one timer of the window, or all of them when id is null.
+  void Erase(HWND hwnd, const UINT_PTR* id) {
+    std::lock_guard lock(mu_);
+    if (id) {
+      EraseLocked(hwnd, *id);
+    } else {
+      std::erase_if(timers_, [&](const SimulatedTimer& t) { return t.hwnd == hwnd; });
+    }
+  }
+  // FireDue sends WM_TIMER for each due timer of the calling thread's
+  // windows that is not in fired, and adds it there; true when any fired.
+  // Like WM_TIMER, a late timer fires once.
+  bool FireDue(std::vector<std::pair<HWND, UINT_PTR>>& fired) {
+    const DWORD me = ::GetCurrentThreadId();
+    std::vector<std::pair<HWND, UINT_PTR>> due;
+    {
+      std::lock_guard lock(mu_);
+      std::erase_if(timers_, [](const SimulatedTimer& t) { return !::IsWindow(t.hwnd); });
+      for (SimulatedTimer& t : timers_) {
+        if (t.owner != me) continue;
+        const uint32_t now = t.ticks->Now();
+        if (TickDiff(now, t.next_due) < 0) continue;
+        if (std::find(fired.begin(), fired.end(), std::pair{t.hwnd, t.id}) != fired.end()) continue;
+        t.next_due = now + t.interval;
+        due.emplace_back(t.hwnd, t.id);
+      }
+    }
+    // Without the lock: a handler may set and kill timers.
+    for (const auto& [hwnd, id] : due) {
+      fired.emplace_back(hwnd, id);
+      ::SendMessageA(hwnd, WM_TIMER, static_cast<WPARAM>(id), 0);
+    }
+    return !due.empty();
+  }
+
+ private:
+  void EraseLocked(HWND hwnd, UINT_PTR id) {
+    std::erase_if(timers_, [&](const SimulatedTimer& t) { return t.hwnd == hwnd && t.id == id; });
+  }
+
+  std::mutex mu_;
+  std::vector<SimulatedTimer> timers_;  // guarded by mu_
+};
+
+// Never destroyed: windows may die while static destructors run.
+SimulatedTimers& Simulated() {
+  static SimulatedTimers* timers = new SimulatedTimers;
+  return *timers;
+}
+
 }  // namespace
 
 namespace {
@@ -227,7 +298,10 @@ void DestroyMessageWindow(WindowHandle window) {
   HWND hwnd = ToHwnd(window);
   if (!hwnd) return;
   WindowClass* main_class = g_main_class.load();
-  if (Class().Contains(hwnd) || (main_class && main_class->Contains(hwnd))) ::DestroyWindow(hwnd);
+  if (Class().Contains(hwnd) || (main_class && main_class->Contains(hwnd))) {
+    ::DestroyWindow(hwnd);
+    if (!::IsWindow(hwnd)) Simulated().Erase(hwnd, nullptr);
+  }
 }
 
 bool IsWindowAlive(WindowHandle window) {
@@ -268,19 +342,41 @@ bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, cons
                                 timeout_ms, result);
 }
 
-bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms) {
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms,
+                    const TickSource& ticks) {
   if (!IsWindowAlive(window)) return false;
-  return ::SetTimer(ToHwnd(window), static_cast<UINT_PTR>(id), interval_ms, nullptr) != 0;
+  HWND hwnd = ToHwnd(window);
+  const auto timer_id = static_cast<UINT_PTR>(id);
+  if (&ticks == &SystemTicks()) {
+    Simulated().Erase(hwnd, &timer_id);
+    return ::SetTimer(hwnd, timer_id, interval_ms, nullptr) != 0;
+  }
+  if (::GetWindowThreadProcessId(hwnd, nullptr) != ::GetCurrentThreadId()) return false;
+  ::KillTimer(hwnd, timer_id);
+  const uint32_t interval =
+      std::clamp<uint32_t>(interval_ms, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
+  Simulated().Set(
+      {hwnd, timer_id, ::GetCurrentThreadId(), interval, ticks.Now() + interval, &ticks});
+  return true;
 }
 
 void KillWindowTimer(WindowHandle window, uintptr_t id) {
-  if (IsWindowAlive(window)) ::KillTimer(ToHwnd(window), static_cast<UINT_PTR>(id));
+  if (!IsWindowAlive(window)) return;
+  const auto timer_id = static_cast<UINT_PTR>(id);
+  ::KillTimer(ToHwnd(window), timer_id);
+  if (::GetWindowThreadProcessId(ToHwnd(window), nullptr) == ::GetCurrentThreadId())
+    Simulated().Erase(ToHwnd(window), &timer_id);
 }
 
 void ProcessPendingMessages() {
-  MSG m;
-  while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
-    if (!Dispatch(m)) return;
+  // Each simulated timer fires at most once per call, so a handler slower
+  // than its interval cannot keep this call from returning.
+  std::vector<std::pair<HWND, UINT_PTR>> fired;
+  do {
+    MSG m;
+    while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+      if (!Dispatch(m)) return;
+  } while (Simulated().FireDue(fired));
 }
 
 void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
@@ -290,6 +386,8 @@ void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
       if (!Dispatch(m)) return;
       continue;
     }
+    std::vector<std::pair<HWND, UINT_PTR>> fired;
+    if (Simulated().FireDue(fired)) continue;
     ::MsgWaitForMultipleObjectsEx(0, nullptr, poll_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
