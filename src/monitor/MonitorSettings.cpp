@@ -21,9 +21,9 @@ void CopyOptions(const TProxyCodeObject& cfg, MonitorSettings& s) {
 }  // namespace
 
 MonitorSettings::MonitorSettings() {
-  // Never destroyed: settings may be made while static destructors run.
-  static const TProxyCodeObject* const defaults = new TProxyCodeObject();
-  CopyOptions(*defaults, *this);
+  // Made anew each time: settings are made seldom, and nothing stays
+  // behind when the host unloads the module.
+  CopyOptions(TProxyCodeObject(), *this);
 }
 
 int64_t RowTimeoutMs(int32_t unit_index, double value) {

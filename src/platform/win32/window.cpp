@@ -225,10 +225,23 @@ class SimulatedTimers {
   std::vector<SimulatedTimer> timers_;  // guarded by mu_
 };
 
-// Never destroyed: windows may die while static destructors run.
+// Made by the first simulated timer, so the product, which sets none,
+// never makes it; never destroyed: windows may die while static
+// destructors run.
+std::atomic<SimulatedTimers*> g_simulated{nullptr};
+
 SimulatedTimers& Simulated() {
-  static SimulatedTimers* timers = new SimulatedTimers;
+  SimulatedTimers* timers = g_simulated.load(std::memory_order_acquire);
+  if (timers) return *timers;
+  auto* made = new SimulatedTimers;
+  if (g_simulated.compare_exchange_strong(timers, made, std::memory_order_acq_rel)) return *made;
+  delete made;
   return *timers;
+}
+
+// AnySimulated: whether a simulated timer was ever set in this module.
+bool AnySimulated() {
+  return g_simulated.load(std::memory_order_acquire) != nullptr;
 }
 
 }  // namespace
@@ -300,7 +313,7 @@ void DestroyMessageWindow(WindowHandle window) {
   WindowClass* main_class = g_main_class.load();
   if (Class().Contains(hwnd) || (main_class && main_class->Contains(hwnd))) {
     ::DestroyWindow(hwnd);
-    if (!::IsWindow(hwnd)) Simulated().Erase(hwnd, nullptr);
+    if (AnySimulated() && !::IsWindow(hwnd)) Simulated().Erase(hwnd, nullptr);
   }
 }
 
@@ -348,7 +361,7 @@ bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms,
   HWND hwnd = ToHwnd(window);
   const auto timer_id = static_cast<UINT_PTR>(id);
   if (&ticks == &SystemTicks()) {
-    Simulated().Erase(hwnd, &timer_id);
+    if (AnySimulated()) Simulated().Erase(hwnd, &timer_id);
     return ::SetTimer(hwnd, timer_id, interval_ms, nullptr) != 0;
   }
   if (::GetWindowThreadProcessId(hwnd, nullptr) != ::GetCurrentThreadId()) return false;
@@ -364,7 +377,8 @@ void KillWindowTimer(WindowHandle window, uintptr_t id) {
   if (!IsWindowAlive(window)) return;
   const auto timer_id = static_cast<UINT_PTR>(id);
   ::KillTimer(ToHwnd(window), timer_id);
-  if (::GetWindowThreadProcessId(ToHwnd(window), nullptr) == ::GetCurrentThreadId())
+  if (AnySimulated() &&
+      ::GetWindowThreadProcessId(ToHwnd(window), nullptr) == ::GetCurrentThreadId())
     Simulated().Erase(ToHwnd(window), &timer_id);
 }
 
@@ -376,7 +390,7 @@ void ProcessPendingMessages() {
     MSG m;
     while (::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
       if (!Dispatch(m)) return;
-  } while (Simulated().FireDue(fired));
+  } while (AnySimulated() && Simulated().FireDue(fired));
 }
 
 void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
@@ -387,7 +401,7 @@ void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
       continue;
     }
     std::vector<std::pair<HWND, UINT_PTR>> fired;
-    if (Simulated().FireDue(fired)) continue;
+    if (AnySimulated() && Simulated().FireDue(fired)) continue;
     ::MsgWaitForMultipleObjectsEx(0, nullptr, poll_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
