@@ -5,7 +5,6 @@
 
 #include "Common/Text.h"
 #include "platform/text.h"
-#include "settings/Controls.h"
 
 namespace tarvel {
 
@@ -372,7 +371,9 @@ bool IsStringList(const TObject* object) {
 }
 
 bool IsComboBox(const TObject* object) {
-  return object && object->InheritsFrom(TCustomComboBox::StaticClass());
+  if (!object) return false;
+  const TPropInfo* item_index = LookupProperty(*object, "ItemIndex");
+  return item_index && item_index->kind == tkInteger;
 }
 
 }  // namespace tarvel

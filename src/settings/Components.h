@@ -269,7 +269,10 @@ void WritePropertyReference(TObject& object, std::string_view name, TComponent* 
 TComponent* FindOwnedComponent(const TComponent& component, std::string_view name);
 // IsProxyObject: true for TProxyCodeCustomObject and its descendants.
 bool IsProxyObject(const TObject* object);
-// IsStringList / IsComboBox recognise the two classes the engine treats apart.
+// IsStringList / IsComboBox recognise the two classes the engine treats
+// apart. A combo box is known by its published integer ItemIndex, through
+// which the engine reads and writes it, so the engine needs no control
+// class.
 bool IsStringList(const TObject* object);
 bool IsComboBox(const TObject* object);
 

@@ -5,7 +5,6 @@
 
 #include "Common/Text.h"
 #include "platform/text.h"
-#include "settings/Controls.h"
 #include "settings/ValueEncoding.h"
 
 namespace tarvel {
@@ -311,7 +310,7 @@ void TWregCustomProp::WriteToComponent(TComponent*, const std::string&, const Ol
 bool TWregComboBoxProp::ReadFromComponent(TComponent* component, const std::string&,
                                           OleVariant& value) {
   if (!IsComboBox(component)) return false;
-  value = OleVariant(static_cast<TCustomComboBox*>(component)->ItemIndex());
+  value = ReadPropertyValue(*component, "ItemIndex");
   return true;
 }
 
@@ -321,7 +320,7 @@ void TWregComboBoxProp::WriteToComponent(TComponent* component, const std::strin
   std::string text = value.ToAnsi();
   if (text.empty() || !IsComboBox(component)) return;
   int32_t index = ParseIniInteger(std::string(TrimControls(text))).value_or(-2);
-  if (index != -2) static_cast<TCustomComboBox*>(component)->SetItemIndex(index);
+  if (index != -2) WritePropertyValue(*component, "ItemIndex", OleVariant(index));
 }
 
 void RegisterCustomProp(std::unique_ptr<TWregCustomProp> handler) {
