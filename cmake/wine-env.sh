@@ -117,7 +117,20 @@ tarvel_wine_server() {
   mkdir -p "$WINEPREFIX"
   if tarvel_in_wine_ns "$TARVEL_WINESERVER" "-p${1:-30}" </dev/null >/dev/null 2>&1; then
     tarvel_in_wine_ns "$(tarvel_wine_loader wineboot)" wineboot </dev/null >/dev/null 2>&1
+    tarvel_wine_fonts
   fi
+}
+
+# tarvel_wine_fonts: Wine's own fonts (Debian's fonts-wine) into the
+# prefix's Fonts folder, where this Wine looks for the fonts its registry
+# names: without them "MS Sans Serif" becomes whatever fontconfig offers
+# and the caption buttons lose their glyphs.
+tarvel_wine_fonts() {
+  fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] || return 0
+  for f in /usr/share/wine/fonts/*; do
+    [ -e "$fonts/${f##*/}" ] || cp "$f" "$fonts/"
+  done
 }
 
 # tarvel_wine_stop: ends the prefix's Wine server, if one runs.

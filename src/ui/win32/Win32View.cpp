@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/FontCharset.h"
 #include "ui/FormView.h"
 
 namespace tarvel {
@@ -144,6 +145,7 @@ class Dialog {
   const TFormStyle style_;
   HWND hwnd_ = nullptr;
   HFONT font_ = nullptr;
+  HFONT number_font_ = nullptr;  // the number boxes', where it differs from font_
   std::vector<Native> natives_;
   std::map<TControl*, TModelChangeEvent> saved_;  // the model's own change handlers
   int mirroring_ = 0;  // > 0 while the view writes the model's values into windows
@@ -300,9 +302,23 @@ void Dialog::Initialise() {
                      outer.bottom - outer.top - client.bottom + 2 * style_.border_width);
 
   TFont& font = form_.Font();
-  font_ = ::CreateFontA(font.Height(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, font.Charset(),
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_DONTCARE, font.Name().c_str());
+  auto make_font = [&](uint8_t charset) {
+    return ::CreateFontA(font.Height(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, font.Name().c_str());
+  };
+  // A font of no particular set gets the set of the texts' script, so a
+  // bitmap family is drawn from its file for that script, or the system
+  // takes the nearest font that has the script. Numbers need no script:
+  // the number boxes keep the family itself, whose digits fit their width
+  // where a nearest font's may not.
+  if (font.Charset() == DEFAULT_CHARSET) {
+    const uint8_t script = CharsetForControls(form_);
+    font_ = make_font(script);
+    if (script != DEFAULT_CHARSET) number_font_ = make_font(DEFAULT_CHARSET);
+  } else {
+    font_ = make_font(font.Charset());
+  }
   font.HandleNeeded();
   ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
@@ -392,7 +408,9 @@ void Dialog::CreateNative(TControl& control) {
   n.hwnd =
       ::CreateWindowExW(ex_style, cls, W(text), style, 0, 0, 0, 0, hwnd_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(n.id)), OwnModule(), nullptr);
-  ::SendMessageW(n.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  HFONT own_font =
+      number_font_ && control.InheritsFrom(TSpinEdit::StaticClass()) ? number_font_ : font_;
+  ::SendMessageW(n.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(own_font), FALSE);
   if (control.InheritsFrom(TCheckBox::StaticClass()) && static_cast<TCheckBox&>(control).Checked())
     ::SendMessageW(n.hwnd, BM_SETCHECK, BST_CHECKED, 0);
   if (control.InheritsFrom(TSpinEdit::StaticClass())) {
@@ -573,8 +591,10 @@ void Dialog::Finish() {
   if (g_help_hook) ::UnhookWindowsHookEx(g_help_hook);
   g_help_hook = nullptr;
   form_.SetHandle(0);
-  if (font_) ::DeleteObject(font_);
-  font_ = nullptr;
+  for (HFONT* f : {&font_, &number_font_}) {
+    if (*f) ::DeleteObject(*f);
+    *f = nullptr;
+  }
 }
 
 Native* Dialog::ByControl(const TControl* control) {
