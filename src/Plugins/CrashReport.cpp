@@ -21,8 +21,11 @@ namespace tarvel {
 
 namespace {
 
-// A name longer than this is cut: a report is one line of the host's log.
+// A name longer than this loses its middle: a report is one line of the
+// host's log, and a name's start (its class) and end (the function, the
+// lambda's number) tell most.
 constexpr size_t kMaxNameLength = 160;
+constexpr size_t kNameHeadLength = 60;
 
 std::string Demangle(const char* name) {
 #if defined(__GNUG__)
@@ -53,7 +56,9 @@ std::string DescribeFrame(uintptr_t address) {
   const TSymbolTable* symbols = where.own ? OwnSymbols() : nullptr;
   if (symbols && where.offset <= UINT32_MAX &&
       symbols->Find(static_cast<uint32_t>(where.offset), &name, &into)) {
-    if (name.size() > kMaxNameLength) name = name.substr(0, kMaxNameLength - 3) + "...";
+    if (name.size() > kMaxNameLength)
+      name = name.substr(0, kNameHeadLength) + "..." +
+             name.substr(name.size() - (kMaxNameLength - kNameHeadLength - 3));
     return where.module + "!" + name + "+" + Hex(into);
   }
   return where.module + "+" + Hex(where.offset);

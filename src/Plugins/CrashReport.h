@@ -7,7 +7,8 @@
 // A report reads "Exception <type>: <message>" and, where the stack is
 // known, " at " and its frames innermost first, at most 32, joined by
 // " < ": "<module>!<function>+0x<offset>" in the module's own code (names
-// from the table the build puts into the module, Common/SymbolTable.h),
+// from the table the build puts into the module, Common/SymbolTable.h; one
+// longer than 160 characters loses its middle to "..."),
 // "<module>+0x<offset>" in another module's. Offsets count from the
 // function's start (own code) or the module's base (others), and point into
 // the instruction the frame was running: the faulting one, or a call.

@@ -161,7 +161,7 @@ TEST_F(FaultsTest, AFaultCostsTheCallOneReportAndTheInstanceGoesOn) {
     const std::string& report = reports[0];
     // The line as the host's log shows it (without its level byte), for a
     // maintainer to read and for scripts/symbolize to be tried on.
-    std::printf("report line: %s\n", report.c_str() + 1);
+    std::printf("report line (%s): %s\n", c.name, report.c_str() + 1);
     EXPECT_EQ(report.rfind(std::string("\x01Probe. ") + c.report, 0), 0u) << report;
     ExpectProbeFrames(report, std::strcmp(c.kind, "illegal") == 0);
     ExpectUsable(id);

@@ -103,9 +103,11 @@ void WalkStack(FrameVisitor visit, void* context) {
   if (walk.stopped) return;
   // The last frame the tables reached is code without them; go on along
   // frame pointers, each link higher up the stack than the one before.
-  const auto* tib = reinterpret_cast<const NT_TIB*>(::NtCurrentTeb());
-  const auto low = reinterpret_cast<uintptr_t>(tib->StackLimit);
-  const auto high = reinterpret_cast<uintptr_t>(tib->StackBase);
+  // The thread's stack: its top and bottom in the thread information block
+  // (NT_TIB's StackBase and StackLimit, at fs:4 and fs:8).
+  uintptr_t high = 0, low = 0;
+  asm("movl %%fs:4, %0" : "=r"(high));
+  asm("movl %%fs:8, %0" : "=r"(low));
   uintptr_t link = walk.last_frame_pointer;
   for (int i = 0; i < 64; ++i) {
     if (link < low || link + 2 * sizeof(uintptr_t) > high || (link & 3)) return;
