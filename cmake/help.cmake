@@ -1,13 +1,14 @@
-# The help. The win32 build compiles help/ into tarvel.chm beside the module;
-# the compiler is fetched on first use into build/tools/chm
-# (scripts/get-chmcmd), shared by every build tree. The native build has no
+# The help. The Windows builds compile help/ into tarvel.chm beside the
+# module, with the compiler scripts/bootstrap installed (scripts/tools-dir). The native build has no
 # HTML Help viewer: its help requests open the pages of the sources, which
 # are copied beside the module as help/.
 file(GLOB tarvel_help_sources CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/help/*.htm ${CMAKE_SOURCE_DIR}/help/*.hh? ${CMAKE_SOURCE_DIR}/help/*.hhp
   ${CMAKE_SOURCE_DIR}/help/*.css ${CMAKE_SOURCE_DIR}/help/*.h)
 if(WIN32)
-  set(TARVEL_CHM_TOOLS ${CMAKE_SOURCE_DIR}/build/tools/chm)
+  execute_process(COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/tools-dir
+                  OUTPUT_VARIABLE tarvel_tools OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(TARVEL_CHM_TOOLS ${tarvel_tools}/chm)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/tarvel.chm
     COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/build-chm ${CMAKE_SOURCE_DIR}/help

@@ -61,9 +61,20 @@ struct Variant {
     uint64_t ullVal;
     Bstr bstrVal;
     void* byref;
+#ifdef _WIN64
+    // The record pair makes VARIANT 24 bytes in 64-bit Windows.
+    struct {
+      void* pvRecord;
+      void* pRecInfo;
+    } record;
+#endif
   };
 };
+#ifdef _WIN64
+static_assert(sizeof(Variant) == 24, "VARIANT is 24 bytes in 64-bit Windows");
+#else
 static_assert(sizeof(Variant) == 16, "VARIANT is 16 bytes");
+#endif
 
 // Bstr allocation; a null Bstr is the empty string.
 Bstr SysAllocStringLen(const OleChar* text, uint32_t length);

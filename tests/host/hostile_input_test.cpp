@@ -1,8 +1,8 @@
 // Hostile input from the host, through the exports of the built modules:
 // parameter and data lists of every broken shape, every VARIANT type as a
-// value and as a client ID, names of 64 KB and a portion of 10^6 items.
-// Each call must answer a clear result code, and the module must go on
-// working normally afterwards.
+// value and as a client ID (as a context parameter: tests/faults), names of 64 KB and a portion of
+// 10^6 items. Each call must answer a clear result code, and the module must go on working normally
+// afterwards.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,18 +12,10 @@
 
 #include "host/host_test_util.h"
 #include "host/product_host.h"
+#include "host/variant_cases.h"
 
 namespace tarvel::test {
 namespace {
-
-using platform::VT_ANSISTRING;
-using platform::VT_BSTR;
-using platform::VT_BYREF;
-
-constexpr uint16_t kVtDispatch = 9, kVtVariant = 12, kVtUnknown = 13, kVtDecimal = 14,
-                   kVtRecord = 36, kVtArray = 0x2000;
-// An address the module must never follow.
-constexpr uintptr_t kForeign = 0x1234;
 
 // ---- Broken list shapes ----
 
@@ -183,160 +175,6 @@ TEST_F(ProductModuleTest, BrokenParameterListsGetClearAnswersFromEveryExport) {
 
 // A variant of each type the host could send: numbers hold `n`, pointers
 // point at nothing the module may follow.
-struct VariantCase {
-  const char* name;
-  Variant (*make)(int n);
-  // kOdd: a value the module carries but that converts to nothing (an
-  // error code); kForeign: one it never follows, which reads as absent.
-  enum Kind { kNumber, kText, kBool, kEmpty, kNull, kOdd, kForeign } kind;
-};
-
-Variant Raw(uint16_t vt, uint64_t bits = 0) {
-  Variant v{};
-  v.vt = vt;
-  v.ullVal = bits;
-  return v;
-}
-
-const VariantCase kVariants[] = {
-    {"VT_EMPTY", [](int) { return Raw(platform::VT_EMPTY); }, VariantCase::kEmpty},
-    {"VT_NULL", [](int) { return Raw(platform::VT_NULL); }, VariantCase::kNull},
-    {"VT_I2",
-     [](int n) {
-       Variant v = Raw(platform::VT_I2);
-       v.iVal = static_cast<int16_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_I4",
-     [](int n) {
-       Variant v = Raw(platform::VT_I4);
-       v.lVal = n;
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_R4",
-     [](int n) {
-       Variant v = Raw(platform::VT_R4);
-       v.fltVal = static_cast<float>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_R8",
-     [](int n) {
-       Variant v = Raw(platform::VT_R8);
-       v.dblVal = n;
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_CY",
-     [](int n) {
-       Variant v = Raw(platform::VT_CY);
-       v.llVal = int64_t{n} * 10000;
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_DATE",
-     [](int n) {
-       Variant v = Raw(platform::VT_DATE);
-       v.dblVal = n;
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_BSTR", [](int n) { return OleVariant("text" + std::to_string(n)).Detach(); },
-     VariantCase::kText},
-    {"VT_BSTR null", [](int) { return Raw(VT_BSTR); }, VariantCase::kText},
-    {"VT_DISPATCH", [](int) { return Raw(kVtDispatch, kForeign); }, VariantCase::kForeign},
-    {"VT_ERROR",
-     [](int n) {
-       Variant v = Raw(platform::VT_ERROR);
-       v.lVal = n;
-       return v;
-     },
-     VariantCase::kOdd},
-    {"VT_BOOL",
-     [](int) {
-       Variant v = Raw(platform::VT_BOOL);
-       v.boolVal = -1;
-       return v;
-     },
-     VariantCase::kBool},
-    {"VT_VARIANT", [](int) { return Raw(kVtVariant, kForeign); }, VariantCase::kForeign},
-    {"VT_UNKNOWN", [](int) { return Raw(kVtUnknown, kForeign); }, VariantCase::kForeign},
-    {"VT_DECIMAL", [](int n) { return Raw(kVtDecimal, static_cast<uint64_t>(n)); },
-     VariantCase::kForeign},
-    {"VT_I1",
-     [](int n) {
-       Variant v = Raw(platform::VT_I1);
-       v.bVal = static_cast<uint8_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_UI1",
-     [](int n) {
-       Variant v = Raw(platform::VT_UI1);
-       v.bVal = static_cast<uint8_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_UI2",
-     [](int n) {
-       Variant v = Raw(platform::VT_UI2);
-       v.iVal = static_cast<int16_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_UI4",
-     [](int n) {
-       Variant v = Raw(platform::VT_UI4);
-       v.ulVal = static_cast<uint32_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_I8",
-     [](int n) {
-       Variant v = Raw(platform::VT_I8);
-       v.llVal = n;
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_UI8",
-     [](int n) {
-       Variant v = Raw(platform::VT_UI8);
-       v.ullVal = static_cast<uint64_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_INT",
-     [](int n) {
-       Variant v = Raw(platform::VT_INT);
-       v.lVal = n;
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_UINT",
-     [](int n) {
-       Variant v = Raw(platform::VT_UINT);
-       v.ulVal = static_cast<uint32_t>(n);
-       return v;
-     },
-     VariantCase::kNumber},
-    {"VT_RECORD", [](int) { return Raw(kVtRecord, kForeign); }, VariantCase::kForeign},
-    {"8-bit string",
-     [](int n) { return OleVariant::AnsiString("ansi" + std::to_string(n)).Detach(); },
-     VariantCase::kText},
-    {"8-bit string null", [](int) { return Raw(VT_ANSISTRING); }, VariantCase::kText},
-    {"VT_ARRAY|VT_I4", [](int) { return Raw(kVtArray | platform::VT_I4, kForeign); },
-     VariantCase::kForeign},
-    {"VT_BYREF|VT_I4", [](int) { return Raw(VT_BYREF | platform::VT_I4, kForeign); },
-     VariantCase::kForeign},
-    {"VT_BYREF|VT_BSTR", [](int) { return Raw(VT_BYREF | VT_BSTR, kForeign); },
-     VariantCase::kForeign},
-    {"VT_BYREF|VT_VARIANT", [](int) { return Raw(VT_BYREF | kVtVariant, kForeign); },
-     VariantCase::kForeign},
-    {"no such type", [](int) { return Raw(0x7FFF, kForeign); }, VariantCase::kForeign},
-};
-
 // The client a value of the case stands for, as EventRow::Client renders it.
 std::string ExpectedClient(const VariantCase& c, int n) {
   switch (c.kind) {
@@ -359,60 +197,6 @@ std::string ExpectedClient(const VariantCase& c, int n) {
       return std::to_string(n);  // the client fed with this value (the ID n)
   }
   return {};
-}
-
-// Every type as the value of every context parameter and of COMMAND: the
-// command answers what the value's conversion allows, and never crashes.
-TEST_F(ProbeModuleTest, EveryVariantTypeAsEveryParameter) {
-  // What the command answers when the parameter is absent (empty or null,
-  // and so is a value of a type the module never follows), a number (or a
-  // boolean), text, or an error code.
-  static const struct {
-    const char* param;
-    const char* command;
-    int32_t absent, number, text, odd;
-  } params[] = {
-      {"COMMAND", "", -1, -2, -2, -2},  // any value names an unknown command
-      {"MessagesProcessorHandle", "PROBE-STATE", 0, 0, -3, -3},
-      {"OWNERFORM", "PROBE-STATE", 0, 0, -3, -3},
-      {"HANDLE", "LOAD", 0, 0, -3, -3},
-      {"RESULT", "SET-STATE", -1, 0, -3, -3},
-      {"ITEMS", "SET-ITEMS", -1, -1, 0, -1},
-      {"LANGUAGE", "PROBE-STATE", 0, 0, 0, 0},
-      {"TEMPORARY-LOAD", "PROBE-STATE", 0, 0, 0, 0},
-      {"INI-FILE", "LOAD", 0, 0, 0, 0},
-      {"DATA-SOURCES-IN-CFG", "SET-STATE", -1, -1, -1, -1},  // no RESULT
-      {"EVENT-TYPE", "EVENT", -1, 0, 0, 0},
-  };
-  uint32_t id = 600;
-  for (const auto& p : params) {
-    for (const VariantCase& v : kVariants) {
-      SCOPED_TRACE(std::string(p.param) + " = " + v.name);
-      int32_t want = p.odd;
-      switch (v.kind) {
-        case VariantCase::kEmpty:
-        case VariantCase::kNull:
-        case VariantCase::kForeign:
-          want = p.absent;
-          break;
-        case VariantCase::kNumber:
-        case VariantCase::kBool:
-          want = p.number;
-          break;
-        case VariantCase::kText:
-          want = p.text;
-          break;
-        case VariantCase::kOdd:
-          break;
-      }
-      HostCall call(++id, p.command);
-      call.RawParam(p.param, v.make(12));
-      EXPECT_EQ(module->ExecutePluginCommand(call), want);
-    }
-  }
-  // Instances that met all this still work.
-  EXPECT_EQ(Command(module, id, "LOAD"), 0);
-  EXPECT_EQ(State(module, id)["load"], "1");
 }
 
 // Every type as a client ID and as a watched variable's value. A value of

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -69,6 +70,19 @@ std::string ModuleBesideTests(const std::string& base_name) {
   return (fs::path(ProgramDir()) / (base_name + ".dll")).string();
 #else
   return (fs::path(ProgramDir()) / ("lib" + base_name + ".so")).string();
+#endif
+}
+
+}  // namespace tarvel::test
+
+namespace tarvel::test {
+
+bool UnderI386Emulation() {
+#ifdef _WIN32
+  const char* mode = std::getenv("TARVEL_WINE_MODE");
+  return mode && std::string(mode) == "emulated" && sizeof(void*) == 4;
+#else
+  return false;
 #endif
 }
 

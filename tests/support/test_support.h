@@ -34,4 +34,17 @@ void WriteWholeFile(const std::string& path, const std::string& text);
 // ProgramDir returns the directory of the running test program.
 std::string ProgramDir();
 
+// UnderI386Emulation: a Windows test program that the 32-bit Wine runs
+// under an i386 emulator (cmake/wine-env.sh says so in TARVEL_WINE_MODE).
+// There a page fault reaches Wine as an illegal instruction, so a test that
+// makes the CPU fault on purpose cannot run; it skips with the reason
+// below and runs in the 64-bit build instead. Such tests live in
+// tests/faults, the program the 64-bit build runs.
+bool UnderI386Emulation();
+inline constexpr const char* kNeedsRealCpu =
+    "faults on purpose, which needs a real CPU: under the i386 emulator a page fault reaches "
+    "Wine as an illegal instruction; the 64-bit build runs this test under wine64";
+#define TARVEL_SKIP_WITHOUT_REAL_CPU() \
+  if (::tarvel::test::UnderI386Emulation()) GTEST_SKIP() << ::tarvel::test::kNeedsRealCpu
+
 }  // namespace tarvel::test
