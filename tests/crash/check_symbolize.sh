@@ -1,13 +1,13 @@
 #!/bin/sh
-# check_symbolize.sh EMULATOR TEST_HOST SYMBOLIZE BUILD_DIR PROBE_SOURCE: a
+# check_symbolize.sh EMULATOR TEST_FAULTS SYMBOLIZE BUILD_DIR PROBE_SOURCE: a
 # crash report line as the fault tests print it (the probe's null read,
 # through the real exports, in this build: under Wine for win32) turned
 # into file and line by scripts/symbolize with the build's debug
 # information: its first frame is the probe's function, at the line of the
 # read.
 set -eu
-emulator=$1 test_host=$2 symbolize=$3 build_dir=$4 probe_source=$5
-out=$($emulator "$test_host" --gtest_filter=FaultsTest.AFaultCostsTheCallOneReportAndTheInstanceGoesOn |
+emulator=$1 test_faults=$2 symbolize=$3 build_dir=$4 probe_source=$5
+out=$($emulator "$test_faults" --gtest_filter=FaultsTest.AFaultCostsTheCallOneReportAndTheInstanceGoesOn |
       tr -d '\r')
 line=$(printf '%s\n' "$out" | sed -n 's/^report line (a read through a null pointer): //p' | head -1)
 if [ -z "$line" ]; then
