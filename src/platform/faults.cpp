@@ -214,6 +214,8 @@ std::string EHardwareFault::What() const {
       return "integer overflow";
     case FaultKind::kIllegalInstruction:
       return "illegal instruction";
+    case FaultKind::kFloatingPoint:
+      return "floating-point exception";
   }
   return "processor fault";
 }

@@ -7,7 +7,8 @@
 // dialog and hook procedures open one around their work and catch every
 // exception. While a scope is open on a thread, a fault that the module's
 // own code raises on that thread (an access violation, an integer division
-// by zero or overflow, an illegal instruction) is thrown as an
+// by zero or overflow, an illegal instruction, a floating-point exception
+// where those are unmasked) is thrown as an
 // EHardwareFault from the faulting instruction, as if that instruction had
 // thrown it: the frames up to the scope's unwind as for any exception (their
 // locks released, their objects freed) and the scope's owner catches it.
@@ -59,6 +60,10 @@ enum class FaultKind : uint8_t {
   kIntegerDivideByZero,
   kIntegerOverflow,
   kIllegalInstruction,
+  // Only where floating-point exceptions were unmasked (the module leaves
+  // them masked; a host may not), or where an emulated CPU reports an
+  // integer division by zero as one (Wine under qemu-i386).
+  kFloatingPoint,
 };
 
 // EHardwareFault: what a scope's owner catches for a fault. It is no

@@ -87,13 +87,9 @@ void OnFault(int signal, siginfo_t* info, void* ucontext) {
       fault.access = signal == SIGSEGV ? Access(context) : 0;
       break;
     case SIGFPE:
-      if (info->si_code == FPE_INTDIV) {
-        fault.kind = FaultKind::kIntegerDivideByZero;
-      } else if (info->si_code == FPE_INTOVF) {
-        fault.kind = FaultKind::kIntegerOverflow;
-      } else {
-        return;  // floating point: the module leaves those masked
-      }
+      fault.kind = info->si_code == FPE_INTDIV   ? FaultKind::kIntegerDivideByZero
+                   : info->si_code == FPE_INTOVF ? FaultKind::kIntegerOverflow
+                                                 : FaultKind::kFloatingPoint;
       break;
     case SIGILL:
       fault.kind = FaultKind::kIllegalInstruction;

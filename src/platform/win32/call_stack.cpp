@@ -149,9 +149,8 @@ std::string_view OwnSymbolTable() {
   const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
   for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
     if (std::memcmp(section->Name, ".tvsyms", 8) != 0) continue;
-    std::string_view table(base + section->VirtualAddress, section->Misc.VirtualSize);
-    const size_t end = table.find('\0');
-    return end == std::string_view::npos ? table : table.substr(0, end);
+    // VirtualSize is the table's own size; the page's rest is padding.
+    return std::string_view(base + section->VirtualAddress, section->Misc.VirtualSize);
   }
   return {};
 }

@@ -127,6 +127,15 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
     case EXCEPTION_PRIV_INSTRUCTION:
       fault.kind = FaultKind::kIllegalInstruction;
       break;
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+    case EXCEPTION_FLT_STACK_CHECK:
+    case EXCEPTION_FLT_UNDERFLOW:
+      fault.kind = FaultKind::kFloatingPoint;
+      break;
     default:
       return EXCEPTION_CONTINUE_SEARCH;
   }
