@@ -235,9 +235,9 @@ bool FaultScope::ThrowStack(const void* thrown, CallStack* stack) {
   return true;
 }
 
-void FaultScope::NoteThrow(const void* thrown) {
+void FaultScope::NoteThrow(const void* thrown, bool fresh) {
   FaultScope* scope = Current();
-  if (!scope || scope->thrown_ == thrown) return;
+  if (!scope || (scope->thrown_ == thrown && !fresh)) return;
   ThrowWalk walk;
   WalkStack(&VisitThrowFrame, &walk);
   int first = 0;

@@ -109,10 +109,12 @@ class FaultScope {
   static bool ThrowStack(const void* thrown, CallStack* stack);
   // NoteThrow notes the stack of a C++ exception in the innermost scope;
   // for the module's exception personality, while the exception searches
-  // for its handler and the thrower's frames are still there. An exception
-  // already noted (rethrown) keeps its first stack; a new one replaces the
-  // one before, which was handled by then or is being handled further out.
-  static void NoteThrow(const void* thrown);
+  // for its handler and the thrower's frames are still there. `fresh`: the
+  // exception was just thrown, not rethrown (where the unwinder can tell).
+  // A rethrown exception keeps the stack of its throw; a new one replaces
+  // the one before, which was handled by then or is being handled further
+  // out (its object's address may well be the new one's: fresh says so).
+  static void NoteThrow(const void* thrown, bool fresh);
 
   // ---- For the platform's trap (platform/*/faults.cpp) ----
   // BeginFault: the trap met a fault in the module's code on this thread;

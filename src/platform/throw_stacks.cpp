@@ -8,8 +8,8 @@
 // handler, before anything is unwound. The wrapper notes the stack in the
 // thread's innermost fault scope (platform/faults.h) and hands on to the
 // runtime. Nothing of this runs for a call that throws nothing. Only
-// exceptions thrown by `throw` are noted: one rethrown from an
-// exception_ptr keeps the stack of its first throw.
+// exceptions thrown by `throw` are noted: one rethrown by `throw;` or from
+// an exception_ptr keeps the stack of its first throw.
 //
 // Compiled into each module rather than into the core library: only a
 // module links with the wrap, and only there does __real_ name the runtime.
@@ -29,10 +29,12 @@ namespace {
 // rethrown from an exception_ptr is a dependent one ("GNUCC++\1").
 constexpr uint64_t kThrownByGnuCxx = 0x474e5543432b2b00ULL;
 
-void Note(const _Unwind_Exception* exception) {
-  // The thrown object follows the runtime's header.
+// Note notes the stack of an exception thrown by `throw` (the thrown object
+// follows the runtime's header). `fresh`: it has not been through a search
+// before, so it is no rethrow.
+void Note(const _Unwind_Exception* exception, bool fresh) {
   if (exception && exception->exception_class == kThrownByGnuCxx)
-    tarvel::platform::FaultScope::NoteThrow(exception + 1);
+    tarvel::platform::FaultScope::NoteThrow(exception + 1, fresh);
 }
 
 }  // namespace
@@ -49,7 +51,10 @@ extern "C" EXCEPTION_DISPOSITION __wrap___gxx_personality_seh0(PEXCEPTION_RECORD
   constexpr DWORD kGccThrow = 0x20474343;
   if (record->ExceptionCode == kGccThrow && record->NumberParameters >= 1 &&
       !(record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)))
-    Note(reinterpret_cast<const _Unwind_Exception*>(record->ExceptionInformation[0]));
+    // This unwinder clears its own fields at every raise, so a rethrow
+    // cannot be told from a throw: each raise is noted anew (a rethrown
+    // exception's stack then starts where it was rethrown).
+    Note(reinterpret_cast<const _Unwind_Exception*>(record->ExceptionInformation[0]), true);
   return __real___gxx_personality_seh0(record, frame, context, dispatch);
 }
 
@@ -63,7 +68,9 @@ extern "C" _Unwind_Reason_Code __wrap___gxx_personality_v0(int version, _Unwind_
                                                            _Unwind_Exception_Class exception_class,
                                                            _Unwind_Exception* exception,
                                                            _Unwind_Context* context) {
-  if (actions & _UA_SEARCH_PHASE) Note(exception);
+  // The unwinder marks an exception where its search ended (private_2) only
+  // once that search is over; a new exception's header starts zeroed.
+  if (actions & _UA_SEARCH_PHASE) Note(exception, exception->private_2 == 0);
   return __real___gxx_personality_v0(version, actions, exception_class, exception, context);
 }
 
