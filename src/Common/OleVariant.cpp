@@ -237,8 +237,9 @@ std::string OleVariant::ToAnsi() const {
     case VT_R4:
     case VT_R8:
     case VT_CY:
-    case VT_DATE:
       return FormatFloat(*AsDouble(), DecimalSeparator());
+    case VT_DATE:
+      return DateTimeText(v_.dblVal);
     default:
       return {};
   }

@@ -50,7 +50,8 @@ class OleVariant {
   Variant Detach();
 
   // ToAnsi converts to text as the host runtime does: empty and null give
-  // "", numbers their decimal form, booleans "True"/"False".
+  // "", numbers their decimal form, dates their date and time in the
+  // formats in force (platform::DateTimeText), booleans "True"/"False".
   std::string ToAnsi() const;
   std::u16string ToWide() const;
   // AsDouble / AsInt64 give the number a numeric variant holds, or the number

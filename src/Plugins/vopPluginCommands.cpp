@@ -50,6 +50,9 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
   } depth_guard{command_depth_};
 
   const TvopParamsList* params = rec->Params;
+  // Taken here, under the lock, so that a command on another thread never
+  // sees this one's value.
+  ReadTemporaryLoad(params);
   ApplyLanguageParam(params);
   // Both handles are converted before either is taken, so a value that
   // does not convert fails the command and leaves the instance's handles

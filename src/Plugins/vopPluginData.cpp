@@ -23,6 +23,13 @@ namespace {
 constexpr int kLineDataParams = 1822;
 constexpr uint32_t kUnloadWaitMs = 30000;
 
+// IsRowsListClass: a list of the rows list class, by its class name in any
+// letter case, as the host's own copy of the classes names it too.
+bool IsRowsListClass(const TvopParamsList& list) {
+  const TListClassInfo* cls = list.class_ref;
+  return cls && cls->name && SameTextAscii(cls->name, kRowsParamsListClass.name);
+}
+
 }  // namespace
 
 void TvopPlugin::FreeRowLists() {
@@ -102,6 +109,9 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
   if (!rec->Params || !rec->Params->IsWellFormed())
     AssertionFailure("Invalid call parameters", kSource, kLineDataParams);
   const uintptr_t remembered = rec->Input.Data;
+  // A host's rows list whose last row is open: the handler gets a closed
+  // copy, and the host gets its own list back, never grown by the module.
+  ParamsListPtr closed;
   int32_t result = kResultOk;
   const TModuleTypes types = rec->ModuleTypes;
   auto has = [types](TModuleType t) { return (types & ModuleTypeBit(t)) != 0; };
@@ -125,10 +135,19 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
       } else if (!input) {
         // Data that is not a list cannot be exported.
         AssertionFailure("Invalid call parameters", kSource, kLineDataParams);
-      } else if (input->IsRowsList() && input->Count > 0) {
-        // Close the last row; only lists this module made are ever grown.
+      } else if (IsRowsListClass(*input) && input->Count > 0) {
+        // Close the last row, also of a list the host made.
         const TvopParamsListItem* last = input->Item(input->Count - 1);
-        if (!last || last->NameView() != kNewRowMarker) input->AddNewRow();
+        if (!last || last->NameView() != kNewRowMarker) {
+          if (input->IsModuleList()) {
+            input->AddNewRow();
+          } else {
+            closed = NewParamsList(kRowsParamsListClass);
+            closed->AddList(input);
+            closed->AddNewRow();
+            rec->Input.Data = reinterpret_cast<uintptr_t>(closed.get());
+          }
+        }
       }
     }
     if (call_handler && OnProcessData) {
@@ -152,6 +171,13 @@ int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {
         if (std::string m = MsgWriteCompleteError.Get(); !m.empty()) SendLog(1, m);
       }
     }
+  }
+  if (closed) {
+    // The copy goes with this call; the handler's pass-through of its input
+    // hands the host its own list.
+    const auto copy = reinterpret_cast<uintptr_t>(closed.get());
+    if (rec->Input.Data == copy) rec->Input.Data = remembered;
+    if (rec->Output.Data == copy) rec->Output.Data = remembered;
   }
   if (rec->Input.Data == remembered) rec->Input.Data = 0;
   return result;

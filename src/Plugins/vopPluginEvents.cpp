@@ -2,7 +2,10 @@
 // message 1811; the host's first GetEvents receives the queue, its second
 // (with the address it received) empties it. Events raised in between wait
 // in a live queue and are announced again, so none is lost. One notice
-// stands for everything queued until the host's next first GetEvents.
+// stands for everything queued until the host's next first GetEvents; while
+// events wait uncollected the notice is repeated once a second (by a timer
+// on the instance's creating thread), so a host that let one notice pass
+// still hears of them within two seconds.
 //
 // Threads: any thread may raise events; the queues are guarded by
 // events_mutex_, and no message is sent while it is held.
@@ -55,6 +58,32 @@ void TvopPlugin::RaiseEvent(bool global, std::string_view name, const TvopParams
     const uint32_t now = platform::TickCount();
     announce = !notice_pending_ || platform::TickDiff(now, notice_tick_) >= kNoticeRepeatMs;
     if (announce) {
+      notice_pending_ = true;
+      notice_tick_ = now;
+    }
+    // While events wait, the timer repeats the notice should the host leave
+    // them. Cheap when it runs already: the request is the same.
+    try {
+      notice_timer_->SetEnabled(true);
+    } catch (...) {
+    }
+  }
+  if (announce) AnnounceEvents();
+}
+
+void TvopPlugin::RepeatEventNotice() {
+  bool announce = false;
+  {
+    std::lock_guard<std::mutex> lock(events_mutex_);
+    if (!pending_events_ || pending_events_->Count == 0) {
+      // Nothing waits: the next event starts the timer again. Decided under
+      // the lock, so an event raised meanwhile is not left without it.
+      notice_timer_->SetEnabled(false);
+      return;
+    }
+    const uint32_t now = platform::TickCount();
+    if (platform::TickDiff(now, notice_tick_) >= kNoticeRepeatMs) {
+      announce = true;
       notice_pending_ = true;
       notice_tick_ = now;
     }

@@ -91,6 +91,11 @@ TvopPlugin::TvopPlugin(PPluginCallRec rec) {
   module_dir_ += '/';
 #endif
   SetUpTranslator();
+
+  notice_timer_ = std::make_unique<TvopTimerEx>();
+  notice_timer_->SetEnabled(false);
+  notice_timer_->SetInterval(kNoticeRepeatMs);
+  notice_timer_->SetOnTimer([this](TObject&) { RepeatEventNotice(); });
 }
 
 void TvopPlugin::AfterConstruction() {
@@ -100,6 +105,8 @@ void TvopPlugin::AfterConstruction() {
 }
 
 TvopPlugin::~TvopPlugin() {
+  // No notice is repeated from here on: the timer goes before the queues.
+  notice_timer_.reset();
   try {
     if (OnDestroy) OnDestroy(*this);
   } catch (...) {

@@ -147,6 +147,8 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   int32_t LoadCount() const { return load_count_.load(); }
   bool Unloaded() const { return unloaded_.load(); }
   bool Busy() const { return data_calls_.load() > 0; }
+  // TemporaryLoad: the TEMPORARY-LOAD of the creating call or the running
+  // command; read it under the command lock (in a command).
   bool TemporaryLoad() const { return temporary_load_; }
   const std::string& VersionText() const { return version_text_; }
   const std::string& ModuleDir() const { return module_dir_; }
@@ -193,18 +195,25 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
   // LoadSettings / SaveSettings move the target's properties named by the
   // map lines to or from this instance's settings place (the INI file
-  // override, else IniFile, else the registry at RegistryPath). False when
-  // there are no map lines or no store could be used; errors of the
-  // property map itself reach the caller.
+  // override, else IniFile, else the registry at RegistryPath). Where the
+  // host named neither a file nor a key, the settings are kept in memory
+  // for the instance's life, and SaveSettings says so in the host's log
+  // (level 1). False when there are no map lines or no store could be
+  // used; errors of the property map itself reach the caller.
+  // With problem, LoadSettings raises nothing: why stored settings could not
+  // be read (the engine's error, or a registry key that is there but cannot
+  // be opened) goes there, and stays empty when they were read or there
+  // are none yet.
   bool LoadSettings(const std::string& map_lines, TComponent* target,
-                    const std::string& ini_override = {});
+                    const std::string& ini_override = {}, std::string* problem = nullptr);
   bool SaveSettings(const std::string& map_lines, TComponent* target,
                     const std::string& ini_override = {});
   // SaveSettingsShort saves only the map up to and including ";---short---".
   bool SaveSettingsShort(const std::string& map_lines, TComponent* target,
                          const std::string& ini_override = {});
 
-  // ReadTemporaryLoad takes TEMPORARY-LOAD from a list when it holds a value.
+  // ReadTemporaryLoad takes TEMPORARY-LOAD from a list when it holds a value
+  // (at creation, and under the command lock).
   bool ReadTemporaryLoad(const TvopParamsList* params);
   // ReadIniFileParam returns INI-FILE's text; with store and a list, it
   // becomes IniFile (absent clears it).
@@ -245,6 +254,10 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // PostToHost posts to HostWindow (wParam HostTag), falling back to a
   // bounded send; false when there is no host window or neither reached it.
   bool PostToHost(uint32_t message, intptr_t lparam);
+  // RepeatEventNotice announces the events again when they wait uncollected
+  // and the last notice is kNoticeRepeatMs old; the notice timer's handler,
+  // on the instance's creating thread.
+  void RepeatEventNotice();
   // PendingEventItems counts items raised but not yet handed to the host;
   // HandedOutEvents is the list the host reads (null when not loaded).
   int32_t PendingEventItems() const;
@@ -326,7 +339,9 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // (keeping the last 100) and announces them.
   void QueueLogLines(std::vector<std::string> front, std::vector<std::string> back);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
-                      const std::string& ini_override, bool saving);
+                      const std::string& ini_override, bool saving, bool report_no_place,
+                      std::string* problem = nullptr);
+  std::string UnopenedSettingsKey() const;
 
   uint32_t instance_id_ = 0;
   std::atomic<uint32_t> host_tag_{0};
@@ -340,7 +355,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
   std::atomic<int32_t> command_depth_{0};
   std::recursive_mutex command_lock_;
-  bool temporary_load_ = false;
+  bool temporary_load_ = false;  // guarded by command_lock_ after construction
 
   // Row lists. ResultRows belongs to the running data call; the event lists
   // are guarded by events_mutex_.
@@ -357,6 +372,12 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   bool notice_pending_ = false;
   uint32_t notice_tick_ = 0;  // system tick of the last notice; events_mutex_
   static constexpr int32_t kNoticeRepeatMs = 1000;
+  // Ticks every kNoticeRepeatMs on the creating thread while events wait
+  // (RepeatEventNotice), so that events a host left uncollected are
+  // announced again even when no later event comes to do it. Switched
+  // under events_mutex_, which its tick takes only after the timer's own
+  // lock is let go.
+  std::unique_ptr<TvopTimerEx> notice_timer_;
   // Lists a timed-out UNLOAD could not free while data calls still ran.
   std::vector<ParamsListPtr> retired_lists_;
 
@@ -374,6 +395,8 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
   std::string module_path_, module_dir_, module_file_name_, version_text_;
   std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
+  // Settings saved while the host named no place; guarded by command_lock_.
+  std::unique_ptr<TBigIniFile> unplaced_settings_;
   TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
   TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
   // Language work: language_mu_ guards the fields below it; commands and

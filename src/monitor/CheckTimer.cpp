@@ -71,19 +71,23 @@ TCheckTimer::TCheckTimer(std::function<void()> on_tick, uint32_t interval_ms)
 }
 
 TCheckTimer::~TCheckTimer() {
+  Shutdown();
+  if (platform::CurrentThreadId() == state_->owner)
+    platform::DestroyMessageWindow(state_->window);
+  else
+    platform::PostMessageTo(state_->window, kMsgDestroy, 0, 0);
+}
+
+void TCheckTimer::Shutdown() {
   if (platform::CurrentThreadId() == state_->owner) {
     state_->dead = true;
     state_->enabled = false;
-    platform::DestroyMessageWindow(state_->window);
-  } else {
-    {
-      // Wait out a tick running on the owner thread; none starts after this.
-      std::lock_guard<std::mutex> lock(state_->tick_mu);
-      state_->dead = true;
-      state_->enabled = false;
-    }
-    platform::PostMessageTo(state_->window, kMsgDestroy, 0, 0);
+    return;
   }
+  // Wait out a tick running on the owner thread; none starts after this.
+  std::lock_guard<std::mutex> lock(state_->tick_mu);
+  state_->dead = true;
+  state_->enabled = false;
 }
 
 void TCheckTimer::SetInterval(uint32_t interval_ms) {

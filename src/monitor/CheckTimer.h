@@ -29,6 +29,11 @@ class TCheckTimer {
   void SetInterval(uint32_t interval_ms);
   void Start();
   void Stop();
+  // Shutdown stops the timer for good; from another thread it waits for a
+  // tick running on the owner. No tick calls on_tick after it, while the
+  // timer object stays usable for a tick still finishing (its calls then
+  // change nothing). The destructor runs it too.
+  void Shutdown();
 
   uint32_t Interval() const;
   bool Enabled() const;

@@ -40,7 +40,10 @@ TaPlugin::TaPlugin(PPluginCallRec rec) : TvopPlugin(rec) {
 }
 
 TaPlugin::~TaPlugin() {
-  // The timer goes first: after this no tick reaches the members below.
+  // The timer stops first: after this no tick reaches the members below. A
+  // tick still running on the owner thread sets the timer again, so the
+  // timer object goes only once that tick is over.
+  chk_timeouts_->Shutdown();
   chk_timeouts_.reset();
   std::shared_ptr<TimeoutMonitor> monitor = TakeMonitor();
 }

@@ -49,6 +49,13 @@ class ByteSink {
 // FileExists reports whether a regular file (not a directory) is there.
 bool FileExists(const std::string& path);
 
+// CreateNewFile creates an empty file at path unless something of that name
+// is there already, in one step (O_EXCL, CREATE_NEW): of several threads or
+// processes creating one name, exactly one gets it. The caller then owns
+// the file and may open it for writing.
+enum class NewFile { kCreated, kExists, kFailed };
+NewFile CreateNewFile(const std::string& path);
+
 // OpenFileForReading opens a file with shared read access that keeps
 // writers out while it is open. Returns null when the file does not exist;
 // raises EFileError when it exists but cannot be opened.

@@ -89,6 +89,10 @@ class RegistryKey {
 #endif
 };
 
+// RegistryKeyExists: whether the key is there, looked at with read access
+// only, so a key the user may read but not change counts too.
+bool RegistryKeyExists(RegistryRootKey root, std::string_view path);
+
 // DeleteRegistryTree removes a key with all its sub-keys and values
 // (for tests and uninstall); true when the key is gone afterwards.
 bool DeleteRegistryTree(RegistryRootKey root, std::string_view path);

@@ -5,6 +5,7 @@
 // All functions are thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,8 +32,26 @@ uint32_t ThreadLocaleId();
 // false when the system refuses it. POSIX only remembers it.
 bool SetThreadLocaleId(uint32_t lcid);
 
-// DecimalSeparator returns the user locale's decimal separator; POSIX '.'
-// unless TARVEL_DECIMAL_SEPARATOR names another.
+// ---- Formats of numbers, dates and times ----
+// The module writes numbers, dates and times as the host's runtime does, in
+// the formats of one locale that the module keeps for itself: at first the
+// user's own; UseFormatsOf reads them again from another locale (a
+// language file's Locale= directive). POSIX knows en-US (1033, the user's
+// own, with TARVEL_DECIMAL_SEPARATOR naming another decimal separator),
+// en-GB (2057), de-DE (1031), fr-FR (1036), es-ES (3082, 1034) and ru-RU
+// (1049). Thread-safe.
+
+// UseFormatsOf reads the formats from locale lcid (0: the user's own
+// again); false, and nothing changes, when the system does not know it.
+bool UseFormatsOf(uint32_t lcid);
+
+// DecimalSeparator returns the decimal separator of the formats in force.
 char DecimalSeparator();
+
+// DateTimeText renders an OLE date (days since 30 December 1899, the time
+// as the fraction) as the host's runtime converts a date to text: the
+// short date, then a blank and the long time unless the time is midnight
+// to the second.
+std::string DateTimeText(double ole_date);
 
 }  // namespace tarvel::platform

@@ -143,4 +143,10 @@ WindowHandle CreateMainWindow(const char* title, const ScreenRect& rect, Message
 // windows that have no other; POSIX: 0.
 WindowHandle DesktopWindow();
 
+// NearestWorkArea: the work area (the screen less the task bar) of the
+// monitor nearest to rect, and in *on_a_monitor whether rect meets any
+// monitor at all (MonitorFromRect). POSIX: one monitor of 1024 x 768 at
+// 0, 0, all of it work area.
+ScreenRect NearestWorkArea(const ScreenRect& rect, bool* on_a_monitor);
+
 }  // namespace tarvel::platform

@@ -90,7 +90,11 @@ void TSectionValues::AddRead(TextLine&& line, TextEncoding encoding) {
 }
 
 void TSectionValues::AppendTrailer(std::string_view bytes) {
-  (items_.empty() ? header.trailer : items_.back().trailer).append(bytes);
+  Trailer().append(bytes);
+}
+
+std::string& TSectionValues::Trailer() {
+  return items_.empty() ? header.trailer : items_.back().trailer;
 }
 
 void TSectionValues::Replace(int index, std::string line) {
@@ -194,6 +198,7 @@ void TBigIniFile::Clear() {
   section_index_ = 0;
   encoding_ = TextEncoding::kAnsi;
   prologue_.clear();
+  eof_tail_.clear();
   stray_.clear();
 }
 
@@ -226,14 +231,23 @@ void TBigIniFile::Load(platform::ByteSource& source, size_t buffer_size) {
   // Lower-cased names of the sections read so far: a later section of the
   // same name stays in the file but is never read.
   std::unordered_set<std::string> seen;
+  // Where the end-of-file mark and the empty lines after it were kept, while
+  // nothing else has followed them.
+  std::string* eof_owner = nullptr;
+  size_t eof_at = 0;
   while (reader.ReadLine(line)) {
     const TextEncoding encoding = reader.Encoding();
     if (IsIgnored(line.text)) {
-      if (current)
-        current->AppendTrailer(line.Bytes(encoding));
-      else
-        prologue_ += line.Bytes(encoding);
-    } else if (auto name = HeaderName(line.text)) {
+      std::string& kept = current ? current->Trailer() : prologue_;
+      if (!eof_owner && line.text == "\x1A") {
+        eof_owner = &kept;
+        eof_at = kept.size();
+      }
+      kept += line.Bytes(encoding);
+      continue;
+    }
+    eof_owner = nullptr;
+    if (auto name = HeaderName(line.text)) {
       const bool shadowed = !seen.insert(LowerAsciiCopy(*name)).second;
       current = &sections_.Values(sections_.Add(std::string(*name)));
       current->shadowed = shadowed;
@@ -246,6 +260,10 @@ void TBigIniFile::Load(platform::ByteSource& source, size_t buffer_size) {
     } else {
       prologue_ += line.Bytes(encoding);
     }
+  }
+  if (eof_owner) {
+    eof_tail_ = eof_owner->substr(eof_at);
+    eof_owner->resize(eof_at);
   }
   encoding_ = reader.Encoding();
   stray_ = reader.Stray();
@@ -283,6 +301,8 @@ void TBigIniFile::SaveTo(TvopStreamWriter& writer) {
     put_line(values.header);
     for (int j = 0; j < values.Count(); ++j) put_line(values.Line(j));
   }
+  // The end-of-file mark stays last, whatever was added before it.
+  writer.WriteBytes(eof_tail_);
   writer.WriteBytes(stray_);
 }
 

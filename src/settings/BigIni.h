@@ -86,8 +86,10 @@ class TSectionValues : public TStringListEx {
   void Add(std::string line);
   // AddRead appends a line as read from a file.
   void AddRead(TextLine&& line, TextEncoding encoding);
-  // AppendTrailer keeps ignored lines (as bytes) after the last line.
+  // AppendTrailer keeps ignored lines (as bytes) after the last line;
+  // Trailer is where they go.
   void AppendTrailer(std::string_view bytes);
+  std::string& Trailer();
   // Replace sets a line's text; its "=" position is computed again, and it
   // keeps its line end.
   void Replace(int index, std::string line);
@@ -200,7 +202,10 @@ class TBigIniFile {
   TSectionList sections_;
   TextEncoding encoding_ = TextEncoding::kAnsi;
   std::string prologue_;  // the bytes before the first section, after the mark
-  std::string stray_;     // an odd last byte of a UTF-16 file, written last
+  // The file's end from a line of the end-of-file character 0x1A on, when
+  // only empty lines follow it: written after everything the module adds.
+  std::string eof_tail_;
+  std::string stray_;  // an odd last byte of a UTF-16 file, written last
   std::vector<char> buffer_;
 };
 

@@ -145,16 +145,20 @@ class RegistryStore : public TWregStore {
 
 class IniStore : public TWregStore {
  public:
-  IniStore(const std::string& file, std::string prefix) : prefix_(std::move(prefix)), lock_(file) {
-    lock_.Acquire();
+  IniStore(const std::string& file, std::string prefix) : prefix_(std::move(prefix)) {
+    lock_.emplace(file);
+    lock_->Acquire();
     held_ = true;
     try {
-      ini_ = std::make_unique<TBigIniFile>(file);
+      owned_ = std::make_unique<TBigIniFile>(file);
+      ini_ = owned_.get();
     } catch (...) {
       Release();
       throw;
     }
   }
+  // Over settings kept in memory: no file, no lock (the caller serialises).
+  IniStore(TBigIniFile& memory, std::string prefix) : prefix_(std::move(prefix)), ini_(&memory) {}
   ~IniStore() override { Close(); }
 
   bool IsRegistry() const override { return false; }
@@ -216,7 +220,8 @@ class IniStore : public TWregStore {
       } catch (...) {
         write_back_error_ = "Cannot write file " + ini_->FileName();
       }
-      ini_.reset();
+      owned_.reset();
+      ini_ = nullptr;
     }
     Release();
   }
@@ -227,15 +232,16 @@ class IniStore : public TWregStore {
   void Release() {
     if (held_) {
       held_ = false;
-      lock_.Release();
+      lock_->Release();
     }
   }
 
   std::string prefix_;
   std::string section_ = "Common";
-  platform::IniFileLock lock_;
+  std::optional<platform::IniFileLock> lock_;  // none for settings in memory
   bool held_ = false;
-  std::unique_ptr<TBigIniFile> ini_;
+  std::unique_ptr<TBigIniFile> owned_;
+  TBigIniFile* ini_ = nullptr;  // owned_, or settings in memory
 };
 
 // TestRoot checks that a root can take the settings key with full access.
@@ -285,6 +291,8 @@ std::string IniSectionName(const std::vector<std::string>& subkeys, const std::s
 }
 
 std::unique_ptr<TWregStore> OpenStore(const StoreSettings& settings, bool saving) {
+  if (settings.memory)
+    return std::make_unique<IniStore>(*settings.memory, settings.ini_section_prefix);
   if (!settings.ini_file.empty() && (saving || platform::FileExists(settings.ini_file)))
     return std::make_unique<IniStore>(settings.ini_file, settings.ini_section_prefix);
   std::string path = TrimPath(settings.registry_path);

@@ -56,6 +56,9 @@ struct StoreSettings {
   std::string registry_path = "\\Software\\Company name\\App name";
   std::string ini_file;
   std::string ini_section_prefix;
+  // memory: settings kept in memory in INI form, used instead of any file
+  // or key (for an instance whose host named no place for them).
+  TBigIniFile* memory = nullptr;
 };
 
 // IsStoredKind: kinds that have a stored form.
@@ -91,7 +94,8 @@ class TWregStore {
   std::string write_back_error_;
 };
 
-// OpenStore chooses and opens the store for one operation: INI storage when
+// OpenStore chooses and opens the store for one operation: the settings in
+// memory when given; INI storage when
 // ini_file is set and the file exists or saving; else the registry, with
 // the first root whose key can be opened (loading) or created (saving).
 // Returns null when no registry root is usable. Raises when the INI lock

@@ -151,6 +151,7 @@ bool TWreg::Run(TComponent* root, bool saving) {
   settings.registry_path = RegistryPath;
   settings.ini_file = INIFile;
   settings.ini_section_prefix = INIFileSectionPrefix;
+  settings.memory = MemoryIni;
   std::unique_ptr<TWregStore> store = OpenStore(settings, saving);
   if (!store) return false;
   root_ = root;

@@ -62,6 +62,9 @@ class TWreg : public TComponent {
   std::string RegistryPath = "\\Software\\Company name\\App name";
   std::string INIFile;
   std::string INIFileSectionPrefix;
+  // MemoryIni: settings kept in memory (INI form) to use instead of the
+  // registry or an INI file; not owned.
+  TBigIniFile* MemoryIni = nullptr;
   TStringList Components;  // the property map
   TSetValueProc OnSetValue;
   TGetValueProc OnGetValue;

@@ -5,7 +5,8 @@
 //   //saveuntrobj  each text without a translation with the place it was
 //                  seen ("[TForm]frm -> [TLabel]lbl.Caption=Text"), every
 //                  time it is seen;
-//   //saveunused   the loaded translations that no pass needed;
+//   //saveunused   the loaded translations that no pass of the
+//                  translator's life needed;
 //   //saveall      every text of a pass, once, with the translation the
 //                  file has for it (an empty target line when none).
 // When the translator is destroyed the record goes to a side file beside
@@ -129,9 +130,11 @@ void TWtransl::CollectText(std::u16string_view old_text, bool found, const std::
       break;
     case cmUnused:
       if (collected_texts_.empty()) collected_texts_.emplace_back();
-      if (auto it = std::find(collected_texts_.begin(), collected_texts_.end(), e);
-          it != collected_texts_.end())
-        collected_texts_.erase(it);
+      // Remembered for good: a later read of the file (after the dictionary
+      // was released) must not list it again.
+      used_texts_.insert(e);
+      collected_texts_.erase(std::remove(collected_texts_.begin(), collected_texts_.end(), e),
+                             collected_texts_.end());
       break;
     case cmAll:
       if (!contains(e)) {
@@ -144,25 +147,60 @@ void TWtransl::CollectText(std::u16string_view old_text, bool found, const std::
   }
 }
 
+namespace {
+
+// The side file's name: language file + extension, then the alternatives
+// language file + ".n" + extension for n = 1, 2, ...
+std::string SideFileCandidate(const std::string& language_file, const std::string& extension,
+                              int n) {
+  if (n == 0) return language_file + extension;
+  return language_file + "." + std::to_string(n) + extension;
+}
+
+// Enough names for every instance a host could run; a folder that holds
+// them all takes no more.
+constexpr int kMaxSideFileNumber = 100000;
+
+}  // namespace
+
 std::string TWtransl::SideFileName() const {
   std::lock_guard<std::recursive_mutex> lock(lock_);
   const std::string extension = collect_mode_ == cmUnused ? ".unused" : ".new";
-  std::string name = language_file_ + extension;
-  if (collect_file_mode_ == cfNew && platform::FileExists(name)) {
-    for (int n = 1;; ++n) {
-      std::string candidate = language_file_ + "." + std::to_string(n) + extension;
-      if (!platform::FileExists(candidate)) return candidate;
-    }
+  if (collect_file_mode_ != cfNew) return SideFileCandidate(language_file_, extension, 0);
+  for (int n = 0; n <= kMaxSideFileNumber; ++n) {
+    std::string candidate = SideFileCandidate(language_file_, extension, n);
+    if (!platform::FileExists(candidate)) return candidate;
   }
-  return name;
+  return {};
 }
 
 void TWtransl::SaveCollectedTexts(const std::string& target, const std::string& source) {
   try {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (collect_mode_ == cmOff || collected_texts_.empty() || language_file_.empty()) return;
-    const std::string name = SideFileName();
-    const bool existed = platform::FileExists(name);
+    const std::string extension = collect_mode_ == cmUnused ? ".unused" : ".new";
+    std::string name;
+    bool existed = false;
+    if (collect_file_mode_ == cfNew) {
+      // The free name is taken by creating the file: another instance going
+      // at the same moment takes the next one instead of the same.
+      for (int n = 0; name.empty(); ++n) {
+        if (n > kMaxSideFileNumber) return;
+        const std::string candidate = SideFileCandidate(language_file_, extension, n);
+        switch (platform::CreateNewFile(candidate)) {
+          case platform::NewFile::kCreated:
+            name = candidate;
+            break;
+          case platform::NewFile::kExists:
+            break;
+          case platform::NewFile::kFailed:
+            return;
+        }
+      }
+    } else {
+      name = SideFileCandidate(language_file_, extension, 0);
+      existed = platform::FileExists(name);
+    }
     SideFile file(name, collect_file_mode_ == cfAppend && existed);
     if (!existed) {
       file.Line("[Languages]");

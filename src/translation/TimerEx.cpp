@@ -1,5 +1,7 @@
 #include "translation/TimerEx.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 
@@ -19,15 +21,23 @@ struct TvopTimerEx::State {
   TvopTimerEx* self = nullptr;
   uint32_t owner = 0;
   std::atomic<platform::WindowHandle> window{0};
+  // enabled is what the owner has applied; requested is the last value
+  // any thread asked for. A request is compared with the last one made,
+  // not with what the owner has applied yet: a "disable" still on its way
+  // must not make the "enable" after it look like no change.
   std::atomic<bool> enabled{true};
+  std::atomic<bool> requested{true};
   std::atomic<uint32_t> interval{1000};
   std::atomic<bool> ticking{false};
 
-  // Held while a tick runs and while the handler or the dead flag change,
-  // so a destructor on another thread waits out a running tick.
-  std::recursive_mutex mu;
-  TNotifyEvent on_timer;  // guarded by mu
-  bool dead = false;      // guarded by mu
+  // Guards the handler, the dead flag and the count of running ticks. It is
+  // never held while the handler runs: the handler takes its owner's locks,
+  // and that owner may change the handler while holding them.
+  std::mutex mu;
+  std::condition_variable idle;  // running dropped to 0
+  TNotifyEvent on_timer;         // guarded by mu
+  bool dead = false;             // guarded by mu
+  int running = 0;               // ticks inside the handler; guarded by mu
 
   bool OnOwner() const { return platform::CurrentThreadId() == owner; }
 
@@ -39,13 +49,21 @@ struct TvopTimerEx::State {
     ticking = false;
     bool wanted;
     {
-      std::lock_guard<std::recursive_mutex> lock(mu);
+      std::lock_guard<std::mutex> lock(mu);
       wanted = !dead && enabled.load() && interval.load() != 0 && bool(on_timer);
     }
     if (!wanted) return;
     if (!platform::SetWindowTimer(w, kTimerId, interval.load()))
       throw std::runtime_error("Not enough timers available");
     ticking = true;
+  }
+
+  // Apply makes enabled the value requested last; owner thread only.
+  void Apply() {
+    const bool value = requested.load();
+    if (value == enabled.load()) return;
+    enabled = value;
+    Update();
   }
 
   // Changed applies a change on the owner thread, or forwards it there.
@@ -58,15 +76,33 @@ struct TvopTimerEx::State {
     }
   }
 
+  // WaitForTicks waits until no tick runs the handler. On the owner thread
+  // a tick can only be running beneath the caller, which must not wait.
+  void WaitForTicks(std::unique_lock<std::mutex>& lock) {
+    // Checked again now and then, not only when woken: a wake-up that goes
+    // astray must not hold a host thread for good.
+    if (OnOwner()) return;
+    while (running != 0) idle.wait_for(lock, std::chrono::milliseconds(10));
+  }
+
   void Tick() {
-    std::lock_guard<std::recursive_mutex> lock(mu);
-    if (dead || !enabled.load() || !on_timer) return;
-    TNotifyEvent handler = on_timer;  // the handler may rebind itself
+    TNotifyEvent handler;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (dead || !enabled.load() || !on_timer) return;
+      handler = on_timer;  // the handler may rebind itself
+      ++running;
+    }
     try {
       handler(*self);
     } catch (...) {
       // A tick's failure must not stop the timer or reach the message loop.
     }
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      --running;
+    }
+    idle.notify_all();
   }
 
   void Release() {
@@ -128,14 +164,11 @@ TvopTimerEx::TvopTimerEx(TComponent* owner) : TComponent(owner), state_(std::mak
             case platform::kWmTimer:
               if (wparam == kTimerId) keep->Tick();
               return 0;
-            case kMsgSetEnabled: {
-              const bool value = wparam == 1;
-              if (value != keep->enabled.load()) {
-                keep->enabled = value;
-                keep->Update();
-              }
+            case kMsgSetEnabled:
+              // Requests from several threads may arrive in another order
+              // than they were made: the last one made is what counts.
+              keep->Apply();
               return 0;
-            }
             case kMsgUpdate:
               keep->Update();
               return 0;
@@ -156,10 +189,12 @@ TvopTimerEx::TvopTimerEx(TComponent* owner) : TComponent(owner), state_(std::mak
 TvopTimerEx::~TvopTimerEx() {
   {
     // Waits for a tick running on the owner thread; none runs after this.
-    std::lock_guard<std::recursive_mutex> lock(state_->mu);
+    std::unique_lock<std::mutex> lock(state_->mu);
     state_->dead = true;
     state_->on_timer = nullptr;
+    state_->WaitForTicks(lock);
   }
+  state_->requested = false;
   state_->enabled = false;
   const platform::WindowHandle w = state_->window.load();
   if (!w) return;
@@ -180,14 +215,15 @@ bool TvopTimerEx::Enabled() const {
 }
 
 void TvopTimerEx::SetEnabled(bool enabled) {
-  if (enabled == state_->enabled.load()) return;
+  const bool previous = state_->requested.exchange(enabled);
   const platform::WindowHandle w = state_->window.load();
   if (!w || state_->OnOwner()) {
-    state_->enabled = enabled;
-    state_->Update();
+    state_->Apply();  // no effect when already applied
     return;
   }
-  if (!platform::PostMessageTo(w, kMsgSetEnabled, enabled ? 1 : 0, 0)) state_->enabled = enabled;
+  if (previous == enabled) return;
+  if (!platform::PostMessageTo(w, kMsgSetEnabled, enabled ? 1 : 0, 0))
+    state_->enabled = state_->requested.load();
 }
 
 uint32_t TvopTimerEx::Interval() const {
@@ -202,14 +238,15 @@ void TvopTimerEx::SetInterval(uint32_t interval_ms) {
 
 void TvopTimerEx::SetOnTimer(TNotifyEvent handler) {
   {
-    std::lock_guard<std::recursive_mutex> lock(state_->mu);
+    std::unique_lock<std::mutex> lock(state_->mu);
     state_->on_timer = std::move(handler);
+    state_->WaitForTicks(lock);
   }
   state_->Changed();
 }
 
 bool TvopTimerEx::HasOnTimer() const {
-  std::lock_guard<std::recursive_mutex> lock(state_->mu);
+  std::lock_guard<std::mutex> lock(state_->mu);
   return bool(state_->on_timer);
 }
 

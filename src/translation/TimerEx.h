@@ -4,11 +4,20 @@
 // OnTimer always runs on the owner thread, while that thread pumps
 // messages. Enabled set on another thread is forwarded to the owner as a
 // message (2064, wParam 1 or 0) and takes effect when the owner handles
-// it; until then Enabled still reads the old value.
+// it; until then Enabled still reads the old value. A request counts as a
+// change when it differs from the last one made (by any thread), not from
+// the value applied so far, and the owner applies the last request made:
+// "disable, enable" from another thread leaves the timer enabled.
 //
 // It ticks while Enabled, Interval is not 0 and OnTimer is bound; every
 // setter re-evaluates that, and starting the timer restarts the interval.
 // An exception from OnTimer is swallowed; the timer keeps ticking.
+//
+// No lock of the timer is held while OnTimer runs, so the handler may take
+// locks of its own under which others change the timer. Unbinding OnTimer
+// (SetOnTimer) or destroying the timer on another thread waits for a tick
+// that is running the old handler; the caller must then hold no lock that
+// handler takes.
 //
 // Destruction on another thread stops the ticking at once (a tick running
 // on the owner is waited for), then asks the owner to release the window
@@ -52,8 +61,9 @@ class TvopTimerEx : public TComponent {
   const TClassInfo& ClassInfo() const override { return StaticClass(); }
 
   bool Enabled() const;
-  // SetEnabled: no effect when unchanged. On the owner thread (or after the
-  // window is gone) it applies at once; elsewhere it is posted, unwaited.
+  // SetEnabled: on the owner thread (or after the window is gone) it
+  // applies at once, with no effect when unchanged; elsewhere it is posted,
+  // unwaited, unless it repeats the last request.
   void SetEnabled(bool enabled);
   uint32_t Interval() const;
   void SetInterval(uint32_t interval_ms);

@@ -1,5 +1,7 @@
 #include "translation/Translator.h"
 
+#include <algorithm>
+
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -142,7 +144,8 @@ const TClassInfo& TWtransl::StaticClass() {
 TWtransl::TWtransl(TComponent* owner)
     : TComponent(owner), component_properties_{"CAPTION", "HINT", "TEXT", "TITLE", "CAPTIONS"} {
   locale_ = saved_locale_ = platform::ThreadLocaleId();
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  // Nothing else can reach the translator yet: the timer is set up without
+  // the lock, which is never held across a call into the timer.
   release_timer_ = std::make_unique<TvopTimerEx>();
   release_timer_->SetEnabled(false);
   release_timer_->SetInterval(kReleaseIntervalMs);
@@ -150,22 +153,16 @@ TWtransl::TWtransl(TComponent* owner)
 }
 
 TWtransl::~TWtransl() {
-  SaveCollectedTexts(TargetLanguage(), SourceLanguage());
-  std::unique_ptr<TvopTimerEx> timer;
-  {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    timer = std::move(release_timer_);
-    if (timer) {
-      try {
-        timer->SetOnTimer(nullptr);
-        timer->SetEnabled(false);
-      } catch (...) {
-      }
-    }
+  // The timer is detached first, without the lock: unbinding waits for a
+  // release running on the owner thread, and that release takes the lock.
+  // After this no tick reaches the translator.
+  try {
+    release_timer_->SetOnTimer(nullptr);
+    release_timer_->SetEnabled(false);
+  } catch (...) {
   }
-  // Freed outside the lock: a release running on the owner thread takes
-  // the lock, and the timer's destructor waits for it.
-  timer.reset();
+  release_timer_.reset();
+  SaveCollectedTexts(TargetLanguage(), SourceLanguage());
   std::lock_guard<std::recursive_mutex> lock(lock_);
   dictionary_.reset();
 }
@@ -270,11 +267,17 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
   if (platform::ThreadLocaleId() != locale_) platform::SetThreadLocaleId(locale_);
 
   TLanguageFileSettings settings;
-  // A "//saveunused" above the pairs counts for them in this very read.
+  // A "//saveunused" above the pairs counts for them in this very read. A
+  // text used before (the dictionary may have been released and read
+  // again since) or listed already is not listed again.
   int32_t count =
       ParseLanguageFile(bytes, source, target, *dictionary_, settings, [&](std::string_view from) {
-        if (settings.collect_mode.value_or(collect_mode_) == cmUnused)
-          collected_texts_.emplace_back(from);
+        if (settings.collect_mode.value_or(collect_mode_) != cmUnused) return;
+        const std::string text(from);
+        if (used_texts_.count(text) || std::find(collected_texts_.begin(), collected_texts_.end(),
+                                                 text) != collected_texts_.end())
+          return;
+        collected_texts_.push_back(text);
       });
   if (settings.collect_file_mode) collect_file_mode_ = *settings.collect_file_mode;
   if (settings.collect_mode) collect_mode_ = *settings.collect_mode;
@@ -284,6 +287,9 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
   if (settings.locale > 0) {
     locale_ = settings.locale;
     platform::SetThreadLocaleId(locale_);
+    // Numbers, dates and times are written in that locale's formats from
+    // now on (under the lock, as the whole load is).
+    platform::UseFormatsOf(locale_);
   }
   return count;
 }
@@ -358,6 +364,14 @@ TWtransl::TTranslated TWtransl::TranslateText(std::u16string_view old_text, TObj
 
 bool TWtransl::Translate(const std::string& language, TObject* component, std::string* text,
                          const std::string& from) {
+  // The release timer is stopped before the lock is taken and started again
+  // after it is left: its tick takes the lock, so the lock is never held
+  // across a call into the timer. A release that slips in before the lock
+  // only makes this pass read the file again.
+  try {
+    release_timer_->SetEnabled(false);
+  } catch (...) {
+  }
   // Leaves the lock, then restarts the release timer after a pass that ran,
   // also when an exception passes.
   struct PassEnd {
@@ -368,7 +382,7 @@ bool TWtransl::Translate(const std::string& language, TObject* component, std::s
       lock.unlock();
       if (!ran) return;
       try {
-        if (self.release_timer_) self.release_timer_->SetEnabled(true);
+        self.release_timer_->SetEnabled(true);
       } catch (...) {
       }
     }
@@ -377,10 +391,6 @@ bool TWtransl::Translate(const std::string& language, TObject* component, std::s
   const std::string source = from.empty() ? current_language_ : from;
   target_language_ = language;
   source_language_ = source;
-  try {
-    if (release_timer_) release_timer_->SetEnabled(false);
-  } catch (...) {
-  }
   if (!dictionary_) {
     dictionary_ = std::make_unique<TWtranslLanguagesList>();
     loaded_key_.clear();
@@ -422,7 +432,7 @@ bool TWtransl::Translate(const std::string& language, TObject* component, std::s
 
 void TWtransl::ReleaseDictionary() {
   try {
-    if (release_timer_) release_timer_->SetEnabled(false);
+    release_timer_->SetEnabled(false);
   } catch (...) {
   }
   std::lock_guard<std::recursive_mutex> lock(lock_);

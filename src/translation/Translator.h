@@ -32,7 +32,9 @@
 // Threads: Translate, GetLanguages and the accessors may be called from any
 // thread; a pass holds the translator's lock (re-entrant for its holder)
 // throughout, and so does the timer's release of the dictionary. The
-// release timer ticks on the creating thread. The walk touches the objects
+// release timer ticks on the creating thread. The lock is never held while
+// the timer is called (the timer's tick takes the lock), and the
+// destructor, which may run on any thread, detaches the timer first. The walk touches the objects
 // it translates on the calling thread; the caller must own them there.
 #pragma once
 
@@ -42,6 +44,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -211,14 +214,18 @@ class TWtransl : public TComponent {
   std::vector<std::string> collected_texts_;
   // //saveall: the stored translation of each collected text.
   std::map<std::string, std::string> collected_translations_;
+  // //saveunused: every text a pass used in the translator's life.
+  std::set<std::string> used_texts_;
   int32_t entry_count_ = 0;
   std::string loaded_key_;
-  std::unique_ptr<TvopTimerEx> release_timer_;
   std::unique_ptr<TWtranslLanguagesList> dictionary_;
   std::string target_language_, source_language_, current_language_, default_language_;
   uint8_t collect_mode_ = cmOff;
   uint8_t collect_file_mode_ = cfNew;
   std::string load_error_;
+  // Made by the constructor and let go only by the destructor, after it is
+  // detached: read without the lock.
+  std::unique_ptr<TvopTimerEx> release_timer_;
 };
 
 }  // namespace tarvel

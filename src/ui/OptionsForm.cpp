@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,33 @@ std::string Numbered(const char* base, int row) {
 
 std::u16string Wide(std::string_view ansi) {
   return platform::AnsiToWide(ansi);
+}
+
+constexpr std::string_view kShortSaveMarker = ";---short---";
+
+std::vector<std::string> SplitMapLines(std::string_view map) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < map.size()) {
+    size_t end = map.find('\n', start);
+    if (end == std::string_view::npos) end = map.size();
+    std::string line(map.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// MapPath: the property path of a map line ("var1.Text" of
+// "var1.Text,Var1"); none for empty lines and comments.
+std::optional<std::string_view> MapPath(std::string_view line) {
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  if (line.empty() || line.front() == ';') return std::nullopt;
+  std::string_view path = line.substr(0, line.find(','));
+  while (!path.empty() && path.back() == ' ') path.remove_suffix(1);
+  if (path.empty()) return std::nullopt;
+  return path;
 }
 
 }  // namespace
@@ -206,17 +235,63 @@ void TfrmOption::FormCreate() {
     }
 
     // 6. to 8. The stored settings, and the place over the host's window
-    // unless the user has moved or sized the dialog before.
+    // unless the user has moved or sized the dialog before. Settings that
+    // are there but cannot be read leave the defaults shown; the dialog
+    // still opens, and OK will not put those defaults over them.
     module_.RecordDialogBounds(*this);
-    module_.LoadSettings(properties_, this);
-    if (!module_.DialogMoved(*this)) module_.CentreDialogOnOwner(*this);
+    module_.LoadSettings(properties_, this, {}, &load_failure_);
+    if (module_.DialogMoved(*this) || !module_.CentreDialogOnOwner(*this)) KeepOnAMonitor();
 
     // 9. The two edits follow their check boxes.
     chkCheckClientClick();
     chkEventResumeClick();
+
+    if (!load_failure_.empty()) {
+      for (const std::string& line : SplitMapLines(properties_)) {
+        if (auto path = MapPath(line)) shown_values_[std::string(*path)] = MappedValue(*path);
+      }
+    }
   } catch (...) {
     // The dialog opens with whatever was done.
   }
+  shown_at_ = Bounds();
+}
+
+platform::ScreenRect TfrmOption::Bounds() const {
+  return {Left(), Top(), Left() + Width(), Top() + Height()};
+}
+
+void TfrmOption::KeepOnAMonitor() {
+  bool on_a_monitor = true;
+  const platform::ScreenRect at = Bounds();
+  const platform::ScreenRect work = platform::NearestWorkArea(at, &on_a_monitor);
+  if (on_a_monitor || work.Width() <= 0 || work.Height() <= 0) return;
+  const int32_t left = std::max(work.left, std::min(at.left, work.right - at.Width()));
+  const int32_t top = std::max(work.top, std::min(at.top, work.bottom - at.Height()));
+  SetBounds(left, top, Width(), Height());
+}
+
+std::string TfrmOption::MappedValue(std::string_view path) const {
+  try {
+    const size_t dot = path.find('.');
+    if (dot == std::string_view::npos) return ReadPropertyValue(*this, path).ToAnsi();
+    const TComponent* control = FindComponent(path.substr(0, dot));
+    return control ? ReadPropertyValue(*control, path.substr(dot + 1)).ToAnsi() : std::string();
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string TfrmOption::ChangedLines(std::string_view map) const {
+  std::string kept;
+  for (const std::string& line : SplitMapLines(map)) {
+    const std::optional<std::string_view> path = MapPath(line);
+    if (!path) continue;
+    auto shown = shown_values_.find(std::string(*path));
+    if (shown != shown_values_.end() && shown->second == MappedValue(*path)) continue;
+    kept += line + "\r\n";
+  }
+  return kept;
 }
 
 void TfrmOption::TranslateForm() {
@@ -224,10 +299,26 @@ void TfrmOption::TranslateForm() {
 }
 
 void TfrmOption::FormClose(int32_t modal_result) {
-  if (modal_result == kMrOk)
-    module_.SaveSettings(properties_, this);
-  else
-    module_.SaveSettingsShort(properties_, this);
+  // The map: the dialog's place up to the short-save marker, then the
+  // settings.
+  size_t body_at = 0;
+  if (const size_t marker = properties_.find(kShortSaveMarker); marker != std::string::npos) {
+    const size_t line_end = properties_.find('\n', marker);
+    body_at = line_end == std::string::npos ? properties_.size() : line_end + 1;
+  }
+  const std::string place = properties_.substr(0, body_at);
+  const std::string settings = properties_.substr(body_at);
+  // The place counts as the user's only once the user moved or sized the
+  // dialog; a place it was only given (centred over the host's window)
+  // would keep it from being centred next time.
+  const bool placed = Bounds() != shown_at_;
+  if (modal_result != kMrOk) {
+    if (placed) module_.SaveSettingsShort(place, this);
+    return;
+  }
+  std::string map = placed ? place : std::string();
+  map += load_failure_.empty() ? settings : ChangedLines(settings);
+  if (!map.empty()) module_.SaveSettings(map, this);
 }
 
 void TfrmOption::val1Change(TObject& sender) {
@@ -256,6 +347,13 @@ void TfrmOption::pBotResize() {
 
 int32_t TfrmOption::ShowModal(TFormView& view, platform::WindowHandle owner) {
   SetModalResult(kMrNone);
+  shown_at_ = Bounds();
+  // Said as the dialog opens, outside the command lock (the host may take
+  // its time to take the line).
+  if (!load_failure_.empty())
+    module_.SendLog(1, "Settings not loaded: " + load_failure_ +
+                           "; the options dialog shows defaults, and OK stores only what is "
+                           "changed");
   TFormStyle style;
   style.border_width = kBorderWidth;
   style.help_button = true;

@@ -23,8 +23,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
 
+#include "platform/window.h"
 #include "settings/Controls.h"
 #include "translation/HtmlHelp.h"
 #include "ui/FormView.h"
@@ -81,10 +84,18 @@ class TfrmOption : public TForm {
   // exception in any step ends it silently.
   void FormCreate();
   // FormClose: OK saves every setting, anything else only the dialog's
-  // position and size.
+  // position and size. The position and size are saved only when the user
+  // moved or sized the dialog while it was shown: until then it opens
+  // centred over the host's window. After a failed load OK saves only the
+  // settings the user changed.
   void FormClose(int32_t modal_result);
   // val1Change: a spin box whose value is not 0 or more is set to 0.
   void val1Change(TObject& sender);
+  // LoadFailure: why FormCreate could not read the stored settings; empty
+  // when it read them or there were none yet. The form then shows the
+  // defaults for what it could not read, and OK overwrites nothing the
+  // user did not change.
+  const std::string& LoadFailure() const { return load_failure_; }
   void chkCheckClientClick();
   void chkEventResumeClick();
   // pBotResize centres the two buttons, 4 pixels apart.
@@ -93,9 +104,22 @@ class TfrmOption : public TForm {
  private:
   void BuildControls();
   void TranslateForm();
+  // KeepOnAMonitor brings a form that lies off every monitor onto the work
+  // area of the nearest one, keeping its size.
+  void KeepOnAMonitor();
+  platform::ScreenRect Bounds() const;
+  // MappedValue: the value of a property map path ("var1.Text", "Left")
+  // as text.
+  std::string MappedValue(std::string_view path) const;
+  // ChangedLines keeps the map lines whose value differs from the one the
+  // form showed when FormCreate ended.
+  std::string ChangedLines(std::string_view map) const;
 
   TvopPlugin& module_;
   const std::string properties_;
+  std::string load_failure_;
+  std::map<std::string, std::string> shown_values_;  // after a failed load
+  platform::ScreenRect shown_at_;                    // where the form was when it was shown
 };
 
 }  // namespace tarvel

@@ -11,6 +11,7 @@
 #include "host/host_test_util.h"
 #include "host/host_window.h"
 #include "platform/clock.h"
+#include "platform/registry.h"
 #include "platform/thread.h"
 #include "support/process.h"
 #include "support/test_support.h"
@@ -130,6 +131,52 @@ TEST_F(TarvelOptionsTest, ConfirmedBeforeLoadSavesForTheFirstLoad) {
   EXPECT_EQ(Feed(4, "LEVEL"), -3);
 }
 
+// A host that names neither an INI file nor a registry key: confirmed
+// options cannot be stored, yet they are what the instance watches with,
+// and the host's log says once why they were not stored; a save asked for
+// by the host says the same. Nothing is written at a registry root.
+TEST_F(TarvelOptionsTest, ConfirmedWithoutASettingsPlaceTheValuesApplyAndTheLossIsLogged) {
+  constexpr uint32_t id = 6;
+  HostCall load(id, "LOAD");
+  load.Param("MessagesProcessorHandle", OleVariant(host.HandleParam()));
+  ASSERT_EQ(module->ExecutePluginCommand(load), 0);
+  host.Take();
+  auto no_place_lines = [&] {
+    int n = 0;
+    for (const std::string& line : host.LogLines()) {
+      if (line.find("Settings not saved") == std::string::npos) continue;
+      ++n;
+      EXPECT_EQ(line.substr(0, 8), "\x02Tarvel.") << "level 1: " << line;
+      EXPECT_NE(line.find("no place"), std::string::npos) << line;
+    }
+    return n;
+  };
+
+  HostCall call(id);
+  call.Param("OPTIONS-SET", OleVariant("Var1=TEMP\r\nType1=Millisecond\r\nVal1=150\r\n"
+                                       "Event1=temp-lost\r\n"));
+  module->ShowOptionsDialog(call);
+  EXPECT_EQ(+call.rec.Output.Data, kOptionsConfirmed);
+  EXPECT_EQ(no_place_lines(), 1);
+  ASSERT_EQ(Feed(id, "TEMP"), 0);
+  EXPECT_EQ(EventsWithin(id, 700), std::vector<std::string>{"TEMP-LOST"});
+
+  HostCall save(id, "SAVE-SETTINGS-NOW");
+  save.Param("MessagesProcessorHandle", OleVariant(host.HandleParam()));
+  module->ExecutePluginCommand(save);
+  EXPECT_EQ(no_place_lines(), 1);
+
+  for (auto root :
+       {platform::RegistryRootKey::kLocalMachine, platform::RegistryRootKey::kCurrentUser}) {
+    SCOPED_TRACE(platform::RegistryRootName(root));
+    platform::RegistryKey key;
+    if (key.Open(root, "")) {
+      EXPECT_FALSE(key.ValueExists("Var1"));
+    }
+  }
+  EXPECT_EQ(Command(module, id, "UNLOAD"), 0);
+}
+
 // tarvel-host options --set: the values through the form, then the feed
 // replayed against the running monitor.
 TEST(TarvelHostOptions, SetValuesAreSavedAndTheFeedAfterwardsUsesThem) {
@@ -165,6 +212,11 @@ TEST(TarvelHostOptions, SetValuesAreSavedAndTheFeedAfterwardsUsesThem) {
   const std::string stored = ReadWholeFile(ini);
   for (const char* line : {"Var1=TEMP", "Type1=1", "Val1=1", "Event1=temp-lost", "Wait data=False"})
     EXPECT_NE(stored.find(std::string(line) + "\r\n"), std::string::npos) << line << "\n" << stored;
+  // No window was shown: no place of the dialog's is stored, which would
+  // keep the host's next dialog from opening centred (or put it off the
+  // screen).
+  for (const char* key : {"Left=", "Top=", "Width=", "Height="})
+    EXPECT_EQ(stored.find(key), std::string::npos) << key << "\n" << stored;
   EXPECT_NE(r.out.find("EVENT TEMP-LOST CLIENTID-ITEM=7 PARSER-ITEM=\"temp\""), std::string::npos)
       << r.out;
 }

@@ -12,11 +12,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "Plugins/vopPluginModule.h"
 #include "monitor/DataSourceCfg.h"
 #include "platform/help.h"
+#include "support/service_outage.h"
 #include "support/test_support.h"
 #include "ui/OptionsForm.h"
 
@@ -107,8 +109,11 @@ class Win32DialogTest : public ::testing::Test {
 
   // Show shows the form with the native view; drive runs meanwhile on
   // another thread and must close the dialog.
-  int32_t Show(const std::function<void(Driver&)>& drive) {
+  // prepare, when given, sees the form before it is shown.
+  int32_t Show(const std::function<void(Driver&)>& drive,
+               const std::function<void(TfrmOption&)>& prepare = nullptr) {
     form = std::make_unique<TfrmOption>(module, kTaPluginProperties);
+    if (prepare) prepare(*form);
     form->HtmlHelp->SetChmFile(test::ProgramDir() + "\\tarvel.chm");
     Driver driver(*form, ::GetCurrentThreadId());
     std::thread driving([&] {
@@ -253,8 +258,105 @@ TEST_F(Win32DialogTest, WideningKeepsTheRightColumnAnchoredAndTheButtonsCentred)
     EXPECT_EQ(Rect(dlg).bottom - Rect(dlg).top, 402);
     d.Key(VK_ESCAPE);
   });
-  // Only the place was stored, the widening undone before it closed.
-  EXPECT_NE(Stored().find("Width=541\r\n"), std::string::npos) << Stored();
+  // Widened and narrowed back where it opened: no place of the user's.
+  EXPECT_EQ(Stored().find("Width="), std::string::npos) << Stored();
+}
+
+// Closed where it opened, by Esc or OK, the dialog keeps opening centred
+// over the host's window, also after that window moved; once the user
+// moved it, it opens where the user left it.
+TEST_F(Win32DialogTest, AnUnmovedDialogKeepsOpeningCentredOverTheHost) {
+  for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    SCOPED_TRACE(key == VK_ESCAPE ? "Esc" : "OK");
+    ASSERT_TRUE(platform::MoveWindowTo(owner, {100, 50, 900, 650}));
+    Show([&](Driver& d) {
+      if (key == VK_RETURN) {
+        ::PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Hwnd(d.form().btnOK)),
+                       TRUE);
+        ASSERT_TRUE(d.Focused(d.form().btnOK));
+      }
+      d.Key(key);
+    });
+    ASSERT_TRUE(platform::MoveWindowTo(owner, {300, 250, 1000, 750}));
+    Show([&](Driver& d) {
+      const RECT r = Rect(d.dialog());
+      EXPECT_EQ(r.left, 379);  // 300 + (700 - 541) / 2
+      EXPECT_EQ(r.top, 299);   // 250 + (500 - 402) / 2
+      d.Key(VK_ESCAPE);
+    });
+  }
+  // Moved by the user: remembered.
+  Show([&](Driver& d) {
+    const RECT r = Rect(d.dialog());
+    ::SetWindowPos(d.dialog(), nullptr, r.left - 100, r.top - 100, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    d.Settle();
+    d.Key(VK_ESCAPE);
+  });
+  Show([&](Driver& d) {
+    EXPECT_EQ(Rect(d.dialog()).left, 279);
+    EXPECT_EQ(Rect(d.dialog()).top, 199);
+    d.Key(VK_ESCAPE);
+  });
+}
+
+// A place stored off every monitor (what a program that stored a place
+// without showing the dialog could leave): the dialog opens on the work
+// area of the nearest monitor.
+TEST_F(Win32DialogTest, AStoredPlaceOffEveryMonitorOpensOnTheNearestMonitor) {
+  test::WriteWholeFile(ini, "[Common]\r\nLeft=-3000\r\nTop=-3000\r\nHeight=402\r\nWidth=541\r\n");
+  Show([&](Driver& d) {
+    const RECT r = Rect(d.dialog());
+    EXPECT_NE(::MonitorFromRect(&r, MONITOR_DEFAULTTONULL), nullptr)
+        << r.left << "," << r.top << " " << r.right << "," << r.bottom;
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ::GetMonitorInfoW(::MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info);
+    EXPECT_EQ(r.left, info.rcWork.left);
+    EXPECT_EQ(r.top, info.rcWork.top);
+    d.Key(VK_ESCAPE);
+  });
+}
+
+// Stored settings that cannot be read while the dialog opens (the INI
+// file's lock cannot be made then): the dialog opens with the defaults,
+// and OK after typing one event stores that event and nothing else.
+TEST_F(Win32DialogTest, AfterAFailedLoadOkStoresOnlyWhatTheUserTyped) {
+  const std::string before = "[Common]\r\nVar1=PRESS\r\nType1=1\r\nVal1=5\r\nEvent1=press-lost\r\n";
+  test::WriteWholeFile(ini, before);
+  std::optional<test::IniLockOutage> outage(std::in_place, ini);
+  const int32_t result = Show([&](Driver& d) {
+    outage.reset();  // readable again by the time the user presses OK
+    TfrmOption& f = d.form();
+    EXPECT_EQ(Text(Hwnd(f.event[0])), L"") << "the defaults are shown";
+    ::PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Hwnd(f.event[1])), TRUE);
+    ASSERT_TRUE(d.Focused(f.event[1]));
+    d.Type(L"flow-lost");
+    ::PostMessageW(d.dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Hwnd(f.btnOK)), TRUE);
+    ASSERT_TRUE(d.Focused(f.btnOK));
+    d.Key(VK_RETURN);
+  });
+  EXPECT_EQ(result, kMrOk);
+  EXPECT_FALSE(form->LoadFailure().empty());
+  EXPECT_EQ(Stored(), before + "Event2=flow-lost\r\n");
+}
+
+// A right-to-left reading order (a language file's BiDiMode=) reaches the
+// native dialog: its layout is mirrored and its texts read right to left.
+TEST_F(Win32DialogTest, ARightToLeftFormIsShownMirroredAndReadRightToLeft) {
+  Show(
+      [&](Driver& d) {
+        TfrmOption& f = d.form();
+        EXPECT_TRUE(::GetWindowLongW(d.dialog(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+        EXPECT_TRUE(::GetWindowLongW(Hwnd(f.event[0]), GWL_EXSTYLE) & WS_EX_RTLREADING);
+        // The variables, first from the left in the design, are the first
+        // from the right.
+        const RECT dialog = Rect(d.dialog()), var = Rect(Hwnd(f.var[0])),
+                   event = Rect(Hwnd(f.event[0]));
+        EXPECT_GT(var.left, event.left);
+        EXPECT_LT(dialog.right - var.right, 30);
+        d.Key(VK_ESCAPE);
+      },
+      [](TfrmOption& f) { f.SetBiDiMode(bdRightToLeft); });
 }
 
 TEST_F(Win32DialogTest, F1AndTheHelpButtonOpenTheOptionsTopicAtEveryShowing) {

@@ -461,6 +461,54 @@ TEST_F(HostedProbeTest, DataCallsFollowTheRolesTheHostNames) {
   }
 }
 
+// An export gets the last row of a rows list closed, by the list's class
+// name, whoever made the list: the host's lists come from its own copy of
+// the classes (here the test's), with the name in any letter case. The
+// host's list itself is never grown: the handler sees a closed copy.
+TEST_F(HostedProbeTest, AnExportSeesTheLastRowOfARowsListClosedWhoeverMadeIt) {
+  static const TListClassInfo kUpperRows{"TVOPROWSPARAMSLIST", &kParamsListClass,
+                                         sizeof(TvopRowsParamsList)};
+  static const TListClassInfo kOtherList{"TvopRowsParamsListEx", &kParamsListClass,
+                                         sizeof(TvopRowsParamsList)};
+  static const struct {
+    const char* name;
+    TModuleTypes types;
+    const TListClassInfo* cls;  // null: the host's own rows list class
+    bool closed;                // the host's last row is closed already
+    const char* seen;
+    const char* last;
+  } cases[] = {
+      {"host's rows list", ModuleTypeBit(mttDataExport), nullptr, false, "3", "$NEW_ROW$"},
+      {"its class name in capitals", ModuleTypeBit(mttDataExport), &kUpperRows, false, "3",
+       "$NEW_ROW$"},
+      {"already closed", ModuleTypeBit(mttDataExport), nullptr, true, "3", "$NEW_ROW$"},
+      {"a plain list", ModuleTypeBit(mttDataExport), &kParamsListClass, false, "2", "B"},
+      {"another class", ModuleTypeBit(mttDataExport), &kOtherList, false, "2", "B"},
+      {"not an export", ModuleTypeBit(mttFilter), nullptr, false, "2", "B"},
+  };
+  uint32_t id = 140;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Load(++id, 0);
+    auto rows = NewParamsList(kRowsParamsListClass);
+    rows->Add("A", OleVariant(1));
+    rows->Add("B", OleVariant(2));
+    if (c.closed) rows->AddNewRow();
+    const int32_t count = rows->Count;
+    if (c.cls) rows->class_ref = c.cls;
+    HostCall data(id);
+    data.Types(c.types);
+    data.rec.Input.Kind = kValueKindList;
+    data.rec.Input.Data = reinterpret_cast<uintptr_t>(rows.get());
+    EXPECT_EQ(module->ProcessData(data), 1);  // one row
+    const auto state = State(module, id);
+    EXPECT_EQ(state.at("seen"), c.seen);
+    EXPECT_EQ(state.at("lastseen"), c.last);
+    EXPECT_EQ(rows->Count, count) << "the host's list as it was";
+    rows->class_ref = &kRowsParamsListClass;  // freed as what it is
+  }
+}
+
 TEST_F(HostedProbeTest, DataThatIsNoListIsNeverReadAsOne) {
   // Input.Data holds a list only when Input.Kind is 1. For an export, data
   // of another kind cannot be exported: the call fails with -3 instead of
@@ -480,8 +528,9 @@ TEST_F(HostedProbeTest, DataThatIsNoListIsNeverReadAsOne) {
       {"export, an integer 0", ModuleTypeBit(mttDataExport), 5, 0, 0, "-2"},
       {"export, no list behind kind 1", ModuleTypeBit(mttDataExport), 1,
        reinterpret_cast<uintptr_t>(not_a_list.data()), -3, "-2"},
+      // A rows list: the export sees its last row closed.
       {"export, a list", ModuleTypeBit(mttDataExport), 1, reinterpret_cast<uintptr_t>(rows.get()),
-       1, "1"},
+       1, "2"},
       {"filter, an integer", ModuleTypeBit(mttFilter), 5, 12345, 0, "-1"},
       {"filter, no list behind kind 1", ModuleTypeBit(mttFilter), 1,
        reinterpret_cast<uintptr_t>(not_a_list.data()), -3, "-2"},

@@ -178,8 +178,11 @@ TEST_F(ProductModuleTest, BrokenParameterListsGetClearAnswersFromEveryExport) {
 // The client a value of the case stands for, as EventRow::Client renders it.
 std::string ExpectedClient(const VariantCase& c, int n) {
   switch (c.kind) {
-    case VariantCase::kNumber:
-      return std::to_string(n);
+    case VariantCase::kNumber: {
+      // As the host's runtime writes the number (a date as a date).
+      Variant raw = c.make(n);
+      return OleVariant::CopyOf(raw).ToAnsi();
+    }
     case VariantCase::kText: {
       Variant raw = c.make(n);
       const std::string text = OleVariant::CopyOf(raw).ToAnsi();

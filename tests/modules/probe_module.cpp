@@ -46,6 +46,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -175,9 +176,9 @@ class TProbePlugin : public TvopPlugin {
       for (const auto& d : DataSources())
         s += std::to_string(d->Id) + "," + d->Text2 + "," + d->Text3 + "/";
       s += ";items=" + std::to_string(ParserItemCount()) + ";version=" + VersionText() +
-           ";seen=" + std::to_string(items_seen_) + ";id=" + std::to_string(InstanceId()) +
-           ";instances=" + std::to_string(InstanceCount()) + ";ids=" + InstanceIds() +
-           ";pending=" + std::to_string(PendingEventItems()) + ";";
+           ";seen=" + std::to_string(items_seen_) + ";lastseen=" + LastSeen() +
+           ";id=" + std::to_string(InstanceId()) + ";instances=" + std::to_string(InstanceCount()) +
+           ";ids=" + InstanceIds() + ";pending=" + std::to_string(PendingEventItems()) + ";";
       if (TvopParamsListItem* slot = rec->Params->ItemByName("RESULT"))
         StoreItemValue(*rec->Params, slot, OleVariant(s));
       return 0;
@@ -257,6 +258,12 @@ class TProbePlugin : public TvopPlugin {
                       ? reinterpret_cast<TvopParamsList*>(rec->Input.Data)
                       : nullptr;
     items_seen_ = input ? input->Count : -1;
+    {
+      const TvopParamsListItem* last =
+          input && input->Count > 0 ? input->Item(input->Count - 1) : nullptr;
+      std::lock_guard<std::mutex> lock(seen_mu_);
+      last_seen_ = last ? std::string(last->NameView()) : std::string();
+    }
     const DataMode mode = data_mode_.load();
     if (mode == kThrow) throw std::runtime_error("probe data failure");
     if (mode == kFaultLocked) {
@@ -361,6 +368,12 @@ class TProbePlugin : public TvopPlugin {
 
   int loads_ = 0, unloads_ = 0, set_items_ = 0, before_items_ = 0, language_changes_ = 0;
   std::atomic<int> items_seen_{-2};  // data calls run on any thread
+  std::string LastSeen() {
+    std::lock_guard<std::mutex> lock(seen_mu_);
+    return last_seen_;
+  }
+  std::mutex seen_mu_;
+  std::string last_seen_;  // the name of the last item data calls saw; seen_mu_
   TModuleTypes last_state_types_ = 0;
   bool options_answer_ = true;
   std::unique_ptr<int> settings_;  // the settings object: reloads since LOAD

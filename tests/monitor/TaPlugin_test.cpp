@@ -405,6 +405,68 @@ TEST_F(TaPluginTest, ANoticeTheHostDoesNotAnswerIsRepeated) {
   EXPECT_EQ(notices(other_host.Take()), 1);
 }
 
+// A host that does not answer a notice: events raised after it wait
+// uncollected, and no further event comes to announce them. The module
+// announces again, at most once a second, so no event waits unannounced
+// for more than 2 s; once the host has collected, the notices stop.
+TEST_F(TaPluginTest, EventsLeftUncollectedAreAnnouncedAgainAtMostOnceASecond) {
+  // Natively the window timers follow the manual clock, which runs in steps
+  // of 100 ms; under Windows they follow real time, so there time really
+  // passes (and only the order and spacing of notices are checked, not
+  // how soon they come, which a busy machine could delay).
+#ifdef _WIN32
+  const uint32_t base = platform::TickCount() - 1000;
+  auto now = [&] { return platform::TickCount() - base; };
+  auto step = [] { platform::SleepMs(20); };
+  auto set = [&](uint32_t tick) {
+    while (platform::TickDiff(tick, now()) > 0) platform::SleepMs(5);
+  };
+#else
+  platform::ManualTickClock clock(1000);
+  auto now = [&] { return clock.Now(); };
+  auto step = [&] { clock.Advance(100); };
+  auto set = [&](uint32_t tick) { clock.Set(tick); };
+#endif
+  test::RecordingWindow host;
+  Write("[Common]\r\nVar1=TEMP\r\nType1=1\r\nVal1=1\r\nEvent1=t\r\n");
+  ASSERT_EQ(Load(host.handle()), 0);
+  Feed(1, "TEMP");  // falls silent at 2000
+  set(1500);
+  Feed(2, "TEMP");  // at 2500, after the first notice, with no event after it
+  // This thread pumps, so the module's timers tick here, and the host sees
+  // a notice at its next pump and ignores it.
+  std::vector<uint32_t> notices;
+  auto run_until = [&](uint32_t end) {
+    while (platform::TickDiff(end, now()) > 0) {
+      step();
+      for (const auto& m : host.Take())
+        if (m.msg == PLUGIN_MSG_EVENTS) notices.push_back(now());
+    }
+  };
+  run_until(6000);
+  ASSERT_GE(notices.size(), 2u) << "client 2's event (at 2500) was announced again";
+#ifndef _WIN32
+  EXPECT_LE(notices[0], 2100u) << "client 1's event";
+  EXPECT_LE(notices[1], 2500u + 2000u + 100u) << "client 2's event waited at most 2 s";
+  const uint32_t min_gap = 1000;
+#else
+  const uint32_t min_gap = 900;  // the host takes a notice a little after it was posted
+#endif
+  for (size_t i = 1; i < notices.size(); ++i)
+    EXPECT_GE(notices[i] - notices[i - 1], min_gap) << "at most one notice a second";
+  EXPECT_EQ(plugin->PendingEventItems(), 8) << "both events still wait";
+
+  // The host collects: nothing waits, nothing more is announced.
+  HostCall first(1);
+  ASSERT_EQ(plugin->DoGetEvents(first.get()), 0);
+  HostCall second(1);
+  second.rec.Output = first.rec.Output;
+  ASSERT_EQ(plugin->DoGetEvents(second.get()), 0);
+  notices.clear();
+  run_until(now() + 3000);
+  EXPECT_TRUE(notices.empty());
+}
+
 TEST_F(TaPluginTest, ClientIdsOfUnsupportedTypesFailTheDataCall) {
   ASSERT_EQ(Load(), 0);
   auto rows = NewParamsList(kRowsParamsListClass);

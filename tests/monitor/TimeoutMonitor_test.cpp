@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "monitor/monitor_fakes.h"
+#include "platform/text.h"
 
 namespace tarvel {
 namespace {
@@ -220,7 +221,20 @@ TEST_F(MonitorTest, EmptyEventNameOnlyLogsTheTimeout) {
 
 // ---- What a timeout reports ----
 
+OleVariant Date(double days) {
+  Variant raw;
+  platform::VariantInit(&raw);
+  raw.vt = platform::VT_DATE;
+  raw.dblVal = days;
+  return OleVariant::CopyOf(raw);
+}
+
 TEST_F(MonitorTest, TimeoutLinesAndParametersByClientId) {
+  // The formats of en-US, whatever the user's are.
+  ASSERT_TRUE(platform::UseFormatsOf(1033));
+  struct UserFormatsAfter {
+    ~UserFormatsAfter() { platform::UseFormatsOf(0); }
+  } restore;
   const struct {
     const char* name;
     OleVariant id;
@@ -233,6 +247,11 @@ TEST_F(MonitorTest, TimeoutLinesAndParametersByClientId) {
       {"text", OleVariant("Ab c"), false, "log1 Timeout: Ab c", "bstr:Ab c"},
       {"row without the client variable", OleVariant(), true, "log1 Timeout", "null"},
       {"empty text", OleVariant(""), false, "log1 Timeout", "bstr:"},
+      // A date is a date and a time in the system's format, as the host's
+      // runtime writes one, not the number it is made of.
+      {"date and time", Date(45000.5), false, "log1 Timeout: 3/15/2023 12:00:00 PM",
+       "vt7:3/15/2023 12:00:00 PM"},
+      {"date at midnight", Date(45000), false, "log1 Timeout: 3/15/2023", "vt7:3/15/2023"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -6,6 +6,12 @@
 #include <set>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <oleauto.h>
+#endif
+
 #include "Common/OleVariant.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
@@ -33,6 +39,62 @@ TEST(TickClock, ManualClockReplacesTheSystemCounterAndWraps) {
   SleepMs(5);
   EXPECT_GE(TickDiff(TickCount(), a), 0);
   EXPECT_LT(TickDiff(TickCount(), a), 60000);
+}
+
+#ifdef _WIN32
+// SystemDateText: what Windows itself writes for the date in that locale
+// (its short date, and its time unless midnight), which the module's own
+// writing must match whatever the system's locale data say.
+std::string SystemDateText(uint32_t lcid, double date) {
+  SYSTEMTIME st{};
+  if (!::VariantTimeToSystemTime(date, &st)) return "?";
+  char d[128] = {}, t[128] = {};
+  ::GetDateFormatA(lcid, DATE_SHORTDATE | LOCALE_USE_CP_ACP, &st, nullptr, d, sizeof d);
+  if (st.wHour == 0 && st.wMinute == 0 && st.wSecond == 0) return d;
+  ::GetTimeFormatA(lcid, LOCALE_USE_CP_ACP, &st, nullptr, t, sizeof t);
+  return std::string(d) + " " + t;
+}
+#endif
+
+// Restores the user's own formats when a test that chose others ends.
+struct UserFormatsAfter {
+  ~UserFormatsAfter() { UseFormatsOf(0); }
+};
+
+TEST(Formats, DatesTimesAndNumbersInTheFormatsOfTheLocaleInForce) {
+  UserFormatsAfter restore;
+  const struct {
+    uint32_t lcid;
+    double date;
+    const char* text;
+  } cases[] = {
+      {1033, 45000.5, "3/15/2023 12:00:00 PM"},
+      {1033, 45000, "3/15/2023"},  // midnight: the date alone
+      {1033, 45000.25, "3/15/2023 6:00:00 AM"},
+      {1033, 2 + 13.5 / 24, "1/1/1900 1:30:00 PM"},
+      {1033, 0.25, "12/30/1899 6:00:00 AM"},     // day 0
+      {1033, -1.25, "12/29/1899 6:00:00 AM"},    // before day 0 the fraction is still the time
+      {1033, 45000 + 0.4 / 86400, "3/15/2023"},  // midnight to the second
+      {1031, 45000.5, "15.03.2023 12:00:00"},
+      {1031, 45000.75, "15.03.2023 18:00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.lcid) + " " + std::to_string(c.date));
+    ASSERT_TRUE(UseFormatsOf(c.lcid));
+#ifdef _WIN32
+    EXPECT_EQ(DateTimeText(c.date), SystemDateText(c.lcid, c.date));
+#else
+    EXPECT_EQ(DateTimeText(c.date), c.text);
+#endif
+  }
+  ASSERT_TRUE(UseFormatsOf(1033));
+  EXPECT_EQ(DecimalSeparator(), '.');
+  ASSERT_TRUE(UseFormatsOf(1031));
+  EXPECT_EQ(DecimalSeparator(), ',');
+  EXPECT_EQ(OleVariant(2.5).ToAnsi(), "2,5");
+  // A locale the system does not know changes nothing.
+  EXPECT_FALSE(UseFormatsOf(0x7F7F));
+  EXPECT_EQ(DecimalSeparator(), ',');
 }
 
 TEST(Threads, IdsAreNonZeroAndDistinct) {

@@ -417,14 +417,47 @@ TEST(BigIni, LinesAddedAfterALastLineWithoutTerminatorStartOnALineOfTheirOwn) {
       {"into its section", "[S]\r\nk=v", "S", "[S]\r\nk=v\r\nn=1\r\n"},
       {"after an empty header", "[S]", "S", "[S]\r\nn=1\r\n"},
       {"as a new section", "[S]\r\nk=v", "T", "[S]\r\nk=v\r\n[T]\r\nn=1\r\n\r\n"},
-      {"after an end-of-file mark", "[S]\r\nk=v\r\n\x1A", "T",
-       "[S]\r\nk=v\r\n\x1A\r\n[T]\r\nn=1\r\n\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TBigIniFile ini("");
     ini.LoadFromString(c.text);
     ini.WriteString(c.section, "n", "1");
+    EXPECT_EQ(ini.SaveToString(), c.expected);
+  }
+}
+
+// A file that ends in the end-of-file character keeps it last: what the
+// module adds goes before it, and a file left as it was is written back
+// byte for byte.
+TEST(BigIni, TheEndOfFileCharacterStaysLast) {
+  static const struct {
+    const char* name;
+    const char* text;
+    const char* section;  // where n=1 is written; null: nothing is
+    const char* expected;
+  } cases[] = {
+      {"a new section, the mark without a line end", "[S]\r\nk=v\r\n\x1A", "T",
+       "[S]\r\nk=v\r\n[T]\r\nn=1\r\n\r\n\x1A"},
+      {"a new section, the mark with a line end", "[S]\r\nk=v\r\n\x1A\r\n", "T",
+       "[S]\r\nk=v\r\n[T]\r\nn=1\r\n\r\n\x1A\r\n"},
+      {"a new section, empty lines after the mark", "[S]\nk=v\n\x1A\n\n", "T",
+       "[S]\nk=v\n[T]\r\nn=1\r\n\r\n\x1A\n\n"},
+      {"a new section, empty lines before the mark", "[S]\r\nk=v\r\n\r\n\x1A", "T",
+       "[S]\r\nk=v\r\n\r\n[T]\r\nn=1\r\n\r\n\x1A"},
+      {"a key in the last section", "[S]\r\nk=v\r\n\x1A", "S", "[S]\r\nk=v\r\nn=1\r\n\x1A"},
+      {"a file of the mark alone", "\x1A", "T", "[T]\r\nn=1\r\n\r\n\x1A"},
+      {"nothing written", "[S]\r\nk=v\r\n\r\n\x1A\r\n\r\n", nullptr,
+       "[S]\r\nk=v\r\n\r\n\x1A\r\n\r\n"},
+      // Not the file's end: a mark with sections after it stays where it is.
+      {"a mark before the last section", "[S]\r\n\x1A\r\n[U]\r\nu=1\r\n", "T",
+       "[S]\r\n\x1A\r\n[U]\r\nu=1\r\n[T]\r\nn=1\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBigIniFile ini("");
+    ini.LoadFromString(c.text);
+    if (c.section) ini.WriteString(c.section, "n", "1");
     EXPECT_EQ(ini.SaveToString(), c.expected);
   }
 }

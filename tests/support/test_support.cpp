@@ -1,6 +1,8 @@
 #include "support/test_support.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +73,25 @@ std::string ModuleBesideTests(const std::string& base_name) {
 #else
   return (fs::path(ProgramDir()) / ("lib" + base_name + ".so")).string();
 #endif
+}
+
+HangGuard::HangGuard(std::string what, int seconds) {
+  watcher_ = std::thread([this, what = std::move(what), seconds] {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
+    std::fprintf(stderr, "HANG: %s did not end within %d s\n", what.c_str(), seconds);
+    std::fflush(stderr);
+    std::abort();
+  });
+}
+
+HangGuard::~HangGuard() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    done_ = true;
+  }
+  cv_.notify_all();
+  watcher_.join();
 }
 
 }  // namespace tarvel::test

@@ -1,7 +1,10 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace tarvel::test {
 
@@ -33,6 +36,25 @@ void WriteWholeFile(const std::string& path, const std::string& text);
 
 // ProgramDir returns the directory of the running test program.
 std::string ProgramDir();
+
+// HangGuard ends the test program with a message when it is still alive
+// after `seconds` of real time: threads caught in a deadlock cannot be
+// joined, so a test that could hang fails this way instead of waiting for
+// the test runner to kill it. Nothing is measured: the limit is far beyond
+// what the guarded work takes.
+class HangGuard {
+ public:
+  HangGuard(std::string what, int seconds = 120);
+  ~HangGuard();
+  HangGuard(const HangGuard&) = delete;
+  HangGuard& operator=(const HangGuard&) = delete;
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool done_ = false;  // guarded by mu_
+  std::thread watcher_;
+};
 
 // UnderI386Emulation: a Windows test program that the 32-bit Wine runs
 // under an i386 emulator (cmake/wine-env.sh says so in TARVEL_WINE_MODE).

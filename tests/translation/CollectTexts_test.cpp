@@ -90,6 +90,35 @@ TEST_F(CollectTest, EachModeRecordsItsTexts) {
   }
 }
 
+TEST_F(CollectTest, ATextUsedOnceIsNeverListedUnusedAlsoAcrossAReleaseOfTheDictionary) {
+  // Passes before and after the dictionary was released and read again;
+  // each pass translates one text.
+  struct {
+    const char* what;
+    const char16_t* before;
+    const char16_t* after;
+  } cases[] = {
+      {"used before the release", u"Timeout", u"Zebra"},
+      {"used after the release", u"Zebra", u"Timeout"},
+      {"used on both sides", u"Timeout", u"Timeout"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Lng(std::string("//saveunused\n") + kPairs);
+    TLabel label;
+    label.SetCaption(c.before);
+    EXPECT_TRUE(translator->Translate("DE", &label, nullptr, "EN"));
+    ReleaseTimeGoesBy();
+    ASSERT_FALSE(translator->HasDictionary());
+    label.SetCaption(c.after);
+    EXPECT_TRUE(translator->Translate("DE", &label, nullptr, "EN"));
+    translator.reset();
+    EXPECT_EQ(ReadWholeFile(dir.File("tarvel.lng.unused")),
+              std::string(kHeader) + "EN:>Generating event\r\nDE:>\r\n\r\n\r\n");
+    std::remove(dir.File("tarvel.lng.unused").c_str());
+  }
+}
+
 TEST_F(CollectTest, WithoutAModeNothingIsWritten) {
   Run("");
   EXPECT_FALSE(platform::FileExists(dir.File("tarvel.lng.new")));

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -121,11 +122,39 @@ TEST_F(TimerExTest, EnabledFromAnotherThreadWaitsForTheOwner) {
   ticks = 0;
   Elapse(200);
   EXPECT_EQ(ticks, 0);
-  // Two opposite requests are applied in the order posted.
+  // Two opposite requests end in the second, though Enabled still read
+  // false when it was made.
   std::thread([&] { timer.SetEnabled(true); }).join();
-  std::thread([&] { timer.SetEnabled(false); }).join();  // Enabled still reads false: not sent
+  std::thread([&] { timer.SetEnabled(false); }).join();
   platform::ProcessPendingMessages();
-  EXPECT_TRUE(timer.Enabled());
+  EXPECT_FALSE(timer.Enabled());
+}
+
+TEST_F(TimerExTest, RequestsFromOtherThreadsEndInTheLastOneMade) {
+  // Each request is made before the owner has handled the ones before it.
+  static const struct {
+    const char* what;
+    bool initially;
+    std::vector<bool> requests;
+  } cases[] = {
+      {"disable, enable", true, {false, true}},
+      {"enable, disable", false, {true, false}},
+      {"disable, enable, disable", true, {false, true, false}},
+      {"enable, disable, enable", false, {true, false, true}},
+      {"disable twice", true, {false, false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TvopTimerEx timer;
+    timer.SetEnabled(c.initially);
+    timer.SetInterval(50);
+    timer.SetOnTimer(Counter());
+    for (bool request : c.requests) std::thread([&] { timer.SetEnabled(request); }).join();
+    EXPECT_EQ(timer.Enabled(), c.initially) << "the owner has handled nothing yet";
+    platform::ProcessPendingMessages();
+    EXPECT_EQ(timer.Enabled(), c.requests.back());
+    EXPECT_EQ(timer.Ticking(), c.requests.back());
+  }
 }
 
 TEST_F(TimerExTest, AHandlerThatThrowsDoesNotStopTheTimer) {

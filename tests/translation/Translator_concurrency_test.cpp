@@ -1,6 +1,8 @@
 // The translator and the module's texts under threads: passes from
 // several threads share one dictionary; data calls log the module's
-// messages and the monitor its texts while a command translates them.
+// messages and the monitor its texts while a command translates them; a
+// translator goes on another thread while its release timer frees the
+// dictionary.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +10,11 @@
 #include <vector>
 
 #include "monitor/TaPlugin.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "platform/window.h"
 #include "support/host_harness.h"
+#include "support/test_support.h"
 #include "translation/Translator.h"
 #include "translation/translation_support.h"
 
@@ -63,6 +69,58 @@ TEST_F(TranslatorTest, MessagesAndLogTextsAreReadWhileACommandTranslatesThem) {
             "Aucune donn\xE9"
             "e");
   EXPECT_EQ(plugin.TextRes()->TimeoutText(), "D\xE9lai");
+}
+
+// The release timer's tick takes the translator's lock; the translator's
+// destructor, on a host thread, unbinds the tick. Neither may hold its own
+// lock while it waits for the other's (under ThreadSanitizer a lock-order
+// inversion fails the test even when the two never meet). Each round a
+// translator made on the owner thread, which pumps while time passes, is
+// destroyed on this thread right after a pass here has started its timer
+// again, so the destruction and the releasing tick fall close together.
+TEST(TranslatorRelease, DestroyedOnAnotherThreadWhileItsTimerReleasesTheDictionary) {
+  test::TempDir dir;
+  const std::string file = dir.File("tarvel.lng");
+  test::WriteWholeFile(file, kGermanFile);
+#ifndef _WIN32
+  platform::ManualTickClock clock(5000);
+#endif
+  constexpr int kRounds = 1000;
+  std::atomic<TWtransl*> handed{nullptr};
+  std::atomic<bool> stop{false};
+  test::HangGuard guard("destroying translators while their timers tick");
+  std::thread owner([&] {
+    for (int round = 0; round < kRounds && !stop; ++round) {
+      auto* t = new TWtransl;
+      t->SetLanguageFile(file);
+      t->SetCurrentLanguage("EN");
+      t->ReleaseTimer()->SetInterval(10);
+      std::string text = "Timeout";
+      t->Translate("DE", nullptr, &text, "EN");
+      const platform::WindowHandle window = t->ReleaseTimer()->WindowHandle();
+      handed = t;
+      // Pumps (the ticks release the dictionary) until the translator is
+      // gone and its window with it.
+      while (handed.load() || platform::IsWindowAlive(window)) {
+#ifndef _WIN32
+        clock.Advance(10);
+#endif
+        platform::ProcessPendingMessages();
+        platform::YieldThread();
+      }
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    TWtransl* t = nullptr;
+    while (!(t = handed.load())) platform::YieldThread();
+    std::string text = "Timeout";
+    t->Translate("DE", nullptr, &text, "EN");  // a release follows within one interval
+    for (int spin = 0; spin < round % 7 * 50; ++spin) platform::YieldThread();
+    handed = nullptr;
+    delete t;
+  }
+  stop = true;
+  owner.join();
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
+#include "Common/OleVariant.h"
 #include "platform/text.h"
 #include "settings/Controls.h"
 #include "translation/translation_support.h"
@@ -115,6 +117,45 @@ TEST_F(TranslatorTest, APassRunsOnlyWithPairsAndReadsTheFileOncePerPair) {
   text = "Timeout";
   t.Translate("DE", nullptr, &text, "EN");
   EXPECT_EQ(text, "Frist");
+}
+
+TEST_F(TranslatorTest, APassOnAnotherThreadStillLetsTheDictionaryGoAndAnEditedFileBeRead) {
+  TWtransl& t = Lng(kGermanFile);
+  std::string text = "Timeout";
+  t.Translate("DE", nullptr, &text, "EN");  // the timer runs, on this thread
+  // A pass on a host thread: it stops the timer and starts it again, both
+  // by request to this thread, which has handled neither yet.
+  std::thread([&] {
+    std::string again = "Timeout";
+    t.Translate("DE", nullptr, &again, "EN");
+  }).join();
+  platform::ProcessPendingMessages();
+  EXPECT_TRUE(t.ReleaseTimer()->Enabled());
+  test::WriteWholeFile(file, "EN:>Timeout\nDE:>Frist\n\n");
+  ReleaseTimeGoesBy();
+  EXPECT_FALSE(t.HasDictionary());
+  text = "Timeout";
+  t.Translate("DE", nullptr, &text, "EN");
+  EXPECT_EQ(text, "Frist");
+}
+
+// "Locale=" makes the module write numbers, dates and times in that
+// locale's formats from the load on.
+TEST_F(TranslatorTest, ALocaleDirectiveSetsTheFormatsOfNumbersAndDates) {
+  struct UserFormatsAfter {
+    ~UserFormatsAfter() { platform::UseFormatsOf(0); }
+  } restore;
+  TWtransl& t = Lng(std::string("// Locale=1031\r\n") + kGermanFile);
+  std::string text = "Timeout";
+  EXPECT_TRUE(t.Translate("DE", nullptr, &text, "EN"));
+  EXPECT_EQ(t.Locale(), 1031u);
+  EXPECT_EQ(platform::DecimalSeparator(), ',');
+  EXPECT_EQ(OleVariant(2.5).ToAnsi(), "2,5");
+  // German: the day before the month, a 24-hour clock (the exact short
+  // date is the system's: Windows writes 15.03.2023, Wine 15.3.2023).
+  const std::string date = platform::DateTimeText(45000.5);
+  EXPECT_EQ(date.substr(0, 3), "15.") << date;
+  EXPECT_NE(date.find("2023 12:00:00"), std::string::npos) << date;
 }
 
 TEST_F(TranslatorTest, MissingAndUnreadableFiles) {

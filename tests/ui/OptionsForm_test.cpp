@@ -12,6 +12,9 @@
 #include "monitor/DataSourceCfg.h"
 #include "platform/help.h"
 #include "platform/text.h"
+#include "host/host_window.h"
+#include "support/host_harness.h"
+#include "support/service_outage.h"
 #include "support/test_support.h"
 #include "ui/HeadlessView.h"
 #include "ui/OptionValues.h"
@@ -370,12 +373,154 @@ TEST_F(OptionsFormTest, OkSavesEverySettingWithTheDialogsPlace) {
   });
   ASSERT_EQ(result, kMrOk);
   const std::string stored = Stored();
-  for (const char* line : {"Left=314", "Top=184", "Height=402", "Width=541", "Var1=TEMP", "Type1=1",
-                           "Val1=10", "Event1=temp-lost", "Type2=-1", "Var2=", "Wait data=False",
-                           "Event once=True", "Check client=True", "Client variable=CLIENTID",
-                           "Resume event suffix=-RESUME", "Resume event=False"}) {
+  for (const char* line :
+       {"Var1=TEMP", "Type1=1", "Val1=10", "Event1=temp-lost", "Type2=-1",
+        "Var2=", "Wait data=False", "Event once=True", "Check client=True",
+        "Client variable=CLIENTID", "Resume event suffix=-RESUME", "Resume event=False"}) {
     SCOPED_TRACE(line);
     EXPECT_NE(stored.find(std::string(line) + "\r\n"), std::string::npos) << stored;
+  }
+  // The user did not move it: the place it was given is not the user's.
+  EXPECT_EQ(stored.find("Left="), std::string::npos) << stored;
+  EXPECT_EQ(stored.find("Width="), std::string::npos) << stored;
+
+  // Moved, then confirmed: its place is saved with the settings.
+  ASSERT_EQ(Show([](THeadlessView& v) {
+              v.Move(20, 30);
+              v.Click("btnOK");
+            }),
+            kMrOk);
+  for (const char* line : {"Left=20", "Top=30", "Height=402", "Width=541", "Var1=TEMP"}) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(Stored().find(std::string(line) + "\r\n"), std::string::npos) << Stored();
+  }
+}
+
+// A dialog that opened centred over the host's window and was closed where
+// it opened keeps opening centred, however it was closed; the place counts
+// as the user's once the user moved or widened it.
+TEST_F(OptionsFormTest, AnUnmovedDialogKeepsOpeningCentredHoweverItIsClosed) {
+  const struct {
+    const char* name;
+    THeadlessView::Script close;
+    bool placed;  // the user moved or widened it
+  } cases[] = {
+      {"Cancel", [](THeadlessView& v) { v.Click("btnCancel"); }, false},
+      {"Esc", [](THeadlessView& v) { v.Press(Key::kEscape); }, false},
+      {"OK", [](THeadlessView& v) { v.Click("btnOK"); }, false},
+      {"the close button", [](THeadlessView& v) { v.CloseWindow(); }, false},
+      {"moved, then Cancel",
+       [](THeadlessView& v) {
+         v.Move(40, 50);
+         v.Click("btnCancel");
+       },
+       true},
+      {"widened, then OK",
+       [](THeadlessView& v) {
+         v.Resize(700, 402);
+         v.Click("btnOK");
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Store("Var1=TEMP\r\n");
+    SetOwner({100, 50, 900, 650});
+    Show(c.close);
+    // The host's window has moved meanwhile.
+    ASSERT_TRUE(platform::MoveWindowTo(owner, {300, 250, 1100, 850}));
+    TfrmOption& next = Create();
+    if (c.placed) {
+      EXPECT_NE(next.Left(), 429) << Stored();
+    } else {
+      EXPECT_EQ(next.Left(), 429) << Stored();  // 300 + (800 - 541) / 2
+      EXPECT_EQ(next.Top(), 349) << Stored();   // 250 + (600 - 402) / 2
+      EXPECT_EQ(Stored().find("Left="), std::string::npos) << Stored();
+    }
+    platform::DestroyMessageWindow(owner);
+    owner = 0;
+  }
+}
+
+// Settings stored off every monitor (a place a program stored that is no
+// longer on any screen): the dialog opens on the nearest monitor's work
+// area, keeping its size.
+TEST_F(OptionsFormTest, AStoredPlaceOffEveryMonitorOpensOnTheNearestOne) {
+  bool on_a_monitor = false;
+  const platform::ScreenRect work = platform::NearestWorkArea({0, 0, 541, 402}, &on_a_monitor);
+  ASSERT_TRUE(on_a_monitor);
+  const struct {
+    const char* name;
+    int32_t left, top;
+    int32_t want_left, want_top;
+  } cases[] = {
+      {"above and left of it", work.left - 270 - 541, work.top - 201 - 402, work.left, work.top},
+      {"beyond its right and lower edges", work.right + 50, work.bottom + 50, work.right - 600,
+       work.bottom - 402},
+      {"on it: stays", work.left + 10, work.top + 20, work.left + 10, work.top + 20},
+      {"partly on it: stays", work.left - 300, work.top + 20, work.left - 300, work.top + 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Store("Left=" + std::to_string(c.left) + "\r\nTop=" + std::to_string(c.top) +
+          "\r\nHeight=402\r\nWidth=600\r\n");
+    TfrmOption& f = Create();
+    EXPECT_EQ(f.Left(), c.want_left);
+    EXPECT_EQ(f.Top(), c.want_top);
+    EXPECT_EQ(f.Width(), 600);
+  }
+}
+
+// Stored settings that cannot be read while the dialog opens (here the
+// INI file's lock cannot be made): the dialog shows the defaults, the
+// host's log names the reason once, and OK overwrites nothing the user did
+// not change.
+TEST_F(OptionsFormTest, AfterAFailedLoadOkStoresOnlyWhatTheUserChanged) {
+  const std::string before =
+      "[Common]\r\nVar1=PRESS\r\nType1=1\r\nVal1=5\r\nEvent1=press-lost\r\n"
+      "Wait data=False\r\n; the operator's note\r\n";
+  const struct {
+    const char* name;
+    THeadlessView::Script script;
+    const char* after;
+  } cases[] = {
+      {"nothing changed", [](THeadlessView& v) { v.Click("btnOK"); }, nullptr},
+      {"one event typed",
+       [](THeadlessView& v) {
+         v.Type("event2", u"flow-lost");
+         v.Click("btnOK");
+       },
+       "[Common]\r\nVar1=PRESS\r\nType1=1\r\nVal1=5\r\nEvent1=press-lost\r\n"
+       "Wait data=False\r\n; the operator's note\r\nEvent2=flow-lost\r\n"},
+      {"a flag clicked",
+       [](THeadlessView& v) {
+         v.Click("chkEvOnce");
+         v.Click("btnOK");
+       },
+       "[Common]\r\nVar1=PRESS\r\nType1=1\r\nVal1=5\r\nEvent1=press-lost\r\n"
+       "Wait data=False\r\n; the operator's note\r\nEvent once=False\r\n"},
+  };
+  // The host's window, which the log lines go to.
+  test::RecordingWindow host;
+  test::HostCall context(1, "CONTEXT");
+  context.Param("MessagesProcessorHandle", OleVariant(host.HandleParam()));
+  module.ExecuteCommand("CONTEXT", context.get());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteWholeFile(ini, before);
+    {
+      test::IniLockOutage outage(ini);
+      Create();
+    }
+    EXPECT_FALSE(form->LoadFailure().empty());
+    EXPECT_EQ(form->var[0]->Text(), u"") << "the defaults are shown";
+    THeadlessView view(c.script);
+    ASSERT_EQ(form->ShowModal(view, module.OwnerWindow()), kMrOk);
+    EXPECT_EQ(Stored(), c.after ? c.after : before);
+    const std::vector<std::string> lines = host.LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(0, 1), "\x02") << "level 1";
+    EXPECT_NE(lines[0].find("Settings not loaded: "), std::string::npos) << lines[0];
   }
 }
 

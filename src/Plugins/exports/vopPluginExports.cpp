@@ -249,7 +249,6 @@ TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
     if (!instance) return kResultInvalid;
     if (!rec->Params->IsWellFormed())
       AssertionFailure("Invalid call parameters", kSource, kLineCommandParams);
-    instance->ReadTemporaryLoad(rec->Params);
     OleVariant command = rec->Params->GetParamValue("COMMAND");
     if (!Present(command)) return kResultInvalid;
     const std::string text = command.ToAnsi();

@@ -230,6 +230,14 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+NewFile CreateNewFile(const std::string& path) {
+  if (file_faults::RefusesEntry(path)) return NewFile::kFailed;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EEXIST ? NewFile::kExists : NewFile::kFailed;
+  ::close(fd);
+  return NewFile::kCreated;
+}
+
 std::unique_ptr<ByteSource> OpenFileForReading(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -246,6 +246,11 @@ bool RegistryKey::Create(RegistryRootKey root, std::string_view path) {
   return true;
 }
 
+bool RegistryKeyExists(RegistryRootKey root, std::string_view path) {
+  std::error_code ec;
+  return fs::is_directory(KeyDir(root, path), ec);
+}
+
 bool RegistryKey::IsOpen() const {
   return !dir_.empty();
 }

@@ -3,7 +3,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <random>
 
 #include "platform/clock.h"
@@ -46,11 +45,6 @@ uint32_t ThreadLocaleId() {
 bool SetThreadLocaleId(uint32_t lcid) {
   t_locale = lcid;
   return true;
-}
-
-char DecimalSeparator() {
-  const char* sep = std::getenv("TARVEL_DECIMAL_SEPARATOR");
-  return sep && *sep ? *sep : '.';
 }
 
 std::string NewGuidText() {

@@ -346,6 +346,13 @@ WindowHandle DesktopWindow() {
   return 0;
 }
 
+ScreenRect NearestWorkArea(const ScreenRect& rect, bool* on_a_monitor) {
+  const ScreenRect screen{0, 0, 1024, 768};
+  *on_a_monitor = rect.left < screen.right && rect.right > screen.left &&
+                  rect.top < screen.bottom && rect.bottom > screen.top;
+  return screen;
+}
+
 bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
   std::lock_guard lock(Reg().mu);
   Window* record = LiveWindow(window);

@@ -227,6 +227,17 @@ bool FileExists(const std::string& path) {
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+NewFile CreateNewFile(const std::string& path) {
+  HANDLE h = sys::Create(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD err = ::GetLastError();
+    return err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS ? NewFile::kExists
+                                                                   : NewFile::kFailed;
+  }
+  ::CloseHandle(h);
+  return NewFile::kCreated;
+}
+
 std::unique_ptr<ByteSource> OpenFileForReading(const std::string& path) {
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

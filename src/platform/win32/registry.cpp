@@ -98,6 +98,15 @@ bool RegistryKey::DeleteValue(std::string_view name) {
   return ::RegDeleteValueA(static_cast<HKEY>(handle_), n.c_str()) == ERROR_SUCCESS;
 }
 
+bool RegistryKeyExists(RegistryRootKey root, std::string_view path) {
+  std::string p(path);
+  HKEY probe = nullptr;
+  if (::RegOpenKeyExA(RootHandle(root), p.c_str(), 0, KEY_READ, &probe) != ERROR_SUCCESS)
+    return false;
+  ::RegCloseKey(probe);
+  return true;
+}
+
 bool DeleteRegistryTree(RegistryRootKey root, std::string_view path) {
   std::string p(path);
   if (p.empty()) return false;  // never wipe a whole root

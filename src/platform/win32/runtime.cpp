@@ -34,9 +34,14 @@ DWORD WINAPI NotedTlsAlloc() {
 }  // namespace
 }  // namespace tarvel::platform
 
-// The module's import entry of TlsAlloc (what calls through __imp__TlsAlloc
-// read); the linker takes this definition instead of the import library's.
+// The module's import entry of TlsAlloc (what calls through it read); the
+// linker takes this definition instead of the import library's. Its name
+// carries the stdcall decoration in 32-bit Windows only.
+#ifdef _WIN64
+extern "C" void* tarvel_TlsAlloc_import __asm__("__imp_TlsAlloc");
+#else
 extern "C" void* tarvel_TlsAlloc_import __asm__("__imp__TlsAlloc@0");
+#endif
 void* tarvel_TlsAlloc_import = reinterpret_cast<void*>(&tarvel::platform::NotedTlsAlloc);
 
 namespace tarvel::platform {

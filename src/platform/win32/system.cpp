@@ -31,13 +31,6 @@ bool SetThreadLocaleId(uint32_t lcid) {
   return ::SetThreadLocale(lcid) != FALSE;
 }
 
-char DecimalSeparator() {
-  char buf[8] = {};
-  if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buf, sizeof buf) > 0 && buf[0])
-    return buf[0];
-  return '.';
-}
-
 std::string AnsiLowerCase(std::string_view s) {
   std::string out(s);
   if (!out.empty()) ::CharLowerBuffA(out.data(), static_cast<DWORD>(out.size()));

@@ -206,6 +206,15 @@ WindowHandle DesktopWindow() {
   return reinterpret_cast<WindowHandle>(::GetDesktopWindow());
 }
 
+ScreenRect NearestWorkArea(const ScreenRect& rect, bool* on_a_monitor) {
+  const RECT r{rect.left, rect.top, rect.right, rect.bottom};
+  *on_a_monitor = ::MonitorFromRect(&r, MONITOR_DEFAULTTONULL) != nullptr;
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (!::GetMonitorInfoA(::MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info)) return {};
+  return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+}
+
 bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
   RECT r;
   if (!IsWindowAlive(window) || !::GetWindowRect(ToHwnd(window), &r)) return false;

@@ -11,6 +11,9 @@
 // changed (OnModelChange), such as a timeout reset to 0 or a button moved
 // by the panel's resize handler.
 //
+// A form whose reading order is right to left (the translator sets it for a
+// language file with BiDiMode=) is shown mirrored and read right to left.
+//
 // Child windows are direct children of the dialog, created in the model's
 // tab order, so the dialog manager's Tab, Enter (the default button) and
 // Esc (IDCANCEL) work as usual; group boxes and the panel's separator are
@@ -161,6 +164,12 @@ int32_t Dialog::Run(HWND owner) {
                      DS_3DLOOK | (style_.help_button ? DS_CONTEXTHELP : 0);
   tpl.header.dwExtendedStyle =
       WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME | (style_.help_button ? WS_EX_CONTEXTHELP : 0);
+  // A right-to-left language mirrors the layout (the controls inherit it)
+  // and reads right to left; "reading only" keeps the layout.
+  const TBiDiMode bidi = form_.BiDiMode();
+  if (bidi == bdRightToLeft || bidi == bdRightToLeftNoAlign)
+    tpl.header.dwExtendedStyle |= WS_EX_LAYOUTRTL;
+  if (bidi != bdLeftToRight) tpl.header.dwExtendedStyle |= WS_EX_RTLREADING;
   VisualStyles styles;
   const INT_PTR result = ::DialogBoxIndirectParamW(OwnModule(), &tpl.header, owner, Proc,
                                                    reinterpret_cast<LPARAM>(this));
@@ -388,6 +397,8 @@ void Dialog::CreateNative(TControl& control) {
   }
   if (control.Visible()) style |= WS_VISIBLE;
   if (!control.Enabled()) style |= WS_DISABLED;
+  if (control.BiDiMode() != bdLeftToRight || form_.BiDiMode() != bdLeftToRight)
+    ex_style |= WS_EX_RTLREADING;
   n.hwnd =
       ::CreateWindowExW(ex_style, cls, W(text), style, 0, 0, 0, 0, hwnd_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(n.id)), OwnModule(), nullptr);
