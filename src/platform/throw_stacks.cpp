@@ -60,14 +60,20 @@ extern "C" EXCEPTION_DISPOSITION __wrap___gxx_personality_seh0(PEXCEPTION_RECORD
 
 #else
 
+#if defined(_WIN32)
+#define TARVEL_MODULE_OWN
+#else
+// The wrapper is the module's own, not a name it offers other modules.
+#define TARVEL_MODULE_OWN __attribute__((visibility("hidden")))
+#endif
+
 extern "C" _Unwind_Reason_Code __real___gxx_personality_v0(int, _Unwind_Action,
                                                            _Unwind_Exception_Class,
                                                            _Unwind_Exception*, _Unwind_Context*);
 
-extern "C" _Unwind_Reason_Code __wrap___gxx_personality_v0(int version, _Unwind_Action actions,
-                                                           _Unwind_Exception_Class exception_class,
-                                                           _Unwind_Exception* exception,
-                                                           _Unwind_Context* context) {
+extern "C" TARVEL_MODULE_OWN _Unwind_Reason_Code __wrap___gxx_personality_v0(
+    int version, _Unwind_Action actions, _Unwind_Exception_Class exception_class,
+    _Unwind_Exception* exception, _Unwind_Context* context) {
   // The unwinder marks an exception where its search ended (private_2) only
   // once that search is over; a new exception's header starts zeroed.
   if (actions & _UA_SEARCH_PHASE) Note(exception, exception->private_2 == 0);
