@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/faults.h"
 #include "ui/FontCharset.h"
 #include "ui/FormView.h"
 
@@ -187,6 +188,8 @@ INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
   }
   if (!self) return FALSE;
+  // A fault in a handler is the module's to report, not the host's end.
+  platform::FaultScope scope;
   // No exception may unwind into the dialog manager.
   try {
     return self->Handle(msg, wparam, lparam);
@@ -200,14 +203,21 @@ INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 thread_local HHOOK g_help_hook = nullptr;  // one dialog per thread at a time: dialogs are modal
 
 LRESULT CALLBACK HelpKeyFilter(int code, WPARAM wparam, LPARAM lparam) {
-  auto* msg = reinterpret_cast<MSG*>(lparam);
-  if (code == MSGF_DIALOGBOX && msg && msg->message == WM_KEYDOWN && msg->wParam == VK_F1) {
-    HWND dialog = msg->hwnd;
-    while (dialog && (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD)) dialog = ::GetParent(dialog);
-    if (dialog) {
-      ::PostMessageW(dialog, kShowHelp, 0, 0);
-      return TRUE;
+  // A fault in the filter is the module's to report, and may not unwind
+  // into the system.
+  platform::FaultScope scope;
+  try {
+    auto* msg = reinterpret_cast<MSG*>(lparam);
+    if (code == MSGF_DIALOGBOX && msg && msg->message == WM_KEYDOWN && msg->wParam == VK_F1) {
+      HWND dialog = msg->hwnd;
+      while (dialog && (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD))
+        dialog = ::GetParent(dialog);
+      if (dialog) {
+        ::PostMessageW(dialog, kShowHelp, 0, 0);
+        return TRUE;
+      }
     }
+  } catch (...) {
   }
   return ::CallNextHookEx(g_help_hook, code, wparam, lparam);
 }
