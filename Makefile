@@ -69,12 +69,14 @@ demo-win32: bootstrap
 	@$(CMAKE) --build --preset win32 --target tarvel tarvel-host -j $(JOBS)
 	@scripts/demo build/win32
 
-# dist/tarvel-<version>-win32.zip: what a user installs (see README).
+# dist/tarvel-<version>-win32.zip: what a user installs (see README), and
+# dist/tarvel-<version>-win32-symbols.zip: the module's debug information,
+# for scripts/symbolize.
 package: win32
 	@$(CMAKE) --build --preset win32 --target package_zip -j $(JOBS)
 	@mkdir -p dist
-	@cp build/win32/tarvel-*-win32.zip dist/
-	@ls dist/tarvel-*-win32.zip
+	@cp build/win32/tarvel-*-win32.zip build/win32/tarvel-*-win32-symbols.zip dist/
+	@ls dist/tarvel-*-win32.zip dist/tarvel-*-win32-symbols.zip
 
 format:
 	@find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -10,14 +10,18 @@
 //  - a burst of 10^5 timeouts end to end: the module's tick, its log lines
 //    (WM_COPYDATA or GetLogEx after message 1809) and events (message 1811,
 //    GetEvents twice) until the host has collected every one;
-//  - private memory per client at 10^6 clients.
+//  - private memory per client at 10^6 clients;
+//  - what one crash report costs: a command of the probe module (the test
+//    module beside the product) that fails with a C++ exception or a
+//    processor fault, reported to the host's log at level 0 with its call
+//    stack, against one that fails without a report.
 // The last lines read "goal NAME VALUE UNIT LIMIT pass|fail"; a goal whose
 // name ends in "_min" is met at or above its limit, the others at or below.
 //
 // Everything that touches the host window runs on the main thread, which
 // creates the instances (so their check timers tick there when it pumps).
 //
-// Usage: bench_host [--quick] [--module PATH] [--only intake|threads|small|burst]
+// Usage: bench_host [--quick] [--module PATH] [--only intake|threads|small|burst|report]
 // (--only runs one section, for profiling; its goals alone are printed)
 #include <algorithm>
 #include <array>
@@ -427,6 +431,7 @@ struct Sections {
   bool threads = true;  // two feeding threads at 10^6 clients
   bool small = true;    // intake at 1 and 10^3 clients
   bool burst = true;    // the burst of timeouts
+  bool report = true;   // the cost of a crash report
 };
 
 // Figures: what the goals are made of (0: not measured in this run).
@@ -625,6 +630,62 @@ class Bench {
   Feed feed_ = MakeHostFeed();
 };
 
+// ReportCost: what a failing command of the probe module costs, with and
+// without its crash report: ns per command, median of kRuns runs of
+// `calls` commands each, taking turns. The report is built and queued
+// (AddLog, message 1809); the host fetches the queue between runs.
+struct ReportCost {
+  double unreported = 0;  // a custom command that throws: no report
+  double exception = 0;   // a C++ exception thrown three calls deep, reported
+  double fault = 0;       // a division by zero three calls deep, reported
+};
+
+bool MeasureReports(const std::string& probe_path, int calls, ReportCost& cost) {
+  HostedModule probe;
+  std::string error;
+  if (!probe.Load(probe_path, error)) {
+    std::fprintf(stderr, "bench_host: the probe module: %s\n", error.c_str());
+    return false;
+  }
+  platform::WindowHandle window = platform::CreateMessageWindow(
+      [](platform::WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t { return 1; });
+  constexpr uint32_t kId = 1;
+  auto command = [&](const char* name, const char* param, const char* value) {
+    ParamsListPtr params = NewParamsList();
+    params->Add("COMMAND", OleVariant(name));
+    params->Add("MessagesProcessorHandle", OleVariant(static_cast<int32_t>(window)));
+    if (param) params->Add(param, OleVariant(value));
+    TPluginCallRec rec{};
+    rec.Marker = kCallRecMarker;
+    rec.InstanceId = kId;
+    rec.Params = params.get();
+    return probe->ExecutePluginCommand(&rec);
+  };
+  auto drain = [&] {
+    platform::ProcessPendingMessages();
+    TPluginCallRec rec{};
+    rec.Marker = kCallRecMarker;
+    rec.InstanceId = kId;
+    probe->GetLogEx(&rec);  // Input.Size 0: the queue is emptied
+  };
+  bool ok = command("LOAD", nullptr, nullptr) == kResultOk;
+  auto timed = [&](const char* name, const char* param, const char* value) {
+    drain();
+    const auto t0 = Clock::now();
+    for (int i = 0; i < calls; ++i) ok = command(name, param, value) == kResultException && ok;
+    return NsSince(t0) / calls;
+  };
+  const auto ns = SideBySide([&] { return timed("THROW", nullptr, nullptr); },
+                             [&] { return timed("SET-ITEMS", "ITEMS", "s|FAULT-throw"); },
+                             [&] { return timed("FAULT", "KIND", "divide"); });
+  drain();
+  command("UNLOAD", nullptr, nullptr);
+  platform::DestroyMessageWindow(window);
+  cost = {ns[0], ns[1], ns[2]};
+  if (!ok) std::fprintf(stderr, "bench_host: a probe command did not fail as it should\n");
+  return ok;
+}
+
 int Main(bool quick, const std::string& module_path, const Sections& only) {
   const Sizes sizes = quick ? Sizes{100000, 400000, 2500} : Sizes{1000000, 4000000, 25000};
   const char* build = kWin32 ? "win32" : "native";
@@ -685,6 +746,22 @@ int Main(bool quick, const std::string& module_path, const Sections& only) {
   std::printf("\n");
   if (only.burst) fig.burst_ns = bench.Burst();
   if (host.failures()) std::printf("ProcessData failed %d times\n", host.failures());
+  ReportCost report;
+  if (only.report) {
+    // The probe module sits beside the product, named after it.
+    namespace fs = std::filesystem;
+    const fs::path product(module_path);
+    const fs::path probe =
+        product.parent_path() / (product.stem().string() + "_probe" + product.extension().string());
+    if (MeasureReports(probe.string(), quick ? 100 : 500, report)) {
+      std::printf(
+          "a failing command of the probe module, ns per command (median of %d runs): without a "
+          "report %.0f; a C++ exception reported %.0f (%.0f more); a processor fault reported "
+          "%.0f (%.0f more)\n\n",
+          kRuns, report.unreported, report.exception, report.exception - report.unreported,
+          report.fault, report.fault - report.unreported);
+    }
+  }
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 
@@ -728,8 +805,9 @@ int main(int argc, char** argv) {
       module_path = argv[++i];
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       const std::string section = argv[++i];
-      only = {section == "intake", section == "threads", section == "small", section == "burst"};
-      usage = !only.intake && !only.threads && !only.small && !only.burst;
+      only = {section == "intake", section == "threads", section == "small", section == "burst",
+              section == "report"};
+      usage = !only.intake && !only.threads && !only.small && !only.burst && !only.report;
     } else {
       usage = true;
     }
@@ -737,7 +815,7 @@ int main(int argc, char** argv) {
   if (usage) {
     std::fprintf(
         stderr,
-        "usage: bench_host [--quick] [--module PATH] [--only intake|threads|small|burst]\n");
+        "usage: bench_host [--quick] [--module PATH] [--only intake|threads|small|burst|report]\n");
     return 2;
   }
   if (module_path.empty()) {

@@ -110,19 +110,85 @@ tarvel_wine_prefix_is_64() {
   fi
 }
 
-# tarvel_wine_server [SECONDS]: makes sure the prefix's Wine server runs,
-# detached from the caller's pipes (CTest would otherwise wait for it), and
-# the prefix is set up. The first start creates the prefix (some seconds).
+# tarvel_wine_server [SECONDS] [keep]: makes sure the prefix's Wine server
+# runs, detached from the caller's pipes (CTest would otherwise wait for
+# it), and the prefix is set up. The first start creates the prefix (some
+# seconds); callers starting at once wait for it under a lock, so none runs
+# a program in a prefix still being made. "keep" also keeps the desktop up
+# (tarvel_wine_keeper).
 tarvel_wine_server() {
   mkdir -p "$WINEPREFIX"
+  # flock -o: what starts under the lock (the server, the keeper) outlives
+  # it and must not hold the lock's file.
+  flock -o "$WINEPREFIX/.tarvel-start.lock" sh -c '
+    tarvel_root=$1
+    shift
+    . "$tarvel_root/cmake/wine-env.sh"
+    tarvel_wine_server_locked "$@"' sh "$tarvel_wine_root" "$@"
+}
+
+tarvel_wine_server_locked() {
   if tarvel_in_wine_ns "$TARVEL_WINESERVER" "-p${1:-30}" </dev/null >/dev/null 2>&1; then
     tarvel_in_wine_ns "$(tarvel_wine_loader wineboot)" wineboot </dev/null >/dev/null 2>&1
+    tarvel_wine_fonts
   fi
+  [ "${2:-}" != keep ] || tarvel_wine_keeper
+}
+
+# tarvel_wine_keeper: keeps the prefix's desktop up while programs come and
+# go. Wine closes the desktop about a second after its last program ends,
+# and the next program to make a window starts it again: that program's
+# explorer inherits the program's output pipe (the runner then waits for
+# it to end), and a program that comes while the old desktop is going gets
+# no window at all ("The explorer process failed to start"). A Wine
+# program that waits on an idle pipe holds the desktop instead, and the
+# desktop is started here with no pipe of the caller's. A keeper lasts ten
+# minutes; one older than five is joined by a fresh one, so a long run
+# never goes without.
+tarvel_wine_keeper() {
+  keeper=$WINEPREFIX/.tarvel-keeper
+  if [ -f "$keeper" ] && kill -0 "$(tail -n 1 "$keeper")" 2>/dev/null &&
+    [ -z "$(find "$keeper" -mmin +5)" ]; then
+    return 0
+  fi
+  # A shell of its own: a subshell of this one would keep copies of the
+  # caller's output (the shell's saved descriptors), and CTest would wait.
+  sh -c '
+    tarvel_root=$1
+    keeper=$2
+    . "$tarvel_root/cmake/wine-env.sh"
+    {
+      sleep 600 &
+      echo $! >>"$keeper"
+      wait
+    } | tarvel_in_wine_ns "$(tarvel_wine_loader cmd.exe)" cmd.exe /c pause' \
+    sh "$tarvel_wine_root" "$keeper" </dev/null >/dev/null 2>&1 &
+  # rundll32 makes a window before it calls the function: that starts the
+  # desktop, whose explorer then has only /dev/null.
+  tarvel_in_wine_ns "$(tarvel_wine_loader rundll32.exe)" rundll32.exe user32.dll,GetDesktopWindow \
+    </dev/null >/dev/null 2>&1
+}
+
+# tarvel_wine_fonts: Wine's own fonts (Debian's fonts-wine) into the
+# prefix's Fonts folder, where this Wine looks for the fonts its registry
+# names: without them "MS Sans Serif" becomes whatever fontconfig offers
+# and the caption buttons lose their glyphs.
+tarvel_wine_fonts() {
+  fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] || return 0
+  for f in /usr/share/wine/fonts/*; do
+    [ -e "$fonts/${f##*/}" ] || cp "$f" "$fonts/"
+  done
 }
 
 # tarvel_wine_stop: ends the prefix's Wine server, if one runs.
 tarvel_wine_stop() {
   tarvel_in_wine_ns "$TARVEL_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  if [ -f "$WINEPREFIX/.tarvel-keeper" ]; then
+    # shellcheck disable=SC2046
+    kill $(cat "$WINEPREFIX/.tarvel-keeper") 2>/dev/null || true
+    rm -f "$WINEPREFIX/.tarvel-keeper"
+  fi
 }
 
 tarvel_wine_probe

@@ -24,7 +24,7 @@ if [ "$TARVEL_WINE_MODE" = none ]; then
 fi
 # TARVEL_WINE_LOADER stands in for Wine in the harness's own tests.
 loader=${TARVEL_WINE_LOADER:-$(tarvel_wine_loader "$1")}
-[ -n "${TARVEL_WINE_LOADER:-}" ] || tarvel_wine_server 30
+[ -n "${TARVEL_WINE_LOADER:-}" ] || tarvel_wine_server 30 keep
 
 out=$(mktemp)
 trap 'rm -f "$out" "$out.rc"' EXIT

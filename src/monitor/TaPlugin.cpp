@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "Common/Assert.h"
+#include "Plugins/CrashReport.h"
 #include "ui/HeadlessView.h"
 #include "ui/OptionValues.h"
 #include "ui/OptionsForm.h"
@@ -251,6 +252,8 @@ void TaPlugin::ChkTimeoutsTimer() {
   // under it. (Null while the instance is being destroyed elsewhere; that
   // destruction waits for the tick.)
   const std::shared_ptr<TvopPlugin> keep = weak_from_this().lock();
+  // A fault in the tick is reported to this instance like an exception.
+  TCallScope call;
   try {
     if (std::shared_ptr<TimeoutMonitor> monitor = Monitor()) monitor->ChkTimeoutsTimer();
   } catch (...) {
@@ -258,6 +261,7 @@ void TaPlugin::ChkTimeoutsTimer() {
     // as every handler's does. The engine has set the timer again.
     LogExceptionReport();
   }
+  call.Finish(this, 0, 0);
 }
 
 void TaPlugin::RaiseEvent(bool global, std::string_view name, const TvopParamsList* params) {

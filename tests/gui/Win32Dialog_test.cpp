@@ -360,6 +360,60 @@ TEST_F(Win32DialogTest, ARightToLeftFormIsShownMirroredAndReadRightToLeft) {
       [](TfrmOption& f) { f.SetBiDiMode(bdRightToLeft); });
 }
 
+// The form's font, MS Sans Serif 8 pt (11 pixels), draws the timeout
+// boxes, and their whole value fits in the 70-pixel box, whatever the
+// language: numbers need no script, so the boxes keep the family itself
+// while captions in another script ask for that script's set.
+TEST_F(Win32DialogTest, TimeoutBoxesShowTheirWholeValueInTheFormsFont) {
+  static const struct {
+    const char* name;
+    const char16_t* caption;  // of the timeout column's label; null: as designed
+    BYTE caption_charset;     // the set the label's font asks for
+  } cases[] = {
+      {"Western", nullptr, DEFAULT_CHARSET},
+      {"Cyrillic", u"\u0422\u0430\u0439\u043C-\u0430\u0443\u0442", RUSSIAN_CHARSET},
+  };
+  auto font_of = [](HWND hwnd) {
+    return reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Show(
+        [&](Driver& d) {
+          HWND box = Hwnd(d.form().val[0]);
+          LOGFONTW asked{};
+          ::GetObjectW(font_of(box), sizeof asked, &asked);
+          EXPECT_EQ(std::wstring(asked.lfFaceName), L"MS Sans Serif");
+          EXPECT_EQ(asked.lfHeight, -11);
+          EXPECT_EQ(asked.lfCharSet, DEFAULT_CHARSET);
+          LOGFONTW label{};
+          ::GetObjectW(font_of(Hwnd(d.form().Label2)), sizeof label, &label);
+          EXPECT_EQ(label.lfCharSet, c.caption_charset);
+
+          const std::wstring value = Text(box);
+          EXPECT_EQ(value, L"2.000000");
+          HDC dc = ::GetDC(box);
+          HGDIOBJ old = ::SelectObject(dc, font_of(box));
+          wchar_t face[LF_FACESIZE] = {};
+          ::GetTextFaceW(dc, LF_FACESIZE, face);
+          SIZE extent{};
+          ::GetTextExtentPoint32W(dc, value.c_str(), static_cast<int>(value.size()), &extent);
+          ::SelectObject(dc, old);
+          ::ReleaseDC(box, dc);
+          EXPECT_EQ(std::wstring(face), L"MS Sans Serif");
+          RECT text_area{};
+          ::SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&text_area));
+          EXPECT_LE(extent.cx, text_area.right - text_area.left)
+              << "\"" << std::string(value.begin(), value.end()) << "\" is cut off";
+          d.Key(VK_ESCAPE);
+        },
+        [&](TfrmOption& f) {
+          f.val[0]->SetValue(2);
+          if (c.caption) f.Label2->SetCaption(c.caption);
+        });
+  }
+}
+
 TEST_F(Win32DialogTest, F1AndTheHelpButtonOpenTheOptionsTopicAtEveryShowing) {
   platform::RecordHelpRequests(true);
   for (int showing = 1; showing <= 2; ++showing) {

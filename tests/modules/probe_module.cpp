@@ -12,6 +12,7 @@
 //   LOG-BATCH    [TEXT, COUNT, EVENTS]   one log batch of COUNT lines TEXT-<i> (SendLog level 1),
 //                                        each followed by the event TEXT-<i> when EVENTS is 1
 //   THROW                                throws (the export answers -3)
+//   FAULT        [KIND]                  runs the fault probe (below) in the custom command
 //   NESTED                               runs a command from inside a command
 //   SET-TYPE     [TYPES, OPTIONS]        changes ModuleType / ModuleOptions
 //   ADD-CUSTOM   [F1, F2, F3, N1, N2]    adds a custom command descriptor
@@ -19,7 +20,16 @@
 //   NO-OPTIONS                           unbinds the options handler
 //   DATA-MODE    [MODE]                  how OnProcessData behaves:
 //       count (default): result = rows seen; rows2: leaves 2 rows in ResultRows;
-//       throw: raises; result3: result 3 and Input.Data cleared
+//       throw: raises; result3: result 3 and Input.Data cleared;
+//       fault-locked: runs the fault probe "divide" holding the command lock
+//
+// The fault probe: probe::Outer calls probe::Middle calls probe::Inner, which
+// by KIND throws std::runtime_error ("throw"), reads through a null pointer
+// ("read"), divides by zero ("divide") or runs an illegal instruction
+// ("illegal", from probe::Illegal, one call further). SET-ITEMS runs it when
+// the first parser item is named FAULT-<KIND>, so that what it raises
+// leaves the command itself (a custom command's own failure is its result,
+// not a report).
 //
 // In the default data mode, items of a data row act as well:
 //   PROBE-EVENT=<name>         raises the event, the row's other items as its parameters
@@ -32,6 +42,7 @@
 //   PROBE-LATER=<name>         raises the event (the row's other items as parameters) from a
 //                              window timer PROBE-AFTER ms (default 100) later, which fires
 //                              only while the thread of the data call pumps its messages
+//   PROBE-LATER-FAULT=<kind>   runs the fault probe from such a timer instead
 #include <atomic>
 #include <map>
 #include <memory>
@@ -45,6 +56,45 @@
 #include "platform/window.h"
 
 namespace tarvel {
+
+// The fault probe: three frames the reports must name, kept apart.
+namespace probe {
+
+#if defined(__clang__)
+#define PROBE_FRAME __attribute__((noinline))
+#else
+#define PROBE_FRAME __attribute__((noipa))
+#endif
+
+// The faults are the point: the sanitizers' own checks of them stand aside.
+PROBE_FRAME __attribute__((no_sanitize("undefined"))) int Illegal() {
+  __builtin_trap();
+}
+
+PROBE_FRAME __attribute__((no_sanitize("undefined"))) int Inner(const std::string& kind) {
+  if (kind == "throw") throw std::runtime_error("probe failure three calls deep");
+  if (kind == "read") {
+    int* volatile nowhere = nullptr;
+    return *nowhere;
+  }
+  if (kind == "divide") {
+    volatile int zero = 0;
+    return 100 / zero;
+  }
+  if (kind == "illegal") return Illegal() + 1;
+  return 0;
+}
+
+PROBE_FRAME int Middle(const std::string& kind) {
+  return Inner(kind) + 1;
+}
+
+PROBE_FRAME int Outer(const std::string& kind) {
+  return Middle(kind) + 1;
+}
+
+}  // namespace probe
+
 namespace {
 
 class TProbePlugin : public TvopPlugin {
@@ -75,6 +125,8 @@ class TProbePlugin : public TvopPlugin {
       ++set_items_;
       if (ParserItemCount() > 0 && GetParserItem(0).Name == "THROW")
         throw std::runtime_error("probe failure");
+      if (ParserItemCount() > 0 && GetParserItem(0).Name.rfind("FAULT-", 0) == 0)
+        probe::Outer(platform::AnsiLowerCase(GetParserItem(0).Name.substr(6)));
     };
     OnBeforeGetParserItems = [this](TvopPlugin&) { ++before_items_; };
     OnStateChanged = [this](TvopPlugin&, TModuleTypes t) { last_state_types_ = t; };
@@ -167,6 +219,7 @@ class TProbePlugin : public TvopPlugin {
       return 0;
     }
     if (c == "THROW") throw std::runtime_error("probe failure");
+    if (c == "FAULT") return probe::Outer(Text(rec, "KIND"));
     if (c == "NESTED") return ExecuteCommand("PROBE-STATE", rec);
     if (c == "SET-TYPE") {
       ModuleType = static_cast<TModuleTypes>(Int(rec, "TYPES"));
@@ -181,11 +234,12 @@ class TProbePlugin : public TvopPlugin {
     }
     if (c == "DATA-MODE") {
       const std::string mode = Text(rec, "MODE");
-      data_mode_ = mode == "throw"     ? kThrow
-                   : mode == "result3" ? kResult3
-                   : mode == "rows2"   ? kRows2
-                   : mode == "error"   ? kError
-                                       : kCount;
+      data_mode_ = mode == "throw"          ? kThrow
+                   : mode == "result3"      ? kResult3
+                   : mode == "rows2"        ? kRows2
+                   : mode == "error"        ? kError
+                   : mode == "fault-locked" ? kFaultLocked
+                                            : kCount;
       return 0;
     }
     if (c == "OPTIONS-ANSWER") {
@@ -212,6 +266,10 @@ class TProbePlugin : public TvopPlugin {
     }
     const DataMode mode = data_mode_.load();
     if (mode == kThrow) throw std::runtime_error("probe data failure");
+    if (mode == kFaultLocked) {
+      auto hold = HoldCommands();
+      return probe::Outer("divide");
+    }
     if (mode == kResult3) {
       rec->Input.Data = 0;
       return 3;
@@ -274,11 +332,15 @@ class TProbePlugin : public TvopPlugin {
         RaiseEvent(false, value, report.get());
       } else if (NameIs(item, "PROBE-LATER")) {
         Later(value, params.get(), after);
+      } else if (NameIs(item, "PROBE-LATER-FAULT")) {
+        Later(kFaultPrefix + value, params.get(), after);
       }
     }
   }
 
-  // Later raises an event from a one-shot timer of a window on this thread.
+  // Later raises an event from a one-shot timer of a window on this thread
+  // (or, for a name kFaultPrefix + KIND, runs the fault probe there).
+  static inline const std::string kFaultPrefix = "?fault:";
   void Later(const std::string& name, const TvopParamsList* params, int after_ms) {
     if (!timer_window_) {
       timer_window_ = platform::CreateMessageWindow(
@@ -289,6 +351,10 @@ class TProbePlugin : public TvopPlugin {
             if (it == later_.end()) return 0;
             auto [event, event_params] = std::move(it->second);
             later_.erase(it);
+            if (event.rfind(kFaultPrefix, 0) == 0) {
+              probe::Outer(event.substr(kFaultPrefix.size()));
+              return 0;
+            }
             RaiseEvent(false, event, event_params->Count ? event_params.get() : nullptr);
             return 0;
           });
@@ -312,7 +378,7 @@ class TProbePlugin : public TvopPlugin {
   bool options_answer_ = true;
   std::unique_ptr<int> settings_;  // the settings object: reloads since LOAD
   std::string saves_;
-  enum DataMode { kCount, kThrow, kResult3, kRows2, kError };
+  enum DataMode { kCount, kThrow, kResult3, kRows2, kError, kFaultLocked };
   std::atomic<DataMode> data_mode_{kCount};
   platform::WindowHandle timer_window_ = 0;
   uintptr_t last_timer_ = 0;

@@ -9,6 +9,13 @@
 // instance and turns every exception into a result code. No exception ever
 // leaves an export.
 //
+// Each call runs in a crash-report scope (Plugins/CrashReport.h): a fault
+// the module's code raises meanwhile (a record, list or buffer of the
+// host's that points nowhere, or the module's own mistake) is thrown as an
+// exception where it happens, unwinds the call as any exception does, is
+// reported to the host's log at level 0 with its call stack, and the
+// export answers as it does for an exception.
+//
 // This file is compiled into each module (the product and test modules);
 // the module's main unit registers the plug-in class.
 #include <cstring>
@@ -16,6 +23,7 @@
 #include <string>
 
 #include "Common/Assert.h"
+#include "Plugins/CrashReport.h"
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
 #include "platform/runtime.h"
@@ -37,6 +45,14 @@ using plugin_detail::Present;
 
 constexpr int kLineCommandParams = 1000;
 
+// CopyToHost copies into a buffer of the host's with the module's own code,
+// so that a buffer that points nowhere faults here, where the crash-report
+// scope takes it, and not inside the C library, where nothing may.
+void CopyToHost(uintptr_t to, const std::string& text) {
+  auto* out = reinterpret_cast<volatile char*>(to);
+  for (size_t i = 0; i < text.size(); ++i) out[i] = text[i];
+}
+
 // The text-result protocol of GetCustomCommands and GetLogEx: produce() runs
 // with whatever lock it needs and returns the text; on success the
 // discard() callback drops what was copied.
@@ -57,7 +73,7 @@ int32_t CopyTextResult(PPluginCallRec rec, const Produce& produce, const Discard
     }
     // A buffer too small, or none at all: the host learns the size it needs.
     if (static_cast<int64_t>(text.size()) > rec->Input.Size || rec->Input.Data == 0) return 0;
-    std::memcpy(reinterpret_cast<void*>(rec->Input.Data), text.data(), text.size());
+    CopyToHost(rec->Input.Data, text);
     result = static_cast<int32_t>(text.size());
     discard();
   } catch (...) {
@@ -85,6 +101,23 @@ void ReloadSiblings(const std::shared_ptr<TvopPlugin>& instance) {
   }
 }
 
+// RunExport is the shell of an export that answers a value: work runs in
+// the call's crash-report scope and may name the instance it found; an
+// exception answers on_exception, and so does a fault, which is reported
+// to that instance.
+template <class T, class Work>
+T RunExport(T on_exception, const Work& work) {
+  TCallScope call;
+  std::shared_ptr<TvopPlugin> instance;
+  T result;
+  try {
+    result = work(instance);
+  } catch (...) {
+    result = on_exception;
+  }
+  return call.Finish(instance.get(), result, on_exception);
+}
+
 }  // namespace
 
 extern "C" {
@@ -94,37 +127,34 @@ TARVEL_EXPORT int32_t TARVEL_API GetPluginIntfVersion() {
 }
 
 TARVEL_EXPORT float TARVEL_API GetAppMinVersion(PPluginCallRec rec) {
-  try {
-    auto instance = FindPluginInstance(rec);
+  return RunExport(-1.0f, [&](std::shared_ptr<TvopPlugin>& instance) {
+    instance = FindPluginInstance(rec);
     return instance ? instance->MinVersion : -1.0f;
-  } catch (...) {
-    return -1.0f;
-  }
+  });
 }
 
 TARVEL_EXPORT const char* TARVEL_API GetModuleDescription(PPluginCallRec rec) {
-  try {
-    auto instance = FindPluginInstance(rec);
+  return RunExport<const char*>(nullptr, [&](std::shared_ptr<TvopPlugin>& instance) {
+    instance = FindPluginInstance(rec);
     return instance ? instance->Description.c_str() : nullptr;
-  } catch (...) {
-    return nullptr;
-  }
+  });
 }
 
 TARVEL_EXPORT int32_t TARVEL_API GetModuleType(PPluginCallRec rec) {
-  try {
-    auto instance = FindPluginInstance(rec);
+  return RunExport(0, [&](std::shared_ptr<TvopPlugin>& instance) {
+    instance = FindPluginInstance(rec);
     if (!instance) return 0;
     return static_cast<int32_t>(instance->ModuleType) |
            (static_cast<int32_t>(instance->ModuleOptions) << 16);
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
+// The text exports answer for a fault what they answer for an exception:
+// what they had set so far (0 unless the copy was complete).
 TARVEL_EXPORT int32_t TARVEL_API GetCustomCommands(PPluginCallRec rec) {
+  TCallScope call;
   std::shared_ptr<TvopPlugin> instance;
-  return CopyTextResult(
+  const int32_t result = CopyTextResult(
       rec,
       [&]() -> std::string {
         instance = FindPluginInstance(rec);
@@ -132,9 +162,11 @@ TARVEL_EXPORT int32_t TARVEL_API GetCustomCommands(PPluginCallRec rec) {
         return GetCustomCommandsText(instance->CustomCommands());
       },
       [] {}, false);
+  return call.Finish(instance.get(), result, result);
 }
 
 TARVEL_EXPORT int32_t TARVEL_API GetLogEx(PPluginCallRec rec) {
+  TCallScope call;
   std::shared_ptr<TvopPlugin> instance;
   std::vector<std::string>* lines = nullptr;
   size_t taken = 0;
@@ -151,16 +183,19 @@ TARVEL_EXPORT int32_t TARVEL_API GetLogEx(PPluginCallRec rec) {
       },
       [&] { lines->erase(lines->begin(), lines->begin() + static_cast<long>(taken)); }, true);
   if (lines) instance->LogLines().UnlockList();
-  return result;
+  // The report of a fault in the copy joins the lines the host has yet to fetch.
+  return call.Finish(instance.get(), result, result);
 }
 
 TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
+  TCallScope call;
+  std::shared_ptr<TvopPlugin> instance;
   try {
     if (!rec) return;
     rec->Output.Kind = kValueKindInteger;
     rec->Output.Size = 4;
     rec->Output.Data = kOptionsNoInstance;
-    auto instance = FindPluginInstance(rec);
+    instance = FindPluginInstance(rec);
     if (!instance) return;
     if (!instance->OnShowOptionsDialog) {
       rec->Output.Data = kOptionsNoHandler;
@@ -196,12 +231,19 @@ TARVEL_EXPORT void TARVEL_API ShowOptionsDialog(PPluginCallRec rec) {
     if (success) ReloadSiblings(instance);
   } catch (...) {
   }
+  // A fault answers as a failed dialog does, where the record can say so.
+  if (call.Finish(instance.get(), false, true)) {
+    try {
+      rec->Output.Data = kOptionsCancelled;
+    } catch (...) {
+    }
+  }
 }
 
 TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
-  try {
+  return RunExport(kResultException, [&](std::shared_ptr<TvopPlugin>& instance) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
-    auto instance = FindPluginInstance(rec);
+    instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
     if (!rec->Params->IsWellFormed())
       AssertionFailure("Invalid call parameters", kSource, kLineCommandParams);
@@ -214,58 +256,48 @@ TARVEL_EXPORT int32_t TARVEL_API ExecutePluginCommand(PPluginCallRec rec) {
       instance->LogExceptionReport();
       return kResultException;
     }
-  } catch (...) {
-    return kResultException;
-  }
+  });
 }
 
 TARVEL_EXPORT int32_t TARVEL_API GetData(PPluginCallRec rec) {
-  try {
+  return RunExport(kResultException, [&](std::shared_ptr<TvopPlugin>& instance) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
-    auto instance = FindPluginInstance(rec);
+    instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
     return instance->RunDataCall([&] {
       rec->Output.Data = 0;
       return instance->DoGetData(rec);
     });
-  } catch (...) {
-    return kResultException;
-  }
+  });
 }
 
 TARVEL_EXPORT int32_t TARVEL_API GetEvents(PPluginCallRec rec) {
-  try {
+  return RunExport(kResultException, [&](std::shared_ptr<TvopPlugin>& instance) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
-    auto instance = FindPluginInstance(rec);
+    instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
     return instance->RunDataCall([&] { return instance->DoGetEvents(rec); });
-  } catch (...) {
-    return kResultException;
-  }
+  });
 }
 
 TARVEL_EXPORT int32_t TARVEL_API ProcessData(PPluginCallRec rec) {
-  try {
+  return RunExport(kResultException, [&](std::shared_ptr<TvopPlugin>& instance) {
     if (!IsValidCallRec(rec)) return kResultInvalid;
-    auto instance = FindPluginInstance(rec);
+    instance = FindPluginInstance(rec);
     if (!instance) return kResultInvalid;
     return instance->RunDataCall([&] {
       if (ModuleIsShutDown()) return kResultInvalid;
       rec->Output.Data = 0;
       return instance->DoProcessData(rec);
     });
-  } catch (...) {
-    return kResultException;
-  }
+  });
 }
 
 TARVEL_EXPORT bool TARVEL_API MultiThreadSupport(PPluginCallRec rec) {
-  try {
-    auto instance = FindPluginInstance(rec);
+  return RunExport(false, [&](std::shared_ptr<TvopPlugin>& instance) {
+    instance = FindPluginInstance(rec);
     return instance && instance->IsMultiThreadSupported;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 }  // extern "C"
@@ -283,20 +315,27 @@ constexpr unsigned long kDllProcessAttach = 1;  // DLL_PROCESS_ATTACH
 extern "C" int __stdcall DllMain(void*, unsigned long reason, void* reserved) {
   if (reason == kDllProcessAttach) {
     ModuleStartup();
+    InstallCrashReporting();
   } else if (reason == kDllProcessDetach) {
     try {
       ModuleShutdown(reserved != nullptr);
     } catch (...) {
     }
+    RemoveCrashReporting();
     if (!reserved) platform::ReleaseRuntimeResources();
   }
   return 1;
 }
 #else
+__attribute__((constructor)) static void TarvelModuleLoad() {
+  InstallCrashReporting();
+}
+
 __attribute__((destructor)) static void TarvelModuleUnload() {
   try {
     ModuleShutdown(false);
   } catch (...) {
   }
+  RemoveCrashReporting();
 }
 #endif

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/posix/window_process.h"
 #include "platform/thread.h"
 
 namespace tarvel::platform {
@@ -330,7 +331,7 @@ bool SendMessageWithTimeout(WindowHandle handle, uint32_t msg, uintptr_t wparam,
   }
 }
 
-WindowHandle CreateMessageWindow(MessageHandler handler) {
+WindowHandle CreateProcessWindow(MessageHandler handler) {
   auto window = std::make_shared<Window>();
   window->owner = OwnQueue();
   window->handler = std::make_shared<const MessageHandler>(std::move(handler));
@@ -340,12 +341,6 @@ WindowHandle CreateMessageWindow(MessageHandler handler) {
   window->owner->windows.push_back(handle);
   reg.windows.emplace(handle, std::move(window));
   return handle;
-}
-
-WindowHandle CreateMainWindow(const char*, const ScreenRect& rect, MessageHandler handler) {
-  const WindowHandle window = CreateMessageWindow(std::move(handler));
-  MoveWindowTo(window, rect);
-  return window;
 }
 
 WindowHandle DesktopWindow() {

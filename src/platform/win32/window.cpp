@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/faults.h"
+
 namespace tarvel::platform {
 namespace {
 
@@ -129,6 +131,8 @@ bool IsRouted(UINT msg) {
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  // A fault in a handler is the module's to report, not the host's end.
+  FaultScope scope;
   // No exception may unwind into the system's dispatcher.
   try {
     auto* data = reinterpret_cast<WindowData*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));

@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/faults.h"
+#include "ui/FontCharset.h"
 #include "ui/FormView.h"
 
 namespace tarvel {
@@ -144,6 +146,7 @@ class Dialog {
   const TFormStyle style_;
   HWND hwnd_ = nullptr;
   HFONT font_ = nullptr;
+  HFONT number_font_ = nullptr;  // the number boxes', where it differs from font_
   std::vector<Native> natives_;
   std::map<TControl*, TModelChangeEvent> saved_;  // the model's own change handlers
   int mirroring_ = 0;  // > 0 while the view writes the model's values into windows
@@ -185,6 +188,8 @@ INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
   }
   if (!self) return FALSE;
+  // A fault in a handler is the module's to report, not the host's end.
+  platform::FaultScope scope;
   // No exception may unwind into the dialog manager.
   try {
     return self->Handle(msg, wparam, lparam);
@@ -198,14 +203,21 @@ INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 thread_local HHOOK g_help_hook = nullptr;  // one dialog per thread at a time: dialogs are modal
 
 LRESULT CALLBACK HelpKeyFilter(int code, WPARAM wparam, LPARAM lparam) {
-  auto* msg = reinterpret_cast<MSG*>(lparam);
-  if (code == MSGF_DIALOGBOX && msg && msg->message == WM_KEYDOWN && msg->wParam == VK_F1) {
-    HWND dialog = msg->hwnd;
-    while (dialog && (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD)) dialog = ::GetParent(dialog);
-    if (dialog) {
-      ::PostMessageW(dialog, kShowHelp, 0, 0);
-      return TRUE;
+  // A fault in the filter is the module's to report, and may not unwind
+  // into the system.
+  platform::FaultScope scope;
+  try {
+    auto* msg = reinterpret_cast<MSG*>(lparam);
+    if (code == MSGF_DIALOGBOX && msg && msg->message == WM_KEYDOWN && msg->wParam == VK_F1) {
+      HWND dialog = msg->hwnd;
+      while (dialog && (::GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD))
+        dialog = ::GetParent(dialog);
+      if (dialog) {
+        ::PostMessageW(dialog, kShowHelp, 0, 0);
+        return TRUE;
+      }
     }
+  } catch (...) {
   }
   return ::CallNextHookEx(g_help_hook, code, wparam, lparam);
 }
@@ -300,9 +312,23 @@ void Dialog::Initialise() {
                      outer.bottom - outer.top - client.bottom + 2 * style_.border_width);
 
   TFont& font = form_.Font();
-  font_ = ::CreateFontA(font.Height(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, font.Charset(),
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_DONTCARE, font.Name().c_str());
+  auto make_font = [&](uint8_t charset) {
+    return ::CreateFontA(font.Height(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, font.Name().c_str());
+  };
+  // A font of no particular set gets the set of the texts' script, so a
+  // bitmap family is drawn from its file for that script, or the system
+  // takes the nearest font that has the script. Numbers need no script:
+  // the number boxes keep the family itself, whose digits fit their width
+  // where a nearest font's may not.
+  if (font.Charset() == DEFAULT_CHARSET) {
+    const uint8_t script = CharsetForControls(form_);
+    font_ = make_font(script);
+    if (script != DEFAULT_CHARSET) number_font_ = make_font(DEFAULT_CHARSET);
+  } else {
+    font_ = make_font(font.Charset());
+  }
   font.HandleNeeded();
   ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
@@ -392,7 +418,9 @@ void Dialog::CreateNative(TControl& control) {
   n.hwnd =
       ::CreateWindowExW(ex_style, cls, W(text), style, 0, 0, 0, 0, hwnd_,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(n.id)), OwnModule(), nullptr);
-  ::SendMessageW(n.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  HFONT own_font =
+      number_font_ && control.InheritsFrom(TSpinEdit::StaticClass()) ? number_font_ : font_;
+  ::SendMessageW(n.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(own_font), FALSE);
   if (control.InheritsFrom(TCheckBox::StaticClass()) && static_cast<TCheckBox&>(control).Checked())
     ::SendMessageW(n.hwnd, BM_SETCHECK, BST_CHECKED, 0);
   if (control.InheritsFrom(TSpinEdit::StaticClass())) {
@@ -573,8 +601,10 @@ void Dialog::Finish() {
   if (g_help_hook) ::UnhookWindowsHookEx(g_help_hook);
   g_help_hook = nullptr;
   form_.SetHandle(0);
-  if (font_) ::DeleteObject(font_);
-  font_ = nullptr;
+  for (HFONT* f : {&font_, &number_font_}) {
+    if (*f) ::DeleteObject(*f);
+    *f = nullptr;
+  }
 }
 
 Native* Dialog::ByControl(const TControl* control) {
