@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/Components.h"
+#include "components/Components.h"
 
 namespace tarvel {
 

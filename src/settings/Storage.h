@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "Common/OleVariant.h"
+#include "components/Components.h"
 #include "platform/ini_lock.h"
 #include "platform/registry.h"
 #include "settings/BigIni.h"
-#include "settings/Components.h"
 
 namespace tarvel {
 

@@ -34,7 +34,7 @@
 #include <string>
 
 #include "Common/OleVariant.h"
-#include "settings/Components.h"
+#include "components/Components.h"
 #include "settings/Storage.h"
 
 namespace tarvel {

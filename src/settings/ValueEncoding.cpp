@@ -1,7 +1,7 @@
 #include "settings/ValueEncoding.h"
 
 #include "Common/Text.h"
-#include "settings/Components.h"
+#include "components/Components.h"
 
 namespace tarvel {
 

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "settings/Controls.h"
+#include "components/Controls.h"
 #include "translation/TextResources.h"
 #include "translation/Translator.h"
 

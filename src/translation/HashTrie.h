@@ -35,7 +35,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/Components.h"
+#include "components/Components.h"
 
 namespace tarvel {
 

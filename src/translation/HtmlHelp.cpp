@@ -4,10 +4,10 @@
 #include <mutex>
 #include <vector>
 
+#include "components/Controls.h"
 #include "platform/help.h"
 #include "platform/module.h"
 #include "platform/thread.h"
-#include "settings/Controls.h"
 
 namespace tarvel {
 

@@ -20,15 +20,15 @@
 //   delete help;                                 // the previous handler is back
 //
 // Threads: the thread that shows the form; the application's handler and
-// the viewer's state are locked (platform/help.h, settings/Components.h).
+// the viewer's state are locked (platform/help.h, components/Components.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "components/Components.h"
 #include "platform/window.h"
-#include "settings/Components.h"
 
 namespace tarvel {
 

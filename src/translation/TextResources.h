@@ -29,7 +29,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/Controls.h"
+#include "components/Controls.h"
 
 namespace tarvel {
 

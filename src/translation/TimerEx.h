@@ -46,9 +46,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "components/Controls.h"
 #include "platform/clock.h"
 #include "platform/window.h"
-#include "settings/Controls.h"
 
 namespace tarvel {
 

@@ -12,8 +12,8 @@
 // The walk follows ownership, not placement.
 //
 // Threads: runs on the thread of the pass, with the translator's lock held.
+#include "components/Controls.h"
 #include "platform/text.h"
-#include "settings/Controls.h"
 #include "translation/Adapters.h"
 #include "translation/Translator.h"
 

@@ -49,8 +49,8 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/Components.h"
-#include "settings/Controls.h"
+#include "components/Components.h"
+#include "components/Controls.h"
 #include "translation/HashTrie.h"
 #include "translation/TimerEx.h"
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "settings/Controls.h"
+#include "components/Controls.h"
 
 namespace tarvel {
 

@@ -18,8 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "components/Controls.h"
 #include "platform/window.h"
-#include "settings/Controls.h"
 
 namespace tarvel {
 

@@ -27,8 +27,8 @@
 #include <string>
 #include <string_view>
 
+#include "components/Controls.h"
 #include "platform/window.h"
-#include "settings/Controls.h"
 #include "translation/HtmlHelp.h"
 #include "ui/FormView.h"
 

@@ -18,13 +18,13 @@
 #include <cstdlib>
 #endif
 
+#include "components/Components.h"
 #include "host/host_window.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/ini_lock.h"
 #include "platform/thread.h"
 #include "platform/window.h"
-#include "settings/Components.h"
 #include "settings/settings_support.h"
 #include "support/host_harness.h"
 #include "support/test_support.h"

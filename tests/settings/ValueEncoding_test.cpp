@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/Components.h"
+#include "components/Components.h"
 
 namespace tarvel {
 namespace {

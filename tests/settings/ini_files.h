@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "components/Components.h"
 #include "monitor/DataSourceCfg.h"
-#include "settings/Components.h"
 
 namespace tarvel::test {
 

@@ -7,9 +7,9 @@
 
 #include <string>
 
+#include "components/Components.h"
+#include "components/Controls.h"
 #include "monitor/ProxyCodeObject.h"
-#include "settings/Components.h"
-#include "settings/Controls.h"
 
 namespace tarvel::test {
 

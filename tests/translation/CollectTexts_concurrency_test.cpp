@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "components/Controls.h"
 #include "platform/thread.h"
-#include "settings/Controls.h"
 #include "support/test_support.h"
 #include "translation/Translator.h"
 

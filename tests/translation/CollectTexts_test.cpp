@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "components/Controls.h"
 #include "platform/file_io.h"
-#include "settings/Controls.h"
 #include "translation/Translator.h"
 #include "translation/translation_support.h"
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <thread>
 
+#include "components/Controls.h"
 #include "platform/help.h"
 #include "platform/module.h"
-#include "settings/Controls.h"
 
 namespace tarvel {
 namespace {

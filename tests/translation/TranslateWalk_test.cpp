@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/Controls.h"
+#include "components/Controls.h"
 #include "translation/Adapters.h"
 #include "translation/TextResources.h"
 #include "translation/Translator.h"

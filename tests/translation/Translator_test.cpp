@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "Common/OleVariant.h"
+#include "components/Controls.h"
 #include "platform/text.h"
-#include "settings/Controls.h"
 #include "translation/translation_support.h"
 
 namespace tarvel {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/Controls.h"
+#include "components/Controls.h"
 
 namespace tarvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "settings/Components.h"
+#include "components/Components.h"
 
 #include <gtest/gtest.h>
 

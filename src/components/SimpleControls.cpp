@@ -1,8 +1,8 @@
-// Simple controls of the control model (settings/Controls.h): TLabel,
+// Simple controls of the control model (components/Controls.h): TLabel,
 // TBevel, the captioned windowed controls TGroupBox, TPanel, TButton and
 // TCheckBox. Called on the thread that owns the form.
-#include "settings/Controls.h"
-#include "settings/PropertyTable.h"
+#include "components/Controls.h"
+#include "components/PropertyTable.h"
 
 namespace tarvel {
 

@@ -1,11 +1,11 @@
-// Fonts and size constraints of the control model (settings/Controls.h):
+// Fonts and size constraints of the control model (components/Controls.h):
 // TFont's properties and change notice, TSizeConstraints' limits. Called
 // on the thread that owns the form.
 #include <algorithm>
 #include <cmath>
 
-#include "settings/Controls.h"
-#include "settings/PropertyTable.h"
+#include "components/Controls.h"
+#include "components/PropertyTable.h"
 
 namespace tarvel {
 

@@ -1,7 +1,7 @@
 // The toolkit-free controls: what the options form and the translator's
 // walk rely on — property tables by designer name, wide texts through the
 // property layer, anchors and alignment on resize, the notifications.
-#include "settings/Controls.h"
+#include "components/Controls.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
-// Controls of the control model (settings/Controls.h): TControl's
+// Controls of the control model (components/Controls.h): TControl's
 // placement, properties and notices, and TWinControl's placement children
 // with their alignment and anchor layout. Called on the thread that owns
 // the form.
-#include "settings/Controls.h"
+#include "components/Controls.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "settings/PropertyTable.h"
+#include "components/PropertyTable.h"
 
 namespace tarvel {
 

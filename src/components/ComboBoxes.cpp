@@ -1,8 +1,8 @@
-// Combo boxes of the control model (settings/Controls.h): TComboBox over a
+// Combo boxes of the control model (components/Controls.h): TComboBox over a
 // line list, TComboBoxEx over a collection of captioned items with images.
 // Called on the thread that owns the form.
-#include "settings/Controls.h"
-#include "settings/PropertyTable.h"
+#include "components/Controls.h"
+#include "components/PropertyTable.h"
 
 namespace tarvel {
 

@@ -14,7 +14,7 @@
 //    properties mirror form controls ("var1.Text" -> "var1_Text").
 //
 // Controls, among them TCustomComboBox (what the settings engine needs of
-// a combo box: its ItemIndex), are in settings/Controls.h.
+// a combo box: its ItemIndex), are in components/Controls.h.
 //
 // Declaring a class:
 //   class TThing : public TComponent {

@@ -1,4 +1,4 @@
-// Toolkit-free controls on the component model (settings/Components.h): the
+// Toolkit-free controls on the component model (components/Components.h): the
 // classes an options form is made of, the properties a form designer
 // publishes on them, and the few notifications a form model needs. A view
 // (native windows, or a headless one for tests) mirrors these objects; the
@@ -56,7 +56,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/Components.h"
+#include "components/Components.h"
 
 namespace tarvel {
 

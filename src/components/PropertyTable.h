@@ -1,6 +1,6 @@
 // Internal to the settings controls: builders for property-table entries
 // over a control's getter and setter member functions (FieldProperty in
-// settings/Components.h does the same over data members). Each builder
+// components/Components.h does the same over data members). Each builder
 // returns a TPropInfo whose get/set cast the object to the class named and
 // call the members; the kinds and limits are those a form designer shows.
 // Used only while class descriptors are built; no state, any thread.
@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/Components.h"
+#include "components/Components.h"
 
 namespace tarvel {
 

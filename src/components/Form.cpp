@@ -1,8 +1,8 @@
-// The form of the control model (settings/Controls.h): TForm's caption,
+// The form of the control model (components/Controls.h): TForm's caption,
 // help file, modal result, active control, and its client area within the
 // frame and size constraints. Called on the thread that owns the form.
-#include "settings/Controls.h"
-#include "settings/PropertyTable.h"
+#include "components/Controls.h"
+#include "components/PropertyTable.h"
 
 namespace tarvel {
 

@@ -1,9 +1,9 @@
-// Line lists and collections of the control model (settings/Controls.h):
+// Line lists and collections of the control model (components/Controls.h):
 // TWideStrings with its update brackets and change notices, TCollection and
 // its items. Called on the thread that owns the form.
 #include <algorithm>
 
-#include "settings/Controls.h"
+#include "components/Controls.h"
 
 namespace tarvel {
 

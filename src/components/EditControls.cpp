@@ -1,4 +1,4 @@
-// Edit controls of the control model (settings/Controls.h): TCustomEdit,
+// Edit controls of the control model (components/Controls.h): TCustomEdit,
 // TEdit, and TSpinEdit, whose text and number follow each other in the
 // user's decimal separator. Called on the thread that owns the form.
 #include <algorithm>
@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
+#include "components/Controls.h"
+#include "components/PropertyTable.h"
 #include "platform/text.h"
-#include "settings/Controls.h"
-#include "settings/PropertyTable.h"
 
 namespace tarvel {
 
