@@ -29,10 +29,13 @@ if [ "$1" = "--sh" ]; then
 else
   set -- wine "$@"
 fi
-# One namespace for the X server, the Wine server and the program.
+# One namespace for the X server, the Wine server and the program. The
+# desktop is up before the program starts (the keeper): a cold start of it
+# under load can outlast Wine's wait for it, and the program's first window
+# would then fail.
 tarvel_in_wine_ns xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
   . "$tarvel_root/cmake/wine-env.sh"
-  tarvel_wine_server 5
+  tarvel_wine_server 5 keep
   "$@"
   status=$?
   tarvel_wine_stop

@@ -102,6 +102,8 @@ class Win32DialogTest : public ::testing::Test {
     module.SetIniFile(ini);
     module.SetParserItems("feed|TEMP\r\nfeed|PRESS");
     owner = platform::CreateMainWindow("host", {100, 50, 900, 650}, nullptr);
+    // Every test needs the host's window; say why it is missing.
+    if (!owner) ADD_FAILURE() << "the host's window could not be made: error " << ::GetLastError();
     ParamsListPtr params = NewParamsList();
     params->Add("OWNERFORM", OleVariant(static_cast<int32_t>(owner)));
     module.TakeOwnerWindow(params.get());

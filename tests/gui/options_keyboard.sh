@@ -21,7 +21,9 @@ fail() { echo "FAIL: $*"; status=1; }
 start_dialog() {
   wine "$build/tarvel-host.exe" options --ini options.ini "$@" >out.txt 2>err.txt &
   HOST=$!
-  DIALOG=$(timeout 60 xdotool search --sync --name '^Tarvel [0-9]' | head -n 1)
+  # Only once it is shown: a window that exists but is not yet mapped
+  # cannot take the focus (X answers BadMatch and the keys go nowhere).
+  DIALOG=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tarvel [0-9]' | head -n 1)
   [ -n "$DIALOG" ] || { fail "no dialog"; cat err.txt; return 1; }
   xdotool mousemove 0 0 windowfocus --sync "$DIALOG"
 }
