@@ -210,9 +210,9 @@ class Baseline {
   void ChkTimeoutsTimer() {
     timer_.StopTicks();
     ParamsListPtr params;
-    TObjectList<Client>* list = clients_.LockListRead();
+    auto list = clients_.LockRead();
     for (Client* c : *list) {
-      TObjectList<Watch>* watches = c->watches.LockListRead();
+      auto watches = c->watches.LockRead();
       const uint32_t now = platform::TickCount();
       for (Watch* w : *watches) {
         if (w->fired || w->waiting || w->deadline > now) continue;
@@ -233,31 +233,24 @@ class Baseline {
         sink_.RaiseEvent(false, w->event, params.get());
         sink_.SendLog(1, "Generating event: " + w->event);
       }
-      c->watches.UnlockRead();
     }
-    clients_.UnlockRead();
     ScheduleCheck();
   }
 
   void ScheduleCheck() {
-    TObjectList<Client>* list = clients_.LockListRead();
+    auto list = clients_.LockRead();
     uint32_t earliest = 0;
-    for (Client* c : *list) {
-      TObjectList<Watch>* watches = c->watches.LockListRead();
-      for (Watch* w : *watches)
+    for (Client* c : *list)
+      for (Watch* w : *c->watches.LockRead())
         if (!w->waiting && !w->fired && (earliest == 0 || w->deadline < earliest))
           earliest = w->deadline;
-      c->watches.UnlockRead();
-    }
-    clients_.LockList();
+    auto promoted = clients_.Lock();
     uint32_t interval = 3000;
     if (earliest != 0) {
       int32_t left = static_cast<int32_t>(earliest - platform::TickCount());
       interval = left <= 0 ? 10 : static_cast<uint32_t>(left);
     }
     timer_.ScheduleTick(interval);
-    clients_.UnlockWrite();
-    clients_.UnlockRead();
   }
 
   // AddClient appends a client without searching (to set up large tables).
@@ -266,8 +259,7 @@ class Baseline {
     c->id = id;
     BuildWatches(*c);
     if (fed)
-      for (Watch* w : *c->watches.LockListRead()) w->waiting = false;
-    c->watches.UnlockRead();
+      for (Watch* w : *c->watches.LockRead()) w->waiting = false;
     clients_.Add(c.release());
   }
 
@@ -288,7 +280,7 @@ class Baseline {
     return a.AsDouble() == b.AsDouble();
   }
   void BuildWatches(Client& c) {
-    TObjectList<Watch>* list = c.watches.LockList();
+    auto list = c.watches.Lock();
     for (const MonitorSettings::Row& r : s_.rows) {
       auto* w = new Watch;
       w->var = r.var_name;
@@ -298,14 +290,13 @@ class Baseline {
       w->waiting = s_.wait_data;
       list->Add(w);
     }
-    c.watches.UnlockWrite();
   }
   void ProcessRow(const TvopParamsList& data, int32_t first, int32_t last, const Variant* id) {
     Variant null_id;
     platform::VariantInit(&null_id);
     null_id.vt = platform::VT_NULL;
     const Variant& want = id ? *id : null_id;
-    TObjectList<Client>* list = clients_.LockListRead();
+    auto list = clients_.LockRead();
     Client* client = nullptr;
     for (Client* c : *list)
       if (SameId(c->id, want)) {
@@ -317,10 +308,9 @@ class Baseline {
       fresh->id = OleVariant::CopyOf(want);
       BuildWatches(*fresh);
       client = fresh.get();
-      clients_.LockList()->Add(fresh.release());
-      clients_.UnlockWrite();
+      clients_.Lock()->Add(fresh.release());
     }
-    TObjectList<Watch>* watches = client->watches.LockListRead();
+    auto watches = client->watches.LockRead();
     for (int32_t k = first; k <= last; ++k) {
       std::string_view low = data.Item(k)->LowNameView();
       for (Watch* w : *watches) {
@@ -330,8 +320,6 @@ class Baseline {
         break;
       }
     }
-    client->watches.UnlockRead();
-    clients_.UnlockRead();
   }
 
   MonitorSink& sink_;

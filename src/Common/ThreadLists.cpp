@@ -40,13 +40,14 @@ bool TMultiReadLock::OthersHold(uint32_t thread) const {
 
 void TMultiReadLock::LockRead() {
   const uint32_t me = platform::CurrentThreadId();
-  std::unique_lock<std::mutex> lock(mutex_);
+  UniqueLock lock(mutex_);
   if (Holder* h = Find(me); h && (h->shared > 0 || h->exclusive > 0)) {
     ++h->shared;  // re-entrant, or a writer reading its own data
     return;
   }
   ++waiting_readers_;
-  changed_.wait(lock, [&] { return writer_ == 0 && waiting_writers_ == 0; });
+  changed_.Wait(lock,
+                [&]() TARVEL_REQUIRES(mutex_) { return writer_ == 0 && waiting_writers_ == 0; });
   --waiting_readers_;
   if (Holder* h = Find(me))
     ++h->shared;
@@ -57,18 +58,18 @@ void TMultiReadLock::LockRead() {
 void TMultiReadLock::UnlockRead() {
   const uint32_t me = platform::CurrentThreadId();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     Holder* h = Find(me);
     if (!h || h->shared == 0) throw std::logic_error("UnlockRead without a shared hold");
     --h->shared;
     DropIfIdle(me);
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 void TMultiReadLock::LockWrite() {
   const uint32_t me = platform::CurrentThreadId();
-  std::unique_lock<std::mutex> lock(mutex_);
+  UniqueLock lock(mutex_);
   Holder* h = Find(me);
   if (h && h->exclusive > 0) {
     ++h->exclusive;
@@ -80,8 +81,8 @@ void TMultiReadLock::LockWrite() {
   Find(me)->promoting = true;
   ++waiting_writers_;
   // Others see our suspended shared hold as gone; wake them to re-check.
-  changed_.notify_all();
-  changed_.wait(lock, [&] { return writer_ == 0 && !OthersHold(me); });
+  changed_.NotifyAll();
+  changed_.Wait(lock, [&]() TARVEL_REQUIRES(mutex_) { return writer_ == 0 && !OthersHold(me); });
   --waiting_writers_;
   writer_ = me;
   h = Find(me);
@@ -92,50 +93,46 @@ void TMultiReadLock::LockWrite() {
 void TMultiReadLock::UnlockWrite() {
   const uint32_t me = platform::CurrentThreadId();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     Holder* h = Find(me);
     if (!h || h->exclusive == 0) throw std::logic_error("UnlockWrite without an exclusive hold");
     if (--h->exclusive == 0) writer_ = 0;
     DropIfIdle(me);
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 bool TMultiReadLock::HeldExclusiveByMe() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const Holder* h = Find(platform::CurrentThreadId());
   return h && h->exclusive > 0;
 }
 
 bool TMultiReadLock::HeldSharedByMe() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const Holder* h = Find(platform::CurrentThreadId());
   return h && h->shared > 0;
 }
 
 int TMultiReadLock::WaitingWriters() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return waiting_writers_;
 }
 
 int TMultiReadLock::WaitingReaders() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return waiting_readers_;
 }
 
 int TThreadStringList::Add(std::string_view text) {
-  lock_.LockWrite();
-  lines_.emplace_back(text);
-  int index = static_cast<int>(lines_.size()) - 1;
-  lock_.UnlockWrite();
-  return index;
+  auto lines = Lock();
+  lines->emplace_back(text);
+  return static_cast<int>(lines->size()) - 1;
 }
 
 void TThreadStringList::SetText(std::string_view text) {
   std::vector<std::string> lines = SplitLines(text);
-  lock_.LockWrite();
-  lines_.swap(lines);
-  lock_.UnlockWrite();
+  Lock()->swap(lines);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

@@ -1,4 +1,4 @@
-// Thread-safe containers: lists guarded by a re-entrant multi-reader,
+// Thread-safe containers: lists held under a re-entrant multi-reader,
 // single-writer lock whose shared holder can promote itself.
 //
 // The lock (TMultiReadLock) guarantees:
@@ -17,12 +17,13 @@
 #pragma once
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+
+#include "Common/ThreadSafety.h"
 
 namespace tarvel {
 
@@ -51,18 +52,72 @@ class TMultiReadLock {
     int exclusive;
     bool promoting;
   };
-  Holder* Find(uint32_t thread);
-  const Holder* Find(uint32_t thread) const;
-  void DropIfIdle(uint32_t thread);
-  bool OthersHold(uint32_t thread) const;
+  Holder* Find(uint32_t thread) TARVEL_REQUIRES(mutex_);
+  const Holder* Find(uint32_t thread) const TARVEL_REQUIRES(mutex_);
+  void DropIfIdle(uint32_t thread) TARVEL_REQUIRES(mutex_);
+  bool OthersHold(uint32_t thread) const TARVEL_REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Holder> holders_;  // guarded by mutex_
-  uint32_t writer_ = 0;          // guarded by mutex_; thread id or 0
-  int waiting_writers_ = 0;      // guarded by mutex_
-  int waiting_readers_ = 0;      // guarded by mutex_
+  mutable Mutex mutex_;
+  CondVar changed_;
+  std::vector<Holder> holders_ TARVEL_GUARDED_BY(mutex_);
+  uint32_t writer_ TARVEL_GUARDED_BY(mutex_) = 0;  // thread id or 0
+  int waiting_writers_ TARVEL_GUARDED_BY(mutex_) = 0;
+  int waiting_readers_ TARVEL_GUARDED_BY(mutex_) = 0;
 };
+
+// ReadHold / WriteHold: one shared or exclusive hold of a TMultiReadLock
+// for their life (a moved-from hold holds nothing). They are the only way
+// the lists below are held, so a throw never leaves a list locked.
+class ReadHold {
+ public:
+  explicit ReadHold(TMultiReadLock& lock) : lock_(&lock) { lock.LockRead(); }
+  ~ReadHold() {
+    if (lock_) lock_->UnlockRead();
+  }
+  ReadHold(ReadHold&& other) noexcept : lock_(other.lock_) { other.lock_ = nullptr; }
+  ReadHold(const ReadHold&) = delete;
+  ReadHold& operator=(const ReadHold&) = delete;
+  ReadHold& operator=(ReadHold&&) = delete;
+
+ private:
+  TMultiReadLock* lock_;
+};
+
+class WriteHold {
+ public:
+  explicit WriteHold(TMultiReadLock& lock) : lock_(&lock) { lock.LockWrite(); }
+  ~WriteHold() {
+    if (lock_) lock_->UnlockWrite();
+  }
+  WriteHold(WriteHold&& other) noexcept : lock_(other.lock_) { other.lock_ = nullptr; }
+  WriteHold(const WriteHold&) = delete;
+  WriteHold& operator=(const WriteHold&) = delete;
+  WriteHold& operator=(WriteHold&&) = delete;
+
+ private:
+  TMultiReadLock* lock_;
+};
+
+// Locked: what a list guards, reached through the hold that guards it.
+//   auto lines = log_lines.Lock();   // held until `lines` goes
+//   lines->push_back("text");
+template <class T, class Hold>
+class Locked {
+ public:
+  Locked(TMultiReadLock& lock, T* target) : hold_(lock), target_(target) {}
+  Locked(Locked&&) noexcept = default;
+  T* operator->() const { return target_; }
+  std::add_lvalue_reference_t<T> operator*() const { return *target_; }
+  T* get() const { return target_; }
+
+ private:
+  Hold hold_;
+  T* target_;
+};
+template <class T>
+using ReadLocked = Locked<const T, ReadHold>;
+template <class T>
+using WriteLocked = Locked<T, WriteHold>;
 
 // TThreadObject guards one object (not owned) with a TMultiReadLock.
 class TThreadObject {
@@ -72,17 +127,11 @@ class TThreadObject {
   TThreadObject(const TThreadObject&) = delete;
   TThreadObject& operator=(const TThreadObject&) = delete;
 
-  void* LockRead() {
-    lock_.LockRead();
-    return guarded_;
-  }
-  void UnlockRead() { lock_.UnlockRead(); }
-  void* LockWrite() {
-    lock_.LockWrite();
-    return guarded_;
-  }
-  void UnlockWrite() { lock_.UnlockWrite(); }
-  TMultiReadLock& Lock() { return lock_; }
+  // The guarded object, held shared or exclusively while the handle lives.
+  Locked<const void, ReadHold> LockObjectRead() { return {lock_, guarded_}; }
+  Locked<void, WriteHold> LockObject() { return {lock_, guarded_}; }
+  // For checks and tests: the lock's state.
+  TMultiReadLock& MultiReadLock() { return lock_; }
 
  protected:
   void SetGuarded(void* guarded) { guarded_ = guarded; }
@@ -148,97 +197,45 @@ class TObjectList {
 };
 
 // TThreadObjectList guards a TObjectList with the lock of TThreadObject.
+// Lock holds it exclusively, LockRead shared (a reader may call Lock too:
+// it promotes, see TMultiReadLock); both let go when the handle goes.
 template <class T>
 class TThreadObjectList : public TThreadObject {
  public:
   explicit TThreadObjectList(bool owns_objects) : list_(owns_objects) { SetGuarded(&list_); }
-  ~TThreadObjectList() override {
-    LockList();
-    list_.Clear();
-    UnlockWrite();
-  }
+  ~TThreadObjectList() override { Lock()->Clear(); }
 
-  // LockList takes the lock exclusively (release with UnlockWrite);
-  // LockListRead takes it shared (release with UnlockRead).
-  TObjectList<T>* LockList() {
-    LockWrite();
-    return &list_;
-  }
-  TObjectList<T>* LockListRead() {
-    LockRead();
-    return &list_;
-  }
+  WriteLocked<TObjectList<T>> Lock() { return {MultiReadLock(), &list_}; }
+  ReadLocked<TObjectList<T>> LockRead() { return {MultiReadLock(), &list_}; }
 
-  void Add(T* object) {
-    LockList();
-    try {
-      list_.Add(object);
-    } catch (...) {
-      UnlockWrite();
-      throw;
-    }
-    UnlockWrite();
-  }
-  void Clear() {
-    LockList();
-    try {
-      list_.Clear();
-    } catch (...) {
-      UnlockWrite();
-      throw;
-    }
-    UnlockWrite();
-  }
+  void Add(T* object) { Lock()->Add(object); }
+  void Clear() { Lock()->Clear(); }
 
  private:
   TObjectList<T> list_;
 };
 
-// Scope guards for the two holds.
-class ReadLockGuard {
- public:
-  explicit ReadLockGuard(TThreadObject& object) : object_(object) { object_.LockRead(); }
-  ~ReadLockGuard() { object_.UnlockRead(); }
-  ReadLockGuard(const ReadLockGuard&) = delete;
-  ReadLockGuard& operator=(const ReadLockGuard&) = delete;
-
- private:
-  TThreadObject& object_;
-};
-
-class WriteLockGuard {
- public:
-  explicit WriteLockGuard(TThreadObject& object) : object_(object) { object_.LockWrite(); }
-  ~WriteLockGuard() { object_.UnlockWrite(); }
-  WriteLockGuard(const WriteLockGuard&) = delete;
-  WriteLockGuard& operator=(const WriteLockGuard&) = delete;
-
- private:
-  TThreadObject& object_;
-};
-
 // TThreadStringList guards an unsorted list of text lines (duplicates kept).
+// Lock holds it exclusively for the handle's life.
 class TThreadStringList {
  public:
   TThreadStringList() = default;
   TThreadStringList(const TThreadStringList&) = delete;
   TThreadStringList& operator=(const TThreadStringList&) = delete;
 
-  // LockList takes the lock exclusively and hands out the lines.
-  std::vector<std::string>* LockList() {
-    lock_.LockWrite();
-    return &lines_;
-  }
-  void UnlockList() { lock_.UnlockWrite(); }
+  WriteLocked<std::vector<std::string>> Lock() { return {lock_, &lines_}; }
 
   // Add appends one line and returns its index.
   int Add(std::string_view text);
   // SetText replaces the content by the lines of text (split at CR, LF or CR LF).
   void SetText(std::string_view text);
+  // For checks and tests: the lock's state.
+  TMultiReadLock& MultiReadLock() { return lock_; }
 
  private:
   TMultiReadLock lock_;
-  std::vector<std::string> lines_;  // guarded by lock_
+  // Reached only through Lock's handle.
+  std::vector<std::string> lines_;
 };
 
 // SplitLines splits text at CR, LF or CR LF; a final line break opens no

@@ -46,7 +46,8 @@
 #define TARVEL_RELEASE(...) TARVEL_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TARVEL_ACQUIRE_SHARED(...) TARVEL_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
 #define TARVEL_RELEASE_SHARED(...) TARVEL_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
-#define TARVEL_RELEASE_GENERIC(...) TARVEL_THREAD_ANNOTATION(release_generic_capability(__VA_ARGS__))
+#define TARVEL_RELEASE_GENERIC(...) \
+  TARVEL_THREAD_ANNOTATION(release_generic_capability(__VA_ARGS__))
 #define TARVEL_TRY_ACQUIRE(...) TARVEL_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define TARVEL_RETURN_CAPABILITY(x) TARVEL_THREAD_ANNOTATION(lock_returned(x))
 #define TARVEL_ASSERT_CAPABILITY(x) TARVEL_THREAD_ANNOTATION(assert_capability(x))
@@ -136,8 +137,8 @@ class CondVar {
     return WaitUntil(lock, std::chrono::steady_clock::now() + time, pred);
   }
   template <class Clock, class Duration, class Pred>
-  bool WaitUntil(UniqueLock& lock, std::chrono::time_point<Clock, Duration> until, Pred pred)
-      TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+  bool WaitUntil(UniqueLock& lock, std::chrono::time_point<Clock, Duration> until,
+                 Pred pred) TARVEL_NO_THREAD_SAFETY_ANALYSIS {
     while (!pred())
       if (cv_.wait_until(lock.lock_, until) == std::cv_status::timeout) return pred();
     return true;

@@ -87,32 +87,11 @@ std::unique_ptr<TvopPlugin> DefaultFactory(PPluginCallRec rec) {
   return std::make_unique<TvopPlugin>(rec);
 }
 
-InstanceEntry* FindEntry(TObjectList<InstanceEntry>* list, uint32_t id) {
+InstanceEntry* FindEntry(const TObjectList<InstanceEntry>* list, uint32_t id) {
   for (InstanceEntry* e : *list)
     if (e->instance->InstanceId() == id) return e;
   return nullptr;
 }
-
-// Holds the table's shared lock for one lookup.
-class TableReadHold {
- public:
-  explicit TableReadHold(InstanceTable* table) : table_(table), list_(table->LockListRead()) {}
-  ~TableReadHold() { table_->UnlockRead(); }
-  TObjectList<InstanceEntry>* list() const { return list_; }
-
- private:
-  InstanceTable* table_;
-  TObjectList<InstanceEntry>* list_;
-};
-
-class TableWriteHold {
- public:
-  explicit TableWriteHold(InstanceTable* table) : table_(table) { table_->LockList(); }
-  ~TableWriteHold() { table_->UnlockWrite(); }
-
- private:
-  InstanceTable* table_;
-};
 
 }  // namespace
 
@@ -139,11 +118,13 @@ void ModuleShutdown(bool process_terminating) {
   InstanceTable* table = g_table.exchange(nullptr);
   if (!table || process_terminating) return;  // the system reclaims everything
   std::vector<std::shared_ptr<TvopPlugin>> doomed;
-  TObjectList<InstanceEntry>* list = table->LockList();
-  for (InstanceEntry* e : *list) doomed.push_back(e->instance);
-  list->Clear();
-  std::unique_ptr<const InstanceIndex> index = PublishIndex(nullptr);
-  table->UnlockWrite();
+  std::unique_ptr<const InstanceIndex> index;
+  {
+    auto list = table->Lock();
+    for (InstanceEntry* e : *list) doomed.push_back(e->instance);
+    list->Clear();
+    index = PublishIndex(nullptr);
+  }
   index.reset();
   doomed.clear();  // destroys every instance in table order, unless still in use
   delete table;
@@ -153,24 +134,21 @@ void ModuleShutdown(bool process_terminating) {
 void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {
   InstanceTable* table = g_table.load();
   if (!table) return;
-  TableReadHold hold(table);
-  for (InstanceEntry* e : *hold.list()) fn(*e->instance);
+  for (InstanceEntry* e : *table->LockRead()) fn(*e->instance);
 }
 
 std::vector<std::shared_ptr<TvopPlugin>> Instances() {
   std::vector<std::shared_ptr<TvopPlugin>> all;
   InstanceTable* table = g_table.load();
   if (!table) return all;
-  TableReadHold hold(table);
-  for (InstanceEntry* e : *hold.list()) all.push_back(e->instance);
+  for (InstanceEntry* e : *table->LockRead()) all.push_back(e->instance);
   return all;
 }
 
 int InstanceCount() {
   InstanceTable* table = g_table.load();
   if (!table) return 0;
-  TableReadHold hold(table);
-  return hold.list()->Count();
+  return table->LockRead()->Count();
 }
 
 bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out) {
@@ -179,9 +157,8 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
   InstanceTable* table = g_table.load();
   if (!table) return false;
   if (rec->Action != kActionRelease && FindIndexed(rec->InstanceId, out)) return true;
-  TableReadHold hold(table);
-  TObjectList<InstanceEntry>* list = hold.list();
-  if (InstanceEntry* e = FindEntry(list, rec->InstanceId)) {
+  auto readers = table->LockRead();
+  if (InstanceEntry* e = FindEntry(readers.get(), rec->InstanceId)) {
     if (rec->Action != kActionRelease) {
       *out = e->instance;
       return true;
@@ -189,12 +166,12 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
     std::shared_ptr<TvopPlugin> doomed;
     std::unique_ptr<const InstanceIndex> index;
     {
-      TableWriteHold write(table);
+      auto list = table->Lock();  // promotes this thread's shared hold
       // Another thread may have released it while we were promoting.
-      if (InstanceEntry* again = FindEntry(list, rec->InstanceId)) {
+      if (InstanceEntry* again = FindEntry(list.get(), rec->InstanceId)) {
         doomed = again->instance;
         list->Remove(again);
-        index = PublishIndex(list);
+        index = PublishIndex(list.get());
       }
     }
     index.reset();
@@ -203,9 +180,9 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
   }
   if (rec->Action == kActionRelease) return false;
   try {
-    TableWriteHold write(table);
+    auto list = table->Lock();  // promotes this thread's shared hold
     // Search again: another thread may have created it while we promoted.
-    if (InstanceEntry* again = FindEntry(list, rec->InstanceId)) {
+    if (InstanceEntry* again = FindEntry(list.get(), rec->InstanceId)) {
       *out = again->instance;
       return true;
     }
@@ -221,7 +198,7 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
     auto entry = std::make_unique<InstanceEntry>();
     entry->instance = created;
     list->Add(entry.release());
-    PublishIndex(list);  // the old index held only instances the table holds
+    PublishIndex(list.get());  // the old index held only instances the table holds
     *out = std::move(created);
     return true;
   } catch (...) {

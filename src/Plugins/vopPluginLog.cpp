@@ -66,16 +66,16 @@ void TvopPlugin::SendLog(uint8_t level, std::string_view text, bool mark) {
       return;
     }
     std::vector<std::string> batch;
-    batch.swap(*log_lines_.LockList());
-    log_lines_.UnlockList();
+    batch.swap(*log_lines_.Lock());
     if (!batch.empty()) {
       std::string joined;
       for (const std::string& line : batch) joined += line + "\r\n";
       if (!DeliverCopyData(kCopyDataLogBatch, joined)) {
         // Back in front of anything queued meanwhile, oldest first.
-        std::vector<std::string>* lines = log_lines_.LockList();
-        lines->insert(lines->begin(), batch.begin(), batch.end());
-        log_lines_.UnlockList();
+        {
+          auto lines = log_lines_.Lock();
+          lines->insert(lines->begin(), batch.begin(), batch.end());
+        }
         AddLog(level, text, mark);
         return;
       }
@@ -108,8 +108,7 @@ void TvopPlugin::FlushLogBatch() noexcept {
   try {
     // The lines queued before go first, as SendLog sends them.
     std::vector<std::string> queued;
-    queued.swap(*log_lines_.LockList());
-    log_lines_.UnlockList();
+    queued.swap(*log_lines_.Lock());
     std::string joined;
     for (const std::string& line : queued) joined.append(line).append("\r\n");
     joined += batch;
@@ -126,8 +125,8 @@ void TvopPlugin::FlushLogBatch() noexcept {
 }
 
 void TvopPlugin::QueueLogLines(std::vector<std::string> front, std::vector<std::string> back) {
-  std::vector<std::string>* queue = log_lines_.LockList();
-  try {
+  {
+    auto queue = log_lines_.Lock();
     queue->insert(queue->begin(), std::make_move_iterator(front.begin()),
                   std::make_move_iterator(front.end()));
     queue->insert(queue->end(), std::make_move_iterator(back.begin()),
@@ -135,11 +134,7 @@ void TvopPlugin::QueueLogLines(std::vector<std::string> front, std::vector<std::
     if (queue->size() > kLogQueueLimit)
       queue->erase(queue->begin(),
                    queue->begin() + static_cast<long>(queue->size() - kLogQueueLimit));
-  } catch (...) {
-    log_lines_.UnlockList();
-    throw;
   }
-  log_lines_.UnlockList();
   PostToHost(PLUGIN_MSG_LOG, 0);
 }
 
@@ -147,17 +142,13 @@ void TvopPlugin::AddLog(uint8_t level, std::string_view text, bool mark) {
   try {
     if (!host_window_.load()) return;
     std::string line = FormatLogLine(level, text, mark);
-    std::vector<std::string>* lines = log_lines_.LockList();
-    try {
+    {
+      auto lines = log_lines_.Lock();
       lines->push_back(std::move(line));
       if (lines->size() > kLogQueueLimit)
         lines->erase(lines->begin(),
                      lines->begin() + static_cast<long>(lines->size() - kLogQueueLimit));
-    } catch (...) {
-      log_lines_.UnlockList();
-      throw;
     }
-    log_lines_.UnlockList();
     PostToHost(PLUGIN_MSG_LOG, 0);
   } catch (...) {
   }

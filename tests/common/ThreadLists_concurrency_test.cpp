@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -34,27 +35,23 @@ TEST(ThreadListsConcurrency, TwoReadersPromotingAtOnceBothGetThrough) {
     std::atomic<int> inside{0};
     std::atomic<int> max_inside{0};
     auto worker = [&](int i) {
-      list.LockListRead();
+      auto reading = list.LockRead();
       ++holding;
       while (holding.load() < 2) std::this_thread::yield();
-      list.LockList();  // both promote while both hold shared
+      auto writing = list.Lock();  // both promote while both hold shared
       int now = ++inside;
       int seen = max_inside.load();
       while (now > seen && !max_inside.compare_exchange_weak(seen, now)) {
       }
-      list.LockList()->Add(&values[i]);  // re-entrant exclusive
-      list.UnlockWrite();
+      list.Lock()->Add(&values[i]);  // re-entrant exclusive
       --inside;
-      list.UnlockWrite();
-      list.UnlockRead();
     };
     auto a = std::async(std::launch::async, worker, 0);
     auto b = std::async(std::launch::async, worker, 1);
     ASSERT_EQ(a.wait_for(10s), std::future_status::ready) << "round " << round;
     ASSERT_EQ(b.wait_for(10s), std::future_status::ready) << "round " << round;
     EXPECT_EQ(max_inside.load(), 1);
-    EXPECT_EQ(list.LockListRead()->Count(), 2);
-    list.UnlockRead();
+    EXPECT_EQ(list.LockRead()->Count(), 2);
   }
 }
 
@@ -63,21 +60,19 @@ TEST(ThreadListsConcurrency, AddUnderASharedHoldWaitsForOtherReaders) {
   int x = 0;
   std::atomic<bool> other_holds{false}, release_other{false}, added{false};
   std::thread other([&] {
-    list.LockListRead();
+    auto reading = list.LockRead();
     other_holds = true;
     while (!release_other) std::this_thread::yield();
-    list.UnlockRead();
   });
   ASSERT_TRUE(Eventually([&] { return other_holds.load(); }));
   std::thread adder([&] {
-    list.LockListRead();
+    auto reading = list.LockRead();
     list.Add(&x);
     added = true;
-    EXPECT_TRUE(list.Lock().HeldSharedByMe());  // still a reader afterwards
-    list.UnlockRead();
+    EXPECT_TRUE(list.MultiReadLock().HeldSharedByMe());  // still a reader afterwards
   });
   // The adder is promoting: it waits for the other reader to leave.
-  ASSERT_TRUE(Eventually([&] { return list.Lock().WaitingWriters() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return list.MultiReadLock().WaitingWriters() == 1; }));
   EXPECT_FALSE(added.load());
   release_other = true;
   ASSERT_TRUE(Eventually([&] { return added.load(); }));
@@ -88,25 +83,22 @@ TEST(ThreadListsConcurrency, AddUnderASharedHoldWaitsForOtherReaders) {
 TEST(ThreadListsConcurrency, NewReadersWaitBehindAWaitingWriter) {
   TThreadObjectList<int> list(false);
   std::atomic<bool> writer_done{false}, late_reader_in{false};
-  list.LockListRead();  // this thread blocks the writer
+  std::optional<ReadLocked<TObjectList<int>>> blocking(list.LockRead());  // blocks the writer
   std::thread writer([&] {
-    list.LockList();
+    auto writing = list.Lock();
     writer_done = true;
-    list.UnlockWrite();
   });
-  ASSERT_TRUE(Eventually([&] { return list.Lock().WaitingWriters() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return list.MultiReadLock().WaitingWriters() == 1; }));
   std::thread late([&] {
-    list.LockListRead();
+    auto reading = list.LockRead();
     late_reader_in = true;
     EXPECT_TRUE(writer_done.load());  // got in only after the writer
-    list.UnlockRead();
   });
   // The late reader queues behind the waiting writer.
-  ASSERT_TRUE(Eventually([&] { return list.Lock().WaitingReaders() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return list.MultiReadLock().WaitingReaders() == 1; }));
   EXPECT_FALSE(late_reader_in.load());
-  list.LockListRead();  // re-entrant: a holder never waits behind a writer
-  list.UnlockRead();
-  list.UnlockRead();
+  list.LockRead();  // re-entrant: a holder never waits behind a writer
+  blocking.reset();
   writer.join();
   late.join();
   EXPECT_TRUE(late_reader_in.load());
@@ -125,7 +117,7 @@ TEST(ThreadListsConcurrency, ManyThreadsMixingHoldsKeepTheListConsistent) {
           list.Add(new int(i));
           ++added;
         } else if ((i + t) % 3 == 1) {
-          auto* l = list.LockListRead();
+          auto l = list.LockRead();
           // No writer may change the list under a shared hold.
           const int before = l->Count();
           for (int* p : *l)
@@ -135,14 +127,12 @@ TEST(ThreadListsConcurrency, ManyThreadsMixingHoldsKeepTheListConsistent) {
             list.Add(new int(-1));  // promotion inside a read
             ++added;
           }
-          list.UnlockRead();
         } else {
-          auto* l = list.LockList();
+          auto l = list.Lock();
           if (l->Count() > 100) {
             l->Delete(0);
             ++deleted;
           }
-          list.UnlockWrite();
         }
       }
     });
@@ -150,8 +140,7 @@ TEST(ThreadListsConcurrency, ManyThreadsMixingHoldsKeepTheListConsistent) {
   for (auto& th : threads) th.join();
   EXPECT_FALSE(torn.load());
   // Every add and every delete took effect exactly once.
-  EXPECT_EQ(list.LockListRead()->Count(), added.load() - deleted.load());
-  list.UnlockRead();
+  EXPECT_EQ(list.LockRead()->Count(), added.load() - deleted.load());
   EXPECT_GT(deleted.load(), 0);
 }
 
@@ -163,8 +152,7 @@ TEST(ThreadListsConcurrency, StringListAddsFromManyThreadsAreAllKept) {
       for (int i = 0; i < 1000; ++i) lines.Add("line");
     });
   for (auto& th : threads) th.join();
-  EXPECT_EQ(lines.LockList()->size(), 4000u);
-  lines.UnlockList();
+  EXPECT_EQ(lines.Lock()->size(), 4000u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace tarvel {
 namespace {
 
@@ -37,52 +39,65 @@ TEST(ThreadObjectList, OwningListFreesItsObjectsAndNonOwningDoesNot) {
 TEST(ThreadObjectList, HoldsAreReentrantAndWritersMayRead) {
   TThreadObjectList<int> list(false);
   int x = 1;
-  TObjectList<int>* inner = list.LockListRead();
-  list.LockListRead();
-  list.Add(&x);  // promotes: no other thread holds the list
-  EXPECT_EQ(inner->Count(), 1);
-  EXPECT_TRUE(list.Lock().HeldSharedByMe());
-  EXPECT_FALSE(list.Lock().HeldExclusiveByMe());
-  list.UnlockRead();
-  list.UnlockRead();
-
-  list.LockList();
-  list.LockList();
-  list.LockListRead();
-  list.Add(&x);  // appends without waiting
-  list.UnlockRead();
-  list.UnlockWrite();
-  EXPECT_TRUE(list.Lock().HeldExclusiveByMe());
-  list.UnlockWrite();
-  EXPECT_FALSE(list.Lock().HeldExclusiveByMe());
-  EXPECT_EQ(inner->Count(), 2);
+  {
+    auto outer = list.LockRead();
+    auto inner = list.LockRead();
+    list.Add(&x);  // promotes: no other thread holds the list
+    EXPECT_EQ(inner->Count(), 1);
+    EXPECT_TRUE(list.MultiReadLock().HeldSharedByMe());
+    EXPECT_FALSE(list.MultiReadLock().HeldExclusiveByMe());
+  }
+  EXPECT_FALSE(list.MultiReadLock().HeldSharedByMe());
+  {
+    auto outer = list.Lock();
+    {
+      auto again = list.Lock();
+      auto reading = list.LockRead();
+      list.Add(&x);  // appends without waiting
+    }
+    EXPECT_TRUE(list.MultiReadLock().HeldExclusiveByMe());
+    EXPECT_EQ(outer->Count(), 2);
+  }
+  EXPECT_FALSE(list.MultiReadLock().HeldExclusiveByMe());
 }
 
-TEST(ThreadObjectList, UnbalancedReleaseIsAnError) {
+TEST(ThreadObjectList, AThrowUnderAHoldLetsItGo) {
   TThreadObjectList<int> list(false);
-  EXPECT_THROW(list.UnlockRead(), std::logic_error);
-  EXPECT_THROW(list.UnlockWrite(), std::logic_error);
-  list.LockListRead();
-  EXPECT_THROW(list.UnlockWrite(), std::logic_error);
-  list.UnlockRead();
+  try {
+    auto held = list.Lock();
+    throw std::runtime_error("inside");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(list.MultiReadLock().HeldExclusiveByMe());
+  try {
+    auto held = list.LockRead();
+    throw std::runtime_error("inside");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(list.MultiReadLock().HeldSharedByMe());
+}
+
+TEST(MultiReadLock, UnbalancedReleaseIsAnError) {
+  TMultiReadLock lock;
+  EXPECT_THROW(lock.UnlockRead(), std::logic_error);
+  EXPECT_THROW(lock.UnlockWrite(), std::logic_error);
+  ReadHold reading(lock);
+  EXPECT_THROW(lock.UnlockWrite(), std::logic_error);
 }
 
 TEST(ThreadObject, GuardsTheGivenObjectOrItself) {
   int guarded = 0;
   TThreadObject with(&guarded);
-  EXPECT_EQ(with.LockRead(), &guarded);
-  with.UnlockRead();
+  EXPECT_EQ(with.LockObjectRead().get(), &guarded);
   TThreadObject self;
-  EXPECT_EQ(self.LockWrite(), &self);
-  self.UnlockWrite();
+  EXPECT_EQ(self.LockObject().get(), &self);
 }
 
 TEST(ThreadStringList, AddKeepsDuplicatesAndSetTextSplitsLines) {
   TThreadStringList lines;
   EXPECT_EQ(lines.Add("a"), 0);
   EXPECT_EQ(lines.Add("a"), 1);
-  EXPECT_EQ(lines.LockList()->size(), 2u);
-  lines.UnlockList();
+  EXPECT_EQ(lines.Lock()->size(), 2u);
 
   struct {
     const char* text;
@@ -97,8 +112,7 @@ TEST(ThreadStringList, AddKeepsDuplicatesAndSetTextSplitsLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     lines.SetText(c.text);
-    EXPECT_EQ(*lines.LockList(), c.lines);
-    lines.UnlockList();
+    EXPECT_EQ(*lines.Lock(), c.lines);
   }
 }
 

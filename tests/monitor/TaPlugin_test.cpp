@@ -105,11 +105,7 @@ class TaPluginTest : public ::testing::Test {
     }
     return true;
   }
-  std::vector<std::string> QueuedLogLines() {
-    std::vector<std::string> lines = *plugin->LogLines().LockList();
-    plugin->LogLines().UnlockList();
-    return lines;
-  }
+  std::vector<std::string> QueuedLogLines() { return *plugin->LogLines().Lock(); }
 
   test::RegistrySandbox registry;
   test::TempDir dir;

@@ -19,6 +19,7 @@
 // This file is compiled into each module (the product and test modules);
 // the module's main unit registers the plug-in class.
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -168,21 +169,24 @@ TARVEL_EXPORT int32_t TARVEL_API GetCustomCommands(PPluginCallRec rec) {
 TARVEL_EXPORT int32_t TARVEL_API GetLogEx(PPluginCallRec rec) {
   TCallScope call;
   std::shared_ptr<TvopPlugin> instance;
-  std::vector<std::string>* lines = nullptr;
+  // The lines stay held from the copy to their removal, so that lines
+  // queued meanwhile are neither lost nor handed out twice.
+  std::optional<WriteLocked<std::vector<std::string>>> lines;
   size_t taken = 0;
   const int32_t result = CopyTextResult(
       rec,
       [&]() -> std::string {
         instance = FindPluginInstance(rec);
         if (!instance) return {};
-        lines = instance->LogLines().LockList();  // held to the end of the call
+        lines.emplace(instance->LogLines().Lock());
         std::string text;
-        for (const std::string& line : *lines) text += line + "\r\n";
-        taken = lines->size();
+        for (const std::string& line : **lines) text += line + "\r\n";
+        taken = (*lines)->size();
         return text;
       },
-      [&] { lines->erase(lines->begin(), lines->begin() + static_cast<long>(taken)); }, true);
-  if (lines) instance->LogLines().UnlockList();
+      [&] { (*lines)->erase((*lines)->begin(), (*lines)->begin() + static_cast<long>(taken)); },
+      true);
+  lines.reset();
   // The report of a fault in the copy joins the lines the host has yet to fetch.
   return call.Finish(instance.get(), result, result);
 }
