@@ -44,7 +44,7 @@ void ReaderPins::WaitDrained(uint32_t epoch) const {
 }
 
 void ReaderPins::WaitForReaders() {
-  std::lock_guard<std::mutex> lock(writer_mu_);
+  MutexLock lock(writer_mu_);
   const uint32_t left = epoch_.load(std::memory_order_relaxed);
   // Passed may have moved the epoch on without waiting for the pins of the
   // one before.
@@ -58,13 +58,16 @@ bool ReaderPins::Passed(uint32_t stamp) {
   // unpublished, so they cannot see it.
   uint32_t epoch = epoch_.load(std::memory_order_seq_cst);
   if (epoch == stamp) {
-    std::unique_lock<std::mutex> lock(writer_mu_, std::try_to_lock);
-    if (!lock.owns_lock()) return false;
+    // Taken only if free, so no holder: what runs under it cannot throw.
+    if (!writer_mu_.try_lock()) return false;
     epoch = epoch_.load(std::memory_order_relaxed);
+    bool drained = true;
     if (epoch == stamp) {
-      if (!Drained(epoch - 1)) return false;
-      epoch_.store(++epoch, std::memory_order_seq_cst);
+      drained = Drained(epoch - 1);
+      if (drained) epoch_.store(++epoch, std::memory_order_seq_cst);
     }
+    writer_mu_.unlock();
+    if (!drained) return false;
   }
   if (epoch - stamp >= 2) return true;
   // One epoch on: the pins of the stamp's epoch (the last that could see

@@ -190,7 +190,7 @@ class Host {
       FeedPortion portion;
       bool have = false;
       platform::RunMessageLoop([&] {
-        std::lock_guard lock(queue.mu);
+        MutexLock lock(queue.mu);
         if (!queue.portions.empty()) {
           portion = std::move(queue.portions.front());
           queue.portions.pop_front();
