@@ -21,7 +21,7 @@ struct Registry {
            std::make_unique<TWtranslatorCustomTextResources>());
   }
   void Append(const TClassInfo* cls, std::string_view mask,
-              std::unique_ptr<TWtranslatorCustom> adapter) {
+              std::unique_ptr<TWtranslatorCustom> adapter) TARVEL_REQUIRES(mu) {
     adapter->ObjClass = cls;
     adapter->Mask = LowerAscii(mask);
     adapters.push_back(std::move(adapter));

@@ -103,7 +103,7 @@ void TWtransl::CollectText(std::u16string_view old_text, bool found, const std::
                            TObject* object, const TPropInfo* pi) {
   if (old_text.empty() || !HasLetter(old_text)) return;
   const std::string e = EscapeForFile(old_text);
-  auto contains = [&](const std::string& s) {
+  auto contains = [&](const std::string& s) TARVEL_REQUIRES(lock_) {
     return std::find(collected_texts_.begin(), collected_texts_.end(), s) != collected_texts_.end();
   };
   switch (collect_mode_) {

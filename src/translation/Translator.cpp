@@ -181,8 +181,9 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
   // A "//saveunused" above the pairs counts for them in this very read. A
   // text used before (the dictionary may have been released and read
   // again since) or listed already is not listed again.
-  int32_t count =
-      ParseLanguageFile(bytes, source, target, *dictionary_, settings, [&](std::string_view from) {
+  int32_t count = ParseLanguageFile(
+      bytes, source, target, *dictionary_, settings,
+      [&](std::string_view from) TARVEL_REQUIRES(lock_) {
         if (settings.collect_mode.value_or(collect_mode_) != cmUnused) return;
         const std::string text(from);
         if (used_texts_.count(text) || std::find(collected_texts_.begin(), collected_texts_.end(),
