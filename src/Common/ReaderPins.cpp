@@ -44,7 +44,7 @@ void ReaderPins::WaitDrained(uint32_t epoch) const {
 }
 
 void ReaderPins::WaitForReaders() {
-  std::lock_guard<std::mutex> lock(writer_mu_);
+  MutexLock lock(writer_mu_);
   const uint32_t left = epoch_.load(std::memory_order_relaxed);
   // Passed may have moved the epoch on without waiting for the pins of the
   // one before.
@@ -55,21 +55,21 @@ void ReaderPins::WaitForReaders() {
 
 bool ReaderPins::Passed(uint32_t stamp) {
   // Pins of epochs after the stamp were taken after the object was
-  // unpublished, so they cannot see it.
+  // unpublished, so they cannot see it. One epoch on, the pins of the
+  // stamp's epoch (the last that could see the object) may still be held.
   uint32_t epoch = epoch_.load(std::memory_order_seq_cst);
-  if (epoch == stamp) {
-    std::unique_lock<std::mutex> lock(writer_mu_, std::try_to_lock);
-    if (!lock.owns_lock()) return false;
-    epoch = epoch_.load(std::memory_order_relaxed);
-    if (epoch == stamp) {
-      if (!Drained(epoch - 1)) return false;
-      epoch_.store(++epoch, std::memory_order_seq_cst);
-    }
+  const auto passed = [&] { return epoch - stamp >= 2 || Drained(stamp); };
+  if (epoch != stamp) return passed();
+  // Taken only if free, so no holder: what runs under it cannot throw.
+  if (!writer_mu_.try_lock()) return false;
+  epoch = epoch_.load(std::memory_order_relaxed);
+  bool result = false;
+  if (epoch != stamp || Drained(epoch - 1)) {
+    if (epoch == stamp) epoch_.store(++epoch, std::memory_order_seq_cst);
+    result = passed();
   }
-  if (epoch - stamp >= 2) return true;
-  // One epoch on: the pins of the stamp's epoch (the last that could see
-  // the object) may still be held.
-  return Drained(stamp);
+  writer_mu_.unlock();
+  return result;
 }
 
 }  // namespace tarvel

@@ -40,7 +40,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "Common/ThreadSafety.h"
 
 namespace tarvel {
 
@@ -101,7 +102,7 @@ class ReaderPins {
   // writer_mu_.
   mutable Counter counters_[2][kStripes];
   alignas(64) std::atomic<uint32_t> epoch_{0};
-  std::mutex writer_mu_;
+  Mutex writer_mu_;
 };
 
 }  // namespace tarvel

@@ -9,9 +9,10 @@
 // Threads: every member may be called from any thread.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "Common/ThreadSafety.h"
 
 namespace tarvel {
 
@@ -32,25 +33,25 @@ class TSharedText {
   TSharedText& operator=(const char* text) { return *this = std::string_view(text); }
 
   std::string Get() const {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return text_;
   }
   void Set(std::string_view text) {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     text_.assign(text);
   }
   bool empty() const {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return text_.empty();
   }
   bool operator==(std::string_view text) const {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     return text_ == text;
   }
 
  private:
-  mutable std::mutex mu_;
-  std::string text_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::string text_ TARVEL_GUARDED_BY(mu_);
 };
 
 }  // namespace tarvel

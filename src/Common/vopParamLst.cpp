@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <mutex>
 #include <new>
 #include <utility>
 
 #include "Common/Assert.h"
 #include "Common/Text.h"
+#include "Common/ThreadSafety.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 
@@ -115,28 +115,31 @@ TvopParamsListItem* NextOf(TvopParamsListItem* item) {
 // A spin lock rather than a mutex: held for a few instructions, and it
 // needs no construction, so the cache is ready before any static
 // initialiser makes a list.
-class CacheLock {
+class TARVEL_CAPABILITY("mutex") CacheLock {
  public:
-  void lock() {
+  void lock() TARVEL_ACQUIRE() {
     while (held_.exchange(true, std::memory_order_acquire)) platform::YieldThread();
   }
-  bool try_lock() { return !held_.exchange(true, std::memory_order_acquire); }
-  void unlock() { held_.store(false, std::memory_order_release); }
+  bool try_lock() TARVEL_TRY_ACQUIRE(true) {
+    return !held_.exchange(true, std::memory_order_acquire);
+  }
+  void unlock() TARVEL_RELEASE() { held_.store(false, std::memory_order_release); }
 
  private:
   std::atomic<bool> held_{false};
 };
 struct ItemCache {
   CacheLock mu;
-  TvopParamsListItem* head = nullptr;  // guarded by mu
-  uint32_t count = 0;                  // guarded by mu
-  bool closed = false;                 // guarded by mu
+  TvopParamsListItem* head TARVEL_GUARDED_BY(mu) = nullptr;
+  uint32_t count TARVEL_GUARDED_BY(mu) = 0;
+  bool closed TARVEL_GUARDED_BY(mu) = false;
 };
 constinit ItemCache g_item_cache;
+using CacheHold = BasicMutexLock<CacheLock>;
 
 TvopParamsListItem* AllocateItem() {
   {
-    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    CacheHold lock(g_item_cache.mu);
     if (TvopParamsListItem* item = g_item_cache.head) {
       g_item_cache.head = NextOf(item);
       --g_item_cache.count;
@@ -151,7 +154,7 @@ TvopParamsListItem* AllocateItem() {
 
 void ReleaseItem(TvopParamsListItem* item) {
   {
-    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    CacheHold lock(g_item_cache.mu);
     if (!g_item_cache.closed && g_item_cache.count < kCachedItems) {
       *reinterpret_cast<TvopParamsListItem**>(item) = g_item_cache.head;
       Poison(item);
@@ -233,7 +236,7 @@ ItemCacheCloser g_item_cache_closer;
 void ReleaseCachedListItems() {
   TvopParamsListItem* head;
   {
-    std::lock_guard<CacheLock> lock(g_item_cache.mu);
+    CacheHold lock(g_item_cache.mu);
     head = std::exchange(g_item_cache.head, nullptr);
     g_item_cache.count = 0;
   }
@@ -241,7 +244,7 @@ void ReleaseCachedListItems() {
 }
 
 size_t CachedListItems() {
-  std::lock_guard<CacheLock> lock(g_item_cache.mu);
+  CacheHold lock(g_item_cache.mu);
   return g_item_cache.count;
 }
 

@@ -192,22 +192,22 @@ void TComponent::RemoveComponent(TComponent* component) {
 }
 
 std::string TApplication::HelpFile() const {
-  std::lock_guard lock(help_mu_);
+  MutexLock lock(help_mu_);
   return help_file_;
 }
 
 void TApplication::SetHelpFile(std::string_view file) {
-  std::lock_guard lock(help_mu_);
+  MutexLock lock(help_mu_);
   help_file_.assign(file);
 }
 
 TApplication::THelpEvent TApplication::OnHelp() const {
-  std::lock_guard lock(help_mu_);
+  MutexLock lock(help_mu_);
   return on_help_;
 }
 
 TApplication::THelpEvent TApplication::SetOnHelp(THelpEvent handler) {
-  std::lock_guard lock(help_mu_);
+  MutexLock lock(help_mu_);
   std::swap(handler, on_help_);
   return handler;
 }
@@ -221,12 +221,12 @@ bool TApplication::HelpCommand(uint16_t command, intptr_t data) {
 }
 
 TComponent* TApplication::ActiveForm() const {
-  std::lock_guard lock(help_mu_);
+  MutexLock lock(help_mu_);
   return active_form_;
 }
 
 void TApplication::SetActiveForm(TComponent* form) {
-  std::lock_guard lock(help_mu_);
+  MutexLock lock(help_mu_);
   active_form_ = form;
 }
 

@@ -37,7 +37,6 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -45,6 +44,7 @@
 #include <vector>
 
 #include "Common/OleVariant.h"
+#include "Common/ThreadSafety.h"
 
 namespace tarvel {
 
@@ -208,10 +208,10 @@ class TApplication : public TComponent {
 
  private:
   TComponent* main_form_ = nullptr;
-  mutable std::mutex help_mu_;
-  std::string help_file_;              // guarded by help_mu_
-  THelpEvent on_help_;                 // guarded by help_mu_
-  TComponent* active_form_ = nullptr;  // guarded by help_mu_
+  mutable Mutex help_mu_;
+  std::string help_file_ TARVEL_GUARDED_BY(help_mu_);
+  THelpEvent on_help_ TARVEL_GUARDED_BY(help_mu_);
+  TComponent* active_form_ TARVEL_GUARDED_BY(help_mu_) = nullptr;
   uint8_t bidi_mode_ = 0;
 };
 TApplication& Application();

@@ -1,8 +1,8 @@
 #include "monitor/CheckTimer.h"
 
-#include <mutex>
 #include <stdexcept>
 
+#include "Common/ThreadSafety.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
@@ -23,7 +23,7 @@ struct TCheckTimer::State {
   std::atomic<bool> dead{false};
   // Held while a tick runs, so the timer's owner object can wait for a tick
   // that runs on the owner thread before it goes away.
-  std::mutex tick_mu;
+  Mutex tick_mu;
 
   // Apply runs on the owner thread and brings the window timer in line with
   // the wanted state.
@@ -59,7 +59,7 @@ TCheckTimer::TCheckTimer(std::function<void()> on_tick, uint32_t interval_ms)
           } else if (msg == kMsgDestroy) {
             platform::DestroyMessageWindow(window);
           } else if (msg == platform::kWmTimer && wparam == kTimerId) {
-            std::lock_guard<std::mutex> lock(keep->tick_mu);
+            MutexLock lock(keep->tick_mu);
             if (keep->enabled.load() && !keep->dead.load() && keep->on_tick) keep->on_tick();
           }
         } catch (...) {
@@ -85,7 +85,7 @@ void TCheckTimer::Shutdown() {
     return;
   }
   // Wait out a tick running on the owner thread; none starts after this.
-  std::lock_guard<std::mutex> lock(state_->tick_mu);
+  MutexLock lock(state_->tick_mu);
   state_->dead = true;
   state_->enabled = false;
 }

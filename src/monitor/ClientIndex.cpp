@@ -84,14 +84,14 @@ ClientIndex::~ClientIndex() {
 
 void ClientIndex::ReleaseRetired() {
   if (retired_count_.load(std::memory_order_relaxed) == 0) return;
-  std::lock_guard<std::mutex> lock(slab_mu_);
+  MutexLock lock(slab_mu_);
   ReleasePassed();
 }
 
 size_t ClientIndex::ClientCount() {
   size_t n = 0;
   for (Shard& shard : shards_) {
-    std::lock_guard<ShardLock> lock(shard.mu);
+    ShardHold lock(shard.mu);
     n += shard.size;
   }
   return n;
@@ -101,10 +101,10 @@ ClientIndex::Memory ClientIndex::MemoryUse() {
   ReleaseRetired();
   Memory m;
   for (Shard& shard : shards_) {
-    std::lock_guard<ShardLock> lock(shard.mu);
+    ShardHold lock(shard.mu);
     if (shard.slots) m.slots_in_use += (size_t{shard.mask} + 1) * sizeof(Slot);
   }
-  std::lock_guard<std::mutex> lock(slab_mu_);
+  MutexLock lock(slab_mu_);
   for (size_t k = 0; k < kSlabs; ++k)
     if (slabs_[k].load(std::memory_order_relaxed)) m.records += SlabBytes(k);
   for (const SlotBlock& b : slot_blocks_) m.slot_blocks += b.bytes;
@@ -173,7 +173,7 @@ uint32_t ClientIndex::TakeNumber() {
 ClientIndex::Slot* ClientIndex::NewSlots(uint32_t capacity) {
   const auto size_class = static_cast<uint32_t>(std::countr_zero(capacity) - 4);
   const size_t bytes = size_t{capacity} * sizeof(Slot);
-  std::lock_guard<std::mutex> lock(slab_mu_);
+  MutexLock lock(slab_mu_);
   // Room for the outgrown array, so that retiring it cannot fail: each
   // shard growing meanwhile retires one.
   if (pins_) retired_.reserve(retired_.size() + kShards);
@@ -208,7 +208,7 @@ size_t ClientIndex::BlockOf(const void* slots) const {
 // until the pins that may have found it are gone. Caller holds its shard's
 // lock (and maybe a pin: then this array waits for a later call).
 void ClientIndex::Retire(Slot* slots) {
-  std::lock_guard<std::mutex> lock(slab_mu_);
+  MutexLock lock(slab_mu_);
   retired_.push_back({slots, pins_->Stamp()});
   ReleasePassed();
 }
@@ -238,7 +238,7 @@ void ClientIndex::ReleasePassed() {
 }
 
 void ClientIndex::AddSlab(size_t k) {
-  std::lock_guard<std::mutex> lock(slab_mu_);
+  MutexLock lock(slab_mu_);
   if (slabs_[k].load(std::memory_order_relaxed)) return;
   const size_t bytes = SlabBytes(k);
   void* slab = ::operator new(bytes, SlabAlignment(k));

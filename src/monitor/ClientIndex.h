@@ -33,7 +33,7 @@
 //
 // Example:
 //   ClientIndex::Shard& shard = index.ShardOf(id.Hash());
-//   std::lock_guard<ShardLock> lock(shard.mu);
+//   ShardHold lock(shard.mu);
 //   bool created;
 //   TClientListItem* c = index.FindOrCreate(shard, id, nullptr, &created);
 //   if (created) BuildWatches(settings, *c, now);
@@ -43,11 +43,11 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <new>
 #include <vector>
 
 #include "Common/ReaderPins.h"
+#include "Common/ThreadSafety.h"
 #include "monitor/ClientId.h"
 #include "monitor/ClientRecords.h"
 #include "platform/prefetch.h"
@@ -66,15 +66,15 @@ namespace tarvel {
 #endif
 #endif
 #ifdef TARVEL_SHARD_MUTEX
-using ShardLock = std::mutex;
+using ShardLock = Mutex;
 #else
-class ShardLock {
+class TARVEL_CAPABILITY("mutex") ShardLock {
  public:
-  void lock() {
+  void lock() TARVEL_ACQUIRE() {
     if (!locked_.exchange(true, std::memory_order_acquire)) return;
     LockSlow();
   }
-  void unlock() { locked_.store(false, std::memory_order_release); }
+  void unlock() TARVEL_RELEASE() { locked_.store(false, std::memory_order_release); }
 
  private:
   void LockSlow() {
@@ -92,6 +92,8 @@ class ShardLock {
   std::atomic<bool> locked_{false};
 };
 #endif
+// ShardHold holds a shard's lock for its scope.
+using ShardHold = BasicMutexLock<ShardLock>;
 
 class ClientIndex {
  public:
@@ -104,9 +106,9 @@ class ClientIndex {
     // Index slots: 0 empty, else (tag << kNumberBits) | (record number + 1).
     // Four bytes, so that the index of 10^6 clients stays within the caches'
     // and the address translation's reach.
-    Slot* slots = nullptr;  // guarded by mu
-    uint32_t mask = 0;      // guarded by mu
-    uint32_t size = 0;      // guarded by mu
+    Slot* slots TARVEL_GUARDED_BY(mu) = nullptr;
+    uint32_t mask TARVEL_GUARDED_BY(mu) = 0;
+    uint32_t size TARVEL_GUARDED_BY(mu) = 0;
     // slots and mask for looks without the lock. Growth publishes the array
     // before its mask, and a look loads the mask first, so that a mask
     // never exceeds the array it is used with. The array is stored and
@@ -173,7 +175,7 @@ class ClientIndex {
   }
 
   // Find returns the client's record or null. Caller holds shard.mu.
-  TClientListItem* Find(Shard& shard, const ClientIdView& id) const {
+  TClientListItem* Find(Shard& shard, const ClientIdView& id) const TARVEL_REQUIRES(shard.mu) {
     if (!shard.slots) return nullptr;
     const uint64_t hash = id.Hash();
     const uint32_t tag = TagOf(hash);
@@ -195,7 +197,8 @@ class ClientIndex {
   // holds shard.mu. Throws std::length_error past kNumberMask clients and
   // what allocation throws; nothing is then half made.
   [[gnu::always_inline]] TClientListItem* FindOrCreate(Shard& shard, const ClientIdView& id,
-                                                       TClientListItem* candidate, bool* created) {
+                                                       TClientListItem* candidate, bool* created)
+      TARVEL_REQUIRES(shard.mu) {
     *created = false;
     if (candidate && candidate->ClientId.Equals(id)) return candidate;
     if (TClientListItem* c = Find(shard, id)) return c;
@@ -204,11 +207,11 @@ class ClientIndex {
   }
 
   // ClientCount counts the clients filed in the shards.
-  size_t ClientCount();
+  size_t ClientCount() TARVEL_EXCLUDES(slab_mu_);
 
   // ReleaseRetired gives back the blocks of outgrown slot arrays that no
   // look can still see. Never waits; cheap when there are none.
-  void ReleaseRetired();
+  void ReleaseRetired() TARVEL_EXCLUDES(slab_mu_);
 
   // Memory: what the index holds, in bytes: the record slabs, the slot
   // arrays in use, and the blocks the slot arrays are carved from that are
@@ -219,7 +222,7 @@ class ClientIndex {
     size_t slots_in_use = 0;
     size_t slot_blocks = 0;
   };
-  Memory MemoryUse();
+  Memory MemoryUse() TARVEL_EXCLUDES(slab_mu_);
 
  private:
   static uint32_t TagOf(uint64_t hash) { return static_cast<uint32_t>(hash >> 40) & 0x7F; }
@@ -243,14 +246,15 @@ class ClientIndex {
   static std::align_val_t SlabAlignment(size_t k);
   static size_t SlabBytes(size_t k);
 
-  TClientListItem* Create(Shard& shard, const ClientIdView& id);
-  static void Place(Shard& shard, uint64_t hash, uint32_t number);
-  void Grow(Shard& shard);
-  uint32_t TakeNumber();
-  Slot* NewSlots(uint32_t capacity);
-  void Retire(Slot* slots);
-  void ReleasePassed();
-  void AddSlab(size_t k);
+  TClientListItem* Create(Shard& shard, const ClientIdView& id) TARVEL_REQUIRES(shard.mu)
+      TARVEL_EXCLUDES(slab_mu_);
+  static void Place(Shard& shard, uint64_t hash, uint32_t number) TARVEL_REQUIRES(shard.mu);
+  void Grow(Shard& shard) TARVEL_REQUIRES(shard.mu) TARVEL_EXCLUDES(slab_mu_);
+  uint32_t TakeNumber() TARVEL_EXCLUDES(slab_mu_);
+  Slot* NewSlots(uint32_t capacity) TARVEL_EXCLUDES(slab_mu_);
+  void Retire(Slot* slots) TARVEL_EXCLUDES(slab_mu_);
+  void ReleasePassed() TARVEL_REQUIRES(slab_mu_);
+  void AddSlab(size_t k) TARVEL_EXCLUDES(slab_mu_);
 
   // Slot arrays hold 16 << class slots; a shard's slots grow to 2^26 at most.
   static constexpr unsigned kSlotClasses = 23;
@@ -271,16 +275,16 @@ class ClientIndex {
     uint32_t stamp;  // of pins_, taken once the array was unpublished
   };
   static bool Within(const void* p, const SlotBlock& b);
-  size_t BlockOf(const void* slots) const;
+  size_t BlockOf(const void* slots) const TARVEL_REQUIRES(slab_mu_);
 
   ReaderPins* const pins_;
   Shard shards_[kShards];
   std::atomic<uint32_t> next_number_{0};
-  std::mutex slab_mu_;  // guards the slot blocks; adds record slabs
+  Mutex slab_mu_;  // held for the slot blocks, and to add record slabs
   std::atomic<TClientListItem*> slabs_[kSlabs] = {};
-  std::vector<SlotBlock> slot_blocks_;    // guarded by slab_mu_
-  SlotClass slot_classes_[kSlotClasses];  // guarded by slab_mu_
-  std::vector<RetiredSlots> retired_;     // guarded by slab_mu_, oldest first
+  std::vector<SlotBlock> slot_blocks_ TARVEL_GUARDED_BY(slab_mu_);
+  SlotClass slot_classes_[kSlotClasses] TARVEL_GUARDED_BY(slab_mu_);
+  std::vector<RetiredSlots> retired_ TARVEL_GUARDED_BY(slab_mu_);  // oldest first
   std::atomic<size_t> retired_count_{0};  // retired_.size(), read without the lock
 };
 

@@ -100,10 +100,12 @@ struct alignas(kRecordAlignment) TClientListItem {
 
   const ClientKey ClientId;
   // Where the client's one entry sits in the deadline queue, or kNotQueued.
-  // Guarded by the queue's lock.
+  // Read and written only under the deadline queue's lock (the analysis
+  // cannot name a lock outside the record).
   uint32_t queue_slot = kNotQueued;
   // The watches, in settings row order; as many as the settings have rows.
-  // Guarded by the client's shard lock.
+  // Read and written only under the client's shard lock (which the
+  // analysis cannot name from here either).
   TTimeoutListItem Watches[MonitorSettings::kMaxRows];
 };
 static_assert(sizeof(TClientListItem) == (kRecordAlignment == 64 ? 64 : 52));

@@ -3,7 +3,7 @@
 namespace tarvel {
 
 void DeadlineQueue::Lower(TClientListItem& client, int64_t deadline) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (client.queue_slot == TClientListItem::kNotQueued)
     Push(client, deadline);
   else if (deadline < heap_[client.queue_slot].deadline)
@@ -11,7 +11,7 @@ void DeadlineQueue::Lower(TClientListItem& client, int64_t deadline) {
 }
 
 void DeadlineQueue::Settle(TClientListItem& client, int64_t earliest) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (client.queue_slot == TClientListItem::kNotQueued) {
     if (earliest != kNoDeadline) Push(client, earliest);
   } else if (earliest == kNoDeadline) {
@@ -22,7 +22,7 @@ void DeadlineQueue::Settle(TClientListItem& client, int64_t earliest) {
 }
 
 void DeadlineQueue::CollectDue(int64_t now, std::vector<TClientListItem*>& due) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   while (!heap_.empty() && heap_.front().deadline <= now) {
     // Listed before it leaves the queue, so a failed allocation loses no one.
     due.push_back(heap_.front().client);
@@ -31,18 +31,18 @@ void DeadlineQueue::CollectDue(int64_t now, std::vector<TClientListItem*>& due) 
 }
 
 int64_t DeadlineQueue::EarliestPending() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return heap_.empty() ? kNoDeadline : heap_.front().deadline;
 }
 
 DeadlineQueue::Front DeadlineQueue::Peek() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (heap_.empty()) return {};
   return {heap_.front().client, heap_.front().deadline};
 }
 
 bool DeadlineQueue::Raise(TClientListItem& client, int64_t was, int64_t earliest) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   const uint32_t slot = client.queue_slot;
   if (slot == TClientListItem::kNotQueued || heap_[slot].deadline != was || earliest <= was)
     return false;
@@ -54,12 +54,12 @@ bool DeadlineQueue::Raise(TClientListItem& client, int64_t was, int64_t earliest
 }
 
 size_t DeadlineQueue::Size() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return heap_.size();
 }
 
 size_t DeadlineQueue::MemoryBytes() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return heap_.capacity() * sizeof(Entry);
 }
 

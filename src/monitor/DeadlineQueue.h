@@ -30,9 +30,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "monitor/ClientRecords.h"
 
 namespace tarvel {
@@ -79,19 +79,19 @@ class DeadlineQueue {
   };
 #pragma pack(pop)
   static_assert(sizeof(Entry) == sizeof(int64_t) + sizeof(void*));
-  void Push(TClientListItem& client, int64_t deadline);
-  void Remove(uint32_t slot);
+  void Push(TClientListItem& client, int64_t deadline) TARVEL_REQUIRES(mu_);
+  void Remove(uint32_t slot) TARVEL_REQUIRES(mu_);
   // Move sets an entry's deadline and restores the heap order.
-  void Move(uint32_t slot, int64_t deadline);
-  void SiftUp(uint32_t slot);
-  void SiftDown(uint32_t slot);
-  void Put(uint32_t slot, const Entry& e) {
+  void Move(uint32_t slot, int64_t deadline) TARVEL_REQUIRES(mu_);
+  void SiftUp(uint32_t slot) TARVEL_REQUIRES(mu_);
+  void SiftDown(uint32_t slot) TARVEL_REQUIRES(mu_);
+  void Put(uint32_t slot, const Entry& e) TARVEL_REQUIRES(mu_) {
     heap_[slot] = e;
     e.client->queue_slot = slot;
   }
 
-  mutable std::mutex mu_;
-  std::vector<Entry> heap_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::vector<Entry> heap_ TARVEL_GUARDED_BY(mu_);
 };
 
 }  // namespace tarvel

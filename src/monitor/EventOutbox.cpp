@@ -92,7 +92,7 @@ class EventOutbox::Writer {
 void EventOutbox::Post(const std::shared_ptr<const void>& owner, const MonitorSettings& settings,
                        Notice* notices, size_t count) {
   if (count == 0) return;
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (queue_.empty() || queue_.back().owner.get() != owner.get())
     queue_.push_back(Segment{owner, &settings, {}});
   std::deque<Notice>& to = queue_.back().notices;
@@ -131,7 +131,7 @@ void EventOutbox::Drain(MonitorSink& sink, const MonitorTexts& texts) {
   for (;;) {
     std::deque<Segment> batch;
     {
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       if (queue_.empty()) {
         pending_.store(false);
         stalled_.store(false);
@@ -152,7 +152,7 @@ void EventOutbox::Drain(MonitorSink& sink, const MonitorTexts& texts) {
       }
     } catch (...) {
       // What was not reached goes back in front of what came meanwhile.
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       while (!batch.empty()) {
         if (!batch.back().notices.empty()) queue_.push_front(std::move(batch.back()));
         batch.pop_back();

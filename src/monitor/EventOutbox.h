@@ -38,11 +38,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Common/OleVariant.h"
+#include "Common/ThreadSafety.h"
 #include "Common/vopParamLst.h"
 #include "monitor/ClientRecords.h"
 #include "monitor/MonitorSettings.h"
@@ -82,8 +82,8 @@ class EventOutbox {
   class Writer;
   void Drain(MonitorSink& sink, const MonitorTexts& texts);
 
-  std::mutex mu_;
-  std::deque<Segment> queue_;            // guarded by mu_
+  Mutex mu_;
+  std::deque<Segment> queue_ TARVEL_GUARDED_BY(mu_);
   std::atomic<bool> pending_{false};     // queue_ is not empty
   std::atomic<bool> delivering_{false};  // a thread delivers
   std::atomic<bool> stalled_{false};

@@ -51,7 +51,7 @@ TaPlugin::~TaPlugin() {
 std::shared_ptr<TimeoutMonitor> TaPlugin::TakeMonitor() {
   std::shared_ptr<TimeoutMonitor> monitor;
   {
-    std::lock_guard<std::mutex> lock(monitor_mu_);
+    MutexLock lock(monitor_mu_);
     monitor.swap(monitor_);
     live_monitor_.store(nullptr, std::memory_order_release);
   }
@@ -61,7 +61,7 @@ std::shared_ptr<TimeoutMonitor> TaPlugin::TakeMonitor() {
 }
 
 std::shared_ptr<TimeoutMonitor> TaPlugin::Monitor() const {
-  std::lock_guard<std::mutex> lock(monitor_mu_);
+  MutexLock lock(monitor_mu_);
   return monitor_;
 }
 
@@ -90,7 +90,7 @@ void TaPlugin::vopPluginLoad(PPluginCallRec, int32_t&) {
   auto monitor = std::make_shared<TimeoutMonitor>(sink, timer, nullptr, Texts());
   std::shared_ptr<TimeoutMonitor> replaced;
   {
-    std::lock_guard<std::mutex> lock(monitor_mu_);
+    MutexLock lock(monitor_mu_);
     replaced = std::exchange(monitor_, monitor);
     live_monitor_.store(monitor.get(), std::memory_order_release);
   }

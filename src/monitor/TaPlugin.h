@@ -21,9 +21,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "Common/ReaderPins.h"
+#include "Common/ThreadSafety.h"
 #include "Plugins/vopPluginModule.h"
 #include "monitor/CheckTimer.h"
 #include "monitor/DataSourceCfg.h"
@@ -87,8 +87,8 @@ class TaPlugin : public TvopPlugin, private MonitorSink, private MonitorTimer {
   // without a reference.
   std::shared_ptr<TimeoutMonitor> TakeMonitor();
 
-  mutable std::mutex monitor_mu_;
-  std::shared_ptr<TimeoutMonitor> monitor_;  // guarded by monitor_mu_
+  mutable Mutex monitor_mu_;
+  std::shared_ptr<TimeoutMonitor> monitor_ TARVEL_GUARDED_BY(monitor_mu_);
   // The engine for data calls, which use it under a pin of monitor_pins_
   // instead of copying monitor_: written under monitor_mu_ with monitor_.
   std::atomic<TimeoutMonitor*> live_monitor_{nullptr};

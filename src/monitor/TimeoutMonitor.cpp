@@ -75,7 +75,7 @@ class TimeoutMonitor::ClientTable : public std::enable_shared_from_this<ClientTa
     for (int i = 0; i < kCorrections; ++i) {
       const DeadlineQueue::Front front = queue.Peek();
       if (!front.client) return kNoDeadline;
-      std::lock_guard<ShardLock> lock(index.ShardOf(*front.client).mu);
+      ShardHold lock(index.ShardOf(*front.client).mu);
       if (!queue.Raise(*front.client, front.deadline, EarliestDeadline(*front.client, watch_count)))
         break;
     }
@@ -118,7 +118,7 @@ TimeoutMonitor::TimeoutMonitor(MonitorSink& sink, MonitorTimer& timer,
 TimeoutMonitor::~TimeoutMonitor() = default;
 
 TimeoutMonitor::Snapshot TimeoutMonitor::Current() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return {table_, texts_};
 }
 
@@ -126,7 +126,7 @@ void TimeoutMonitor::ReplaceSettings(std::shared_ptr<const MonitorSettings> sett
   auto fresh = std::make_shared<ClientTable>(OrDefaults(std::move(settings)), pins_);
   std::shared_ptr<ClientTable> old;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    MutexLock lock(mu_);
     live_table_.store(fresh.get(), std::memory_order_release);
     old = std::exchange(table_, std::move(fresh));
   }
@@ -144,13 +144,13 @@ void TimeoutMonitor::ClearClients() {
 }
 
 std::shared_ptr<const MonitorSettings> TimeoutMonitor::Settings() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return table_->settings_ptr;
 }
 
 void TimeoutMonitor::SetTexts(MonitorTexts texts) {
   auto fresh = std::make_shared<const MonitorTexts>(std::move(texts));
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   texts_ = std::move(fresh);
 }
 
@@ -176,7 +176,7 @@ std::optional<WatchStatus> TimeoutMonitor::FindWatch(const OleVariant& client_id
   ClientIdView id;
   id.Assign(client_id.Raw());
   ClientIndex::Shard& shard = t.index.ShardOf(id.Hash());
-  std::lock_guard<ShardLock> lock(shard.mu);
+  ShardHold lock(shard.mu);
   const TClientListItem* c = t.index.Find(shard, id);
   if (!c) return std::nullopt;
   const TTimeoutListItem& w = c->Watches[row];
@@ -390,7 +390,7 @@ void TimeoutMonitor::Prefetch(const ClientTable& t, PendingRow* rows, size_t cou
 // resume notice for each watch that had timed out; effect notes what it did.
 void TimeoutMonitor::ProcessRow(ClientTable& t, PendingRow& row, int64_t now, RowsEffect& effect) {
   ClientIndex::Shard& shard = t.index.ShardOf(row.id.Hash());
-  std::lock_guard<ShardLock> lock(shard.mu);
+  ShardHold lock(shard.mu);
   bool created = false;
   TClientListItem& c = *t.index.FindOrCreate(shard, row.id, row.candidate, &created);
   if (created) BuildWatches(t.settings, c, now);
@@ -428,7 +428,7 @@ void TimeoutMonitor::ProcessRow(ClientTable& t, PendingRow& row, int64_t now, Ro
 
 void TimeoutMonitor::ChkTimeoutsTimer() {
   {
-    std::lock_guard<std::mutex> lock(schedule_mu_);
+    MutexLock lock(schedule_mu_);
     if (!halted_) timer_.StopTicks();
     timer_armed_ = false;
     tick_running_ = true;
@@ -457,7 +457,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
       size_t firing = 0;
       for (size_t k = 0; k < due.size(); ++k) {
         TClientListItem& c = *due[k];
-        std::lock_guard<ShardLock> lock(t.index.ShardOf(c).mu);
+        ShardHold lock(t.index.ShardOf(c).mu);
         if (EarliestDeadline(c, t.watch_count) <= now)
           due[firing++] = &c;
         else
@@ -482,7 +482,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
     // client that failed has settled itself.
     try {
       for (size_t k = next; k < due.size(); ++k) {
-        std::lock_guard<ShardLock> lock(t.index.ShardOf(*due[k]).mu);
+        ShardHold lock(t.index.ShardOf(*due[k]).mu);
         t.Settle(*due[k]);
       }
       Schedule(true);
@@ -498,7 +498,7 @@ void TimeoutMonitor::ChkTimeoutsTimer() {
 void TimeoutMonitor::FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& c) {
   ClientTable& t = *table;
   const MonitorSettings& s = t.settings;
-  std::lock_guard<ShardLock> lock(t.index.ShardOf(c).mu);
+  ShardHold lock(t.index.ShardOf(c).mu);
   struct SettleOnExit {
     ClientTable& t;
     TClientListItem& c;
@@ -540,14 +540,14 @@ uint32_t TimeoutMonitor::ScheduleCheck() {
 }
 
 void TimeoutMonitor::StopTimer() {
-  std::lock_guard<std::mutex> lock(schedule_mu_);
+  MutexLock lock(schedule_mu_);
   if (!halted_) timer_.StopTicks();
   timer_armed_ = false;
   PublishTimerState();
 }
 
 void TimeoutMonitor::Halt() {
-  std::lock_guard<std::mutex> lock(schedule_mu_);
+  MutexLock lock(schedule_mu_);
   if (!halted_) timer_.StopTicks();
   halted_ = true;
   timer_armed_ = false;
@@ -563,7 +563,7 @@ void TimeoutMonitor::PublishTimerState() {
 }
 
 uint32_t TimeoutMonitor::Schedule(bool ending_tick, ClientTable* pinned) {
-  std::lock_guard<std::mutex> lock(schedule_mu_);
+  MutexLock lock(schedule_mu_);
   if (ending_tick) tick_running_ = false;
   std::shared_ptr<ClientTable> held;
   if (!pinned) held = Current().table;

@@ -50,11 +50,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "Common/OleVariant.h"
 #include "Common/ReaderPins.h"
+#include "Common/ThreadSafety.h"
 #include "Common/vopParamLst.h"
 #include "monitor/ClientRecords.h"
 #include "monitor/EventOutbox.h"
@@ -187,7 +187,7 @@ class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
     // for none or new clients).
     int64_t earliest_before = kNoDeadline;
   };
-  Snapshot Current() const;
+  Snapshot Current() const TARVEL_EXCLUDES(mu_);
   void ApplyRows(ClientTable& table, const TvopParamsList& data, RowsEffect& effect);
   bool NeedsSchedule(const RowsEffect& effect) const;
   void ProcessRows(ClientTable& table, PendingRow* rows, size_t count, int64_t now,
@@ -200,19 +200,19 @@ class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
   void FireClient(const std::shared_ptr<ClientTable>& table, TClientListItem& client);
   // Schedule sets the timer; pinned is the current table when the caller
   // holds a pin of it (else it is looked up).
-  uint32_t Schedule(bool ending_tick, ClientTable* pinned = nullptr);
+  uint32_t Schedule(bool ending_tick, ClientTable* pinned = nullptr) TARVEL_EXCLUDES(schedule_mu_);
   // PublishTimerState copies the timer's state for data calls that read it
-  // without the lock. Caller holds schedule_mu_.
-  void PublishTimerState();
+  // without the lock.
+  void PublishTimerState() TARVEL_REQUIRES(schedule_mu_);
 
   MonitorSink& sink_;
   MonitorTimer& timer_;
   TickClock64 clock_;
   EventOutbox outbox_;
 
-  mutable std::mutex mu_;
-  std::shared_ptr<ClientTable> table_;         // guarded by mu_
-  std::shared_ptr<const MonitorTexts> texts_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::shared_ptr<ClientTable> table_ TARVEL_GUARDED_BY(mu_);
+  std::shared_ptr<const MonitorTexts> texts_ TARVEL_GUARDED_BY(mu_);
   // The current table for data calls, which read it under a pin instead of
   // copying table_: written under mu_, and a replaced table is kept until
   // the pins taken before are gone.
@@ -221,11 +221,11 @@ class TimeoutMonitor : public std::enable_shared_from_this<TimeoutMonitor> {
 
   // Serialises the timer's state; taken before mu_ and before the deadline
   // queue's lock, never after them.
-  std::mutex schedule_mu_;
-  bool timer_armed_ = false;   // guarded by schedule_mu_
-  bool tick_running_ = false;  // guarded by schedule_mu_
-  bool halted_ = false;        // guarded by schedule_mu_
-  int64_t armed_target_ = 0;   // guarded by schedule_mu_; moment of the next tick
+  Mutex schedule_mu_;
+  bool timer_armed_ TARVEL_GUARDED_BY(schedule_mu_) = false;
+  bool tick_running_ TARVEL_GUARDED_BY(schedule_mu_) = false;
+  bool halted_ TARVEL_GUARDED_BY(schedule_mu_) = false;
+  int64_t armed_target_ TARVEL_GUARDED_BY(schedule_mu_) = 0;  // moment of the next tick
   // Copies for data calls (PublishTimerState): whether the timer needs
   // nothing from a data call that moved no deadline earlier, and the moment
   // of the set tick (kNoDeadline: none).

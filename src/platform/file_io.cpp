@@ -2,8 +2,8 @@
 #include "platform/file_io.h"
 
 #include <atomic>
-#include <mutex>
 
+#include "Common/ThreadSafety.h"
 #include "platform/file_io_faults.h"
 
 namespace tarvel::platform {
@@ -11,9 +11,9 @@ namespace tarvel::platform {
 namespace {
 
 struct Installed {
-  std::mutex mutex;
+  Mutex mutex;
   std::atomic<bool> active{false};
-  FileFaults faults;  // guarded by mutex
+  FileFaults faults TARVEL_GUARDED_BY(mutex);
 };
 
 Installed& Faults() {
@@ -56,14 +56,14 @@ bool Listed(const std::vector<std::string>& list, const std::string& path) {
 
 void SetFileFaults(const FileFaults& faults) {
   Installed& f = Faults();
-  std::lock_guard<std::mutex> hold(f.mutex);
+  MutexLock hold(f.mutex);
   f.faults = faults;
   f.active = true;
 }
 
 void ClearFileFaults() {
   Installed& f = Faults();
-  std::lock_guard<std::mutex> hold(f.mutex);
+  MutexLock hold(f.mutex);
   f.faults = FileFaults{};
   f.active = false;
 }
@@ -73,28 +73,28 @@ namespace file_faults {
 bool RefusesEntry(const std::string& path) {
   Installed& f = Faults();
   if (!f.active) return false;
-  std::lock_guard<std::mutex> hold(f.mutex);
+  MutexLock hold(f.mutex);
   return Listed(f.faults.read_only_folders, FolderOf(path));
 }
 
 bool RefusesWriting(const std::string& path) {
   Installed& f = Faults();
   if (!f.active) return false;
-  std::lock_guard<std::mutex> hold(f.mutex);
+  MutexLock hold(f.mutex);
   return Listed(f.faults.read_only_files, path);
 }
 
 bool LimitsSpace() {
   Installed& f = Faults();
   if (!f.active) return false;
-  std::lock_guard<std::mutex> hold(f.mutex);
+  MutexLock hold(f.mutex);
   return f.faults.free_bytes.has_value();
 }
 
 bool TakeSpace(uint64_t bytes) {
   Installed& f = Faults();
   if (!f.active) return true;
-  std::lock_guard<std::mutex> hold(f.mutex);
+  MutexLock hold(f.mutex);
   if (!f.faults.free_bytes) return true;
   if (*f.faults.free_bytes < bytes) return false;
   *f.faults.free_bytes -= bytes;

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <cmath>
-#include <mutex>
 
+#include "Common/ThreadSafety.h"
 #include "platform/text.h"
 
 namespace tarvel::platform {
@@ -15,8 +15,8 @@ namespace {
 // makes in the system's settings counts at once. Each module keeps its
 // own, as the host runtime's format settings are per module.
 struct Formats {
-  std::mutex mu;
-  std::optional<LocaleFormats> chosen;  // guarded by mu
+  Mutex mu;
+  std::optional<LocaleFormats> chosen TARVEL_GUARDED_BY(mu);
   std::atomic<bool> has_chosen{false};
   std::atomic<char> chosen_decimal{'.'};
 };
@@ -39,7 +39,7 @@ LocaleFormats Fallback() {
 LocaleFormats Current() {
   Formats& s = State();
   {
-    std::lock_guard<std::mutex> lock(s.mu);
+    MutexLock lock(s.mu);
     if (s.chosen) return *s.chosen;
   }
   std::optional<LocaleFormats> own = ReadLocaleFormats(0);
@@ -165,14 +165,14 @@ std::string Format(const std::string& picture, const Civil& c, const LocaleForma
 bool UseFormatsOf(uint32_t lcid) {
   Formats& s = State();
   if (lcid == 0) {
-    std::lock_guard<std::mutex> lock(s.mu);
+    MutexLock lock(s.mu);
     s.chosen.reset();
     s.has_chosen = false;
     return true;
   }
   std::optional<LocaleFormats> read = ReadLocaleFormats(lcid);
   if (!read) return false;
-  std::lock_guard<std::mutex> lock(s.mu);
+  MutexLock lock(s.mu);
   s.chosen_decimal = read->decimal_separator;
   s.chosen = std::move(read);
   s.has_chosen = true;

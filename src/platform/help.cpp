@@ -5,17 +5,17 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
 #include <sstream>
 
 #include "Common/Text.h"
+#include "Common/ThreadSafety.h"
 
 namespace tarvel::platform {
 namespace {
 
 std::atomic<bool> g_recording{false};
-std::mutex g_record_mu;
-std::vector<HelpRequest> g_recorded;  // guarded by g_record_mu
+Mutex g_record_mu;
+std::vector<HelpRequest> g_recorded TARVEL_GUARDED_BY(g_record_mu);
 
 char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -123,20 +123,20 @@ std::string HelpDefaultPage(std::string_view project) {
 }
 
 void RecordHelpRequests(bool on) {
-  std::lock_guard lock(g_record_mu);
+  MutexLock lock(g_record_mu);
   g_recording = on;
   g_recorded.clear();
 }
 
 std::vector<HelpRequest> RecordedHelpRequests() {
-  std::lock_guard lock(g_record_mu);
+  MutexLock lock(g_record_mu);
   return g_recorded;
 }
 
 // Called by each platform's HtmlHelpCall.
 void RecordHelpRequest(const HelpRequest& request) {
   if (!g_recording.load()) return;
-  std::lock_guard lock(g_record_mu);
+  MutexLock lock(g_record_mu);
   if (g_recording) g_recorded.push_back(request);
 }
 

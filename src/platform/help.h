@@ -16,7 +16,7 @@
 // loads the library again (each options dialog unloads it as it closes, and
 // help must keep working for the next one).
 //
-// Threads: any thread; the loader's state is guarded by one lock, which is
+// Threads: any thread; the loader's state is held under one lock, which is
 // also held while the library is called, so an unload never frees it under
 // a running call.
 //

@@ -1,9 +1,9 @@
 #include "settings/TWregistry.h"
 
-#include <mutex>
 #include <vector>
 
 #include "Common/Text.h"
+#include "Common/ThreadSafety.h"
 #include "platform/text.h"
 #include "settings/ValueEncoding.h"
 
@@ -38,8 +38,8 @@ std::vector<std::string> SplitKey(std::string_view key) {
 
 // The process-wide handler list; "ItemIndex" is always there first.
 struct HandlerList {
-  std::mutex mutex;
-  std::vector<std::unique_ptr<TWregCustomProp>> handlers;  // guarded by mutex
+  Mutex mutex;
+  std::vector<std::unique_ptr<TWregCustomProp>> handlers TARVEL_GUARDED_BY(mutex);
   HandlerList() { handlers.push_back(std::make_unique<TWregComboBoxProp>("ItemIndex", tkInteger)); }
 };
 
@@ -244,7 +244,7 @@ void TWreg::ProcessLine(TWregStore& store, TComponent* root, const std::string& 
         std::string handler_name = name.substr(1);
         auto* component = dynamic_cast<TComponent*>(target);
         HandlerList& list = Handlers();
-        std::lock_guard<std::mutex> guard(list.mutex);
+        MutexLock guard(list.mutex);
         for (auto& handler : list.handlers) {
           if (!SameTextAscii(handler->Name(), handler_name)) continue;
           if (saving) {
@@ -325,7 +325,7 @@ void TWregComboBoxProp::WriteToComponent(TComponent* component, const std::strin
 
 void RegisterCustomProp(std::unique_ptr<TWregCustomProp> handler) {
   HandlerList& list = Handlers();
-  std::lock_guard<std::mutex> guard(list.mutex);
+  MutexLock guard(list.mutex);
   list.handlers.push_back(std::move(handler));
 }
 

@@ -1,8 +1,8 @@
 #include "translation/Adapters.h"
 
-#include <mutex>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "components/Controls.h"
 #include "translation/TextResources.h"
 #include "translation/Translator.h"
@@ -12,8 +12,8 @@ namespace tarvel {
 namespace {
 
 struct Registry {
-  std::mutex mu;
-  std::vector<std::unique_ptr<TWtranslatorCustom>> adapters;  // guarded by mu
+  Mutex mu;
+  std::vector<std::unique_ptr<TWtranslatorCustom>> adapters TARVEL_GUARDED_BY(mu);
 
   Registry() {
     Append(&TWideStrings::StaticClass(), "", std::make_unique<TWtranslatorCustomTntStrings>());
@@ -21,7 +21,7 @@ struct Registry {
            std::make_unique<TWtranslatorCustomTextResources>());
   }
   void Append(const TClassInfo* cls, std::string_view mask,
-              std::unique_ptr<TWtranslatorCustom> adapter) {
+              std::unique_ptr<TWtranslatorCustom> adapter) TARVEL_REQUIRES(mu) {
     adapter->ObjClass = cls;
     adapter->Mask = LowerAscii(mask);
     adapters.push_back(std::move(adapter));
@@ -45,7 +45,7 @@ Registry& TheRegistry() {
 // adapters are never removed, so the pointer stays good after the lock.
 TWtranslatorCustom* Find(const TObject& object, bool component_adapter) {
   Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
+  MutexLock lock(r.mu);
   for (const auto& a : r.adapters) {
     if (a->Mask.empty() == component_adapter) continue;
     if (a->ObjClass ? object.InheritsFrom(*a->ObjClass) : component_adapter) return a.get();
@@ -89,7 +89,7 @@ bool TWtranslatorCustomTextResources::Translate(TWtransl& translator, TObject* c
 bool RegisterTranslatorCustom(const TClassInfo* cls, std::string_view mask,
                               std::unique_ptr<TWtranslatorCustom> adapter) {
   Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> lock(r.mu);
+  MutexLock lock(r.mu);
   r.Append(cls, mask, std::move(adapter));
   return true;
 }

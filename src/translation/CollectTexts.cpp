@@ -103,7 +103,7 @@ void TWtransl::CollectText(std::u16string_view old_text, bool found, const std::
                            TObject* object, const TPropInfo* pi) {
   if (old_text.empty() || !HasLetter(old_text)) return;
   const std::string e = EscapeForFile(old_text);
-  auto contains = [&](const std::string& s) {
+  auto contains = [&](const std::string& s) TARVEL_REQUIRES(lock_) {
     return std::find(collected_texts_.begin(), collected_texts_.end(), s) != collected_texts_.end();
   };
   switch (collect_mode_) {
@@ -154,7 +154,7 @@ constexpr int kMaxSideFileNumber = 100000;
 }  // namespace
 
 std::string TWtransl::SideFileName() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   const std::string extension = collect_mode_ == cmUnused ? ".unused" : ".new";
   if (collect_file_mode_ != cfNew) return SideFileCandidate(language_file_, extension, 0);
   for (int n = 0; n <= kMaxSideFileNumber; ++n) {
@@ -166,7 +166,7 @@ std::string TWtransl::SideFileName() const {
 
 void TWtransl::SaveCollectedTexts(const std::string& target, const std::string& source) {
   try {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     if (collect_mode_ == cmOff || collected_texts_.empty() || language_file_.empty()) return;
     const std::string extension = collect_mode_ == cmUnused ? ".unused" : ".new";
     std::string name;

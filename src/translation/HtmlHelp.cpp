@@ -1,9 +1,9 @@
 #include "translation/HtmlHelp.h"
 
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "components/Controls.h"
 #include "platform/help.h"
 #include "platform/module.h"
@@ -32,12 +32,12 @@ namespace {
 // The live components, oldest first, and the handler the application had
 // before the first of them. Help requests are answered under the lock, so
 // a component is not destroyed while it answers one.
-std::recursive_mutex g_live_mu;
-std::vector<THtmlHelp*> g_live;            // guarded by g_live_mu
-TApplication::THelpEvent g_outer_handler;  // guarded by g_live_mu
+RecursiveMutex g_live_mu;
+std::vector<THtmlHelp*> g_live TARVEL_GUARDED_BY(g_live_mu);
+TApplication::THelpEvent g_outer_handler TARVEL_GUARDED_BY(g_live_mu);
 
 bool Dispatch(uint16_t command, intptr_t data, bool& call_help) {
-  std::lock_guard lock(g_live_mu);
+  RecursiveMutexLock lock(g_live_mu);
   if (g_live.empty()) return false;
   THtmlHelp* answering = g_live.back();
   const uint32_t me = platform::CurrentThreadId();
@@ -53,14 +53,14 @@ bool Dispatch(uint16_t command, intptr_t data, bool& call_help) {
 
 THtmlHelp::THtmlHelp(TComponent* owner)
     : TComponent(owner), thread_id_(platform::CurrentThreadId()) {
-  std::lock_guard lock(g_live_mu);
+  RecursiveMutexLock lock(g_live_mu);
   if (g_live.empty()) g_outer_handler = Application().SetOnHelp(Dispatch);
   g_live.push_back(this);
 }
 
 THtmlHelp::~THtmlHelp() {
   {
-    std::lock_guard lock(g_live_mu);
+    RecursiveMutexLock lock(g_live_mu);
     std::erase(g_live, this);
     if (g_live.empty()) Application().SetOnHelp(std::move(g_outer_handler));
   }

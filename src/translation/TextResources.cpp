@@ -15,40 +15,40 @@ TCustomTextResources::TCustomTextResources(TComponent* owner) : TComponent(owner
 }
 
 TCustomTextResources::~TCustomTextResources() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   texts_.clear();
 }
 
 size_t TCustomTextResources::AddText(std::string_view source) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   texts_.push_back(Entry{std::string(source), std::string(source)});
   return texts_.size() - 1;
 }
 
 size_t TCustomTextResources::Count() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return texts_.size();
 }
 
 std::string TCustomTextResources::Text(size_t index) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return index < texts_.size() ? texts_[index].shown : std::string();
 }
 
 std::string TCustomTextResources::SourceText(size_t index) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   return index < texts_.size() ? texts_[index].source : std::string();
 }
 
 void TCustomTextResources::SetText(size_t index, std::string_view source) {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   if (index >= texts_.size()) return;
   texts_[index].source.assign(source);
   texts_[index].shown.assign(source);
 }
 
 void TCustomTextResources::ResetToSource() {
-  std::lock_guard<std::mutex> lock(mu_);
+  MutexLock lock(mu_);
   for (Entry& e : texts_) e.shown = e.source;
 }
 
@@ -61,7 +61,7 @@ void TCustomTextResources::TranslateTexts(TWtransl& translator, TWtranslLanguage
           translator.TranslateText(platform::AnsiToWide(source), nullptr, nullptr);
       std::string shown;
       if (!TextFitsAnsi(r.text, &shown)) shown = source;
-      std::lock_guard<std::mutex> lock(mu_);
+      MutexLock lock(mu_);
       if (i < texts_.size() && texts_[i].source == source) texts_[i].shown = std::move(shown);
     } catch (...) {
       // One text's failure leaves it as it was; the others still follow.

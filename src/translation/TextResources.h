@@ -24,11 +24,11 @@
 // replaces them; each text is read and replaced whole.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "components/Controls.h"
 
 namespace tarvel {
@@ -74,8 +74,8 @@ class TCustomTextResources : public TComponent {
     std::string source;
     std::string shown;
   };
-  mutable std::mutex mu_;
-  std::vector<Entry> texts_;  // guarded by mu_
+  mutable Mutex mu_;
+  std::vector<Entry> texts_ TARVEL_GUARDED_BY(mu_);
 };
 
 }  // namespace tarvel

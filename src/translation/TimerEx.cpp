@@ -1,10 +1,9 @@
 #include "translation/TimerEx.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 
+#include "Common/ThreadSafety.h"
 #include "platform/thread.h"
 
 namespace tarvel {
@@ -34,11 +33,11 @@ struct TvopTimerEx::State {
   // Guards the handler, the dead flag and the count of running ticks. It is
   // never held while the handler runs: the handler takes its owner's locks,
   // and that owner may change the handler while holding them.
-  std::mutex mu;
-  std::condition_variable idle;  // running dropped to 0
-  TNotifyEvent on_timer;         // guarded by mu
-  bool dead = false;             // guarded by mu
-  int running = 0;               // ticks inside the handler; guarded by mu
+  Mutex mu;
+  CondVar idle;  // running dropped to 0
+  TNotifyEvent on_timer TARVEL_GUARDED_BY(mu);
+  bool dead TARVEL_GUARDED_BY(mu) = false;
+  int running TARVEL_GUARDED_BY(mu) = 0;  // ticks inside the handler
 
   bool OnOwner() const { return platform::CurrentThreadId() == owner; }
 
@@ -50,7 +49,7 @@ struct TvopTimerEx::State {
     ticking = false;
     bool wanted;
     {
-      std::lock_guard<std::mutex> lock(mu);
+      MutexLock lock(mu);
       wanted = !dead && enabled.load() && interval.load() != 0 && bool(on_timer);
     }
     if (!wanted) return;
@@ -79,17 +78,17 @@ struct TvopTimerEx::State {
 
   // WaitForTicks waits until no tick runs the handler. On the owner thread
   // a tick can only be running beneath the caller, which must not wait.
-  void WaitForTicks(std::unique_lock<std::mutex>& lock) {
+  void WaitForTicks(UniqueLock& lock) TARVEL_REQUIRES(mu) {
     // Checked again now and then, not only when woken: a wake-up that goes
     // astray must not hold a host thread for good.
     if (OnOwner()) return;
-    while (running != 0) idle.wait_for(lock, std::chrono::milliseconds(10));
+    while (running != 0) idle.WaitOnceFor(lock, std::chrono::milliseconds(10));
   }
 
   void Tick() {
     TNotifyEvent handler;
     {
-      std::lock_guard<std::mutex> lock(mu);
+      MutexLock lock(mu);
       if (dead || !enabled.load() || !on_timer) return;
       handler = on_timer;  // the handler may rebind itself
       ++running;
@@ -100,10 +99,10 @@ struct TvopTimerEx::State {
       // A tick's failure must not stop the timer or reach the message loop.
     }
     {
-      std::lock_guard<std::mutex> lock(mu);
+      MutexLock lock(mu);
       --running;
     }
-    idle.notify_all();
+    idle.NotifyAll();
   }
 
   void Release() {
@@ -192,7 +191,7 @@ TvopTimerEx::TvopTimerEx(TComponent* owner, const platform::TickSource& ticks)
 TvopTimerEx::~TvopTimerEx() {
   {
     // Waits for a tick running on the owner thread; none runs after this.
-    std::unique_lock<std::mutex> lock(state_->mu);
+    UniqueLock lock(state_->mu);
     state_->dead = true;
     state_->on_timer = nullptr;
     state_->WaitForTicks(lock);
@@ -241,7 +240,7 @@ void TvopTimerEx::SetInterval(uint32_t interval_ms) {
 
 void TvopTimerEx::SetOnTimer(TNotifyEvent handler) {
   {
-    std::unique_lock<std::mutex> lock(state_->mu);
+    UniqueLock lock(state_->mu);
     state_->on_timer = std::move(handler);
     state_->WaitForTicks(lock);
   }
@@ -249,7 +248,7 @@ void TvopTimerEx::SetOnTimer(TNotifyEvent handler) {
 }
 
 bool TvopTimerEx::HasOnTimer() const {
-  std::lock_guard<std::mutex> lock(state_->mu);
+  MutexLock lock(state_->mu);
   return bool(state_->on_timer);
 }
 

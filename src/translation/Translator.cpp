@@ -74,24 +74,24 @@ TWtransl::~TWtransl() {
   }
   release_timer_.reset();
   SaveCollectedTexts(TargetLanguage(), SourceLanguage());
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   dictionary_.reset();
 }
 
 // ---- Properties ----
 
 std::vector<std::string> TWtransl::ComponentProperties() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return component_properties_;
 }
 
 void TWtransl::SetComponentProperties(const std::vector<std::string>& names) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   component_properties_ = names;
 }
 
 void TWtransl::AddComponentProperty(std::string_view name) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   component_properties_.emplace_back(name);
 }
 
@@ -102,19 +102,19 @@ bool TWtransl::HasComponentProperty(std::string_view name) const {
 }
 
 std::string TWtransl::LanguageFile() const {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   return language_file_;
 }
 
 void TWtransl::SetLanguageFile(std::string_view file) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   language_file_.assign(file);
 }
 
-#define TWTRANSL_GETTER(type, name, field)             \
-  type TWtransl::name() const {                        \
-    std::lock_guard<std::recursive_mutex> lock(lock_); \
-    return field;                                      \
+#define TWTRANSL_GETTER(type, name, field) \
+  type TWtransl::name() const {            \
+    RecursiveMutexLock lock(lock_);        \
+    return field;                          \
   }
 TWTRANSL_GETTER(uint8_t, FontCharset, font_charset_)
 TWTRANSL_GETTER(uint8_t, BiDiMode, bidi_mode_)
@@ -134,7 +134,7 @@ TWTRANSL_GETTER(std::string, LoadError, load_error_)
 #undef TWTRANSL_GETTER
 
 void TWtransl::SetCurrentLanguage(std::string_view language) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   current_language_.assign(language);
 }
 
@@ -161,7 +161,7 @@ int32_t TWtransl::LoadLanguageFile(const std::string& file, const std::string& s
 
 int32_t TWtransl::LoadLanguageText(std::string_view bytes, const std::string& source,
                                    const std::string& target) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   if (!dictionary_) dictionary_ = std::make_unique<TWtranslLanguagesList>();
   loaded_key_ = source + target;
   entry_count_ = ParseDictionary(bytes, source, target);
@@ -181,8 +181,9 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
   // A "//saveunused" above the pairs counts for them in this very read. A
   // text used before (the dictionary may have been released and read
   // again since) or listed already is not listed again.
-  int32_t count =
-      ParseLanguageFile(bytes, source, target, *dictionary_, settings, [&](std::string_view from) {
+  int32_t count = ParseLanguageFile(
+      bytes, source, target, *dictionary_, settings,
+      [&](std::string_view from) TARVEL_REQUIRES(lock_) {
         if (settings.collect_mode.value_or(collect_mode_) != cmUnused) return;
         const std::string text(from);
         if (used_texts_.count(text) || std::find(collected_texts_.begin(), collected_texts_.end(),
@@ -209,6 +210,12 @@ int32_t TWtransl::ParseDictionary(std::string_view bytes, const std::string& sou
 
 std::u16string TWtransl::LookupText(std::u16string_view old_text, bool* found,
                                     std::string* raw) const {
+  RecursiveMutexLock lock(lock_);
+  return LookupLocked(old_text, found, raw);
+}
+
+std::u16string TWtransl::LookupLocked(std::u16string_view old_text, bool* found,
+                                      std::string* raw) const {
   *found = false;
   std::u16string result(old_text);
   const std::u16string_view t = TrimControls(old_text);
@@ -255,10 +262,10 @@ std::u16string TWtransl::LookupText(std::u16string_view old_text, bool* found,
 
 TWtransl::TTranslated TWtransl::TranslateText(std::u16string_view old_text, TObject* object,
                                               const TPropInfo* pi) {
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   TTranslated r;
   std::string raw;
-  r.text = LookupText(old_text, &r.found, &raw);
+  r.text = LookupLocked(old_text, &r.found, &raw);
   if (OnPropertyTranslate) {
     const std::u16string old_value(old_text);
     OnPropertyTranslate(*this, object, pi, old_value, r.text, r.found, r.do_default);
@@ -283,21 +290,20 @@ bool TWtransl::Translate(const std::string& language, TObject* component, std::s
     release_timer_->SetEnabled(false);
   } catch (...) {
   }
-  // Leaves the lock, then restarts the release timer after a pass that ran,
-  // also when an exception passes.
+  // Restarts the release timer after a pass that ran, also when an
+  // exception passes. Made before the lock, so the lock is left first.
   struct PassEnd {
     TWtransl& self;
-    std::unique_lock<std::recursive_mutex> lock;
     bool ran = false;
     ~PassEnd() {
-      lock.unlock();
       if (!ran) return;
       try {
         self.release_timer_->SetEnabled(true);
       } catch (...) {
       }
     }
-  } pass{*this, std::unique_lock<std::recursive_mutex>(lock_)};
+  } pass{*this};
+  RecursiveMutexLock lock(lock_);
 
   const std::string source = from.empty() ? current_language_ : from;
   target_language_ = language;
@@ -346,7 +352,7 @@ void TWtransl::ReleaseDictionary() {
     release_timer_->SetEnabled(false);
   } catch (...) {
   }
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   entry_count_ = 0;
   loaded_key_.clear();
   dictionary_.reset();
@@ -373,10 +379,10 @@ std::string TWtransl::GetLanguages(std::vector<std::string>* list) {
       }
     }
   } catch (const std::exception& e) {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    RecursiveMutexLock lock(lock_);
     load_error_ = "The language file " + file + " cannot be read: " + e.what();
   }
-  std::lock_guard<std::recursive_mutex> lock(lock_);
+  RecursiveMutexLock lock(lock_);
   default_language_ = default_language;
   return default_language;
 }

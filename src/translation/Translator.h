@@ -42,13 +42,13 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "components/Components.h"
 #include "components/Controls.h"
 #include "translation/HashTrie.h"
@@ -160,11 +160,11 @@ class TWtransl : public TComponent {
   void ReleaseDictionary();
 
   // ---- The walk (translation/TranslateWalk.cpp), during a pass ----
-  void TranslateComponent(TObject* c);
-  void TranslateChildren(TComponent* parent);
-  void TranslateProperty(TObject* o, std::string_view name);
-  void TranslateCollection(TCollection* collection);
-  void ApplyReadingOrderAndFonts(TObject* c);
+  void TranslateComponent(TObject* c) TARVEL_REQUIRES(lock_);
+  void TranslateChildren(TComponent* parent) TARVEL_REQUIRES(lock_);
+  void TranslateProperty(TObject* o, std::string_view name) TARVEL_REQUIRES(lock_);
+  void TranslateCollection(TCollection* collection) TARVEL_REQUIRES(lock_);
+  void ApplyReadingOrderAndFonts(TObject* c) TARVEL_REQUIRES(lock_);
 
   // ---- State (read under the lock) ----
   uint8_t FontCharset() const;
@@ -190,7 +190,7 @@ class TWtransl : public TComponent {
   // ---- Collection (translation/CollectTexts.cpp) ----
   // CollectText records a text of a pass as CollectMode says.
   void CollectText(std::u16string_view old_text, bool found, const std::string& raw,
-                   TObject* object, const TPropInfo* pi);
+                   TObject* object, const TPropInfo* pi) TARVEL_REQUIRES(lock_);
   // SaveCollectedTexts writes the collected texts to the side file; it
   // never raises.
   void SaveCollectedTexts(const std::string& target, const std::string& source);
@@ -199,32 +199,37 @@ class TWtransl : public TComponent {
 
  private:
   int32_t LoadLanguageFile(const std::string& file, const std::string& source,
-                           const std::string& target);
+                           const std::string& target) TARVEL_REQUIRES(lock_);
   int32_t ParseDictionary(std::string_view bytes, const std::string& source,
-                          const std::string& target);
-  bool HasComponentProperty(std::string_view name) const;
+                          const std::string& target) TARVEL_REQUIRES(lock_);
+  bool HasComponentProperty(std::string_view name) const TARVEL_REQUIRES(lock_);
+  // LookupLocked: LookupText with the lock held.
+  std::u16string LookupLocked(std::u16string_view old_text, bool* found, std::string* raw) const
+      TARVEL_REQUIRES(lock_);
 
-  mutable std::recursive_mutex lock_;
-  // Everything below is guarded by lock_.
-  std::vector<std::string> component_properties_;
-  std::string language_file_ = "app.lng";
-  uint8_t font_charset_ = 1;
-  uint8_t bidi_mode_ = 0;
-  uint8_t encoding_ = 0;
-  uint32_t locale_ = 0;
-  uint32_t saved_locale_ = 0;
-  std::vector<std::string> collected_texts_;
+  mutable RecursiveMutex lock_;
+  std::vector<std::string> component_properties_ TARVEL_GUARDED_BY(lock_);
+  std::string language_file_ TARVEL_GUARDED_BY(lock_) = "app.lng";
+  uint8_t font_charset_ TARVEL_GUARDED_BY(lock_) = 1;
+  uint8_t bidi_mode_ TARVEL_GUARDED_BY(lock_) = 0;
+  uint8_t encoding_ TARVEL_GUARDED_BY(lock_) = 0;
+  uint32_t locale_ TARVEL_GUARDED_BY(lock_) = 0;
+  uint32_t saved_locale_ TARVEL_GUARDED_BY(lock_) = 0;
+  std::vector<std::string> collected_texts_ TARVEL_GUARDED_BY(lock_);
   // //saveall: the stored translation of each collected text.
-  std::map<std::string, std::string> collected_translations_;
+  std::map<std::string, std::string> collected_translations_ TARVEL_GUARDED_BY(lock_);
   // //saveunused: every text a pass used in the translator's life.
-  std::set<std::string> used_texts_;
-  int32_t entry_count_ = 0;
-  std::string loaded_key_;
-  std::unique_ptr<TWtranslLanguagesList> dictionary_;
-  std::string target_language_, source_language_, current_language_, default_language_;
-  uint8_t collect_mode_ = cmOff;
-  uint8_t collect_file_mode_ = cfNew;
-  std::string load_error_;
+  std::set<std::string> used_texts_ TARVEL_GUARDED_BY(lock_);
+  int32_t entry_count_ TARVEL_GUARDED_BY(lock_) = 0;
+  std::string loaded_key_ TARVEL_GUARDED_BY(lock_);
+  std::unique_ptr<TWtranslLanguagesList> dictionary_ TARVEL_GUARDED_BY(lock_);
+  std::string target_language_ TARVEL_GUARDED_BY(lock_);
+  std::string source_language_ TARVEL_GUARDED_BY(lock_);
+  std::string current_language_ TARVEL_GUARDED_BY(lock_);
+  std::string default_language_ TARVEL_GUARDED_BY(lock_);
+  uint8_t collect_mode_ TARVEL_GUARDED_BY(lock_) = cmOff;
+  uint8_t collect_file_mode_ TARVEL_GUARDED_BY(lock_) = cfNew;
+  std::string load_error_ TARVEL_GUARDED_BY(lock_);
   // Made by the constructor and let go only by the destructor, after it is
   // detached: read without the lock.
   std::unique_ptr<TvopTimerEx> release_timer_;

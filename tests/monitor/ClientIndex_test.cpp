@@ -43,7 +43,7 @@ Lookup FindOrCreate(ClientIndex& index, const OleVariant& value) {
   ClientIdView id;
   id.Assign(value.Raw());
   ClientIndex::Shard& shard = index.ShardOf(id.Hash());
-  std::lock_guard<ShardLock> lock(shard.mu);
+  ShardHold lock(shard.mu);
   Lookup l{};
   l.record = index.FindOrCreate(shard, id, nullptr, &l.created);
   return l;

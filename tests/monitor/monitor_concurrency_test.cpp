@@ -364,7 +364,7 @@ TEST(ClientIndexConcurrency, LooksWithoutTheLockWhileTheIndexGrows) {
       ClientIdView id;
       id.Assign(OleVariant(i).Raw());
       ClientIndex::Shard& shard = index.ShardOf(id.Hash());
-      std::lock_guard<ShardLock> lock(shard.mu);
+      ShardHold lock(shard.mu);
       return index.FindOrCreate(shard, id, nullptr, made);
     };
     std::thread writer([&] {
@@ -398,7 +398,7 @@ TEST(ClientIndexConcurrency, LooksWithoutTheLockWhileTheIndexGrows) {
             index.PrefetchSlot(id.Hash());
             TClientListItem* candidate = index.Candidate(id.Hash());
             ClientIndex::Shard& shard = index.ShardOf(id.Hash());
-            std::lock_guard<ShardLock> lock(shard.mu);
+            ShardHold lock(shard.mu);
             TClientListItem* found = index.Find(shard, id);
             if (i < created.load()) {
               ASSERT_NE(found, nullptr) << i;

@@ -21,7 +21,7 @@ void ReadFeed(std::unique_ptr<std::istream> owned, bool csv, std::shared_ptr<Fee
   FeedParser parser(csv);
   std::string line;
   auto hand_over = [&](std::vector<FeedPortion>& portions, bool done) {
-    std::lock_guard lock(queue->mu);
+    MutexLock lock(queue->mu);
     for (auto& p : portions) queue->portions.push_back(std::move(p));
     queue->done = done;
     portions.clear();

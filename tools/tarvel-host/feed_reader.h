@@ -7,8 +7,8 @@
 #include <deque>
 #include <istream>
 #include <memory>
-#include <mutex>
 
+#include "Common/ThreadSafety.h"
 #include "feed.h"
 #include "platform/window.h"
 #include "printer.h"
@@ -17,9 +17,9 @@ namespace tarvel::host {
 
 // FeedQueue hands parsed portions from the reader thread to the main thread.
 struct FeedQueue {
-  std::mutex mu;
-  std::deque<FeedPortion> portions;  // guarded by mu
-  bool done = false;                 // guarded by mu
+  Mutex mu;
+  std::deque<FeedPortion> portions TARVEL_GUARDED_BY(mu);
+  bool done TARVEL_GUARDED_BY(mu) = false;
 };
 
 // ReadFeed reads the feed to its end (standard input when owned is empty)

@@ -90,10 +90,12 @@ class Host {
     }
     auto queue = std::make_shared<FeedQueue>();
     // The options dialog comes before the feed: it is not read until then.
-    if (!options_.options || options_.feed_given)
+    if (!options_.options || options_.feed_given) {
       StartFeed(std::move(feed), queue);
-    else
+    } else {
+      MutexLock lock(queue->mu);
       queue->done = true;
+    }
 
     int exit_code = 0;
     Call describe;
@@ -190,7 +192,7 @@ class Host {
       FeedPortion portion;
       bool have = false;
       platform::RunMessageLoop([&] {
-        std::lock_guard lock(queue.mu);
+        MutexLock lock(queue.mu);
         if (!queue.portions.empty()) {
           portion = std::move(queue.portions.front());
           queue.portions.pop_front();

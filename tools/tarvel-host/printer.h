@@ -7,9 +7,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
+#include "Common/ThreadSafety.h"
 #include "platform/text.h"
 
 namespace tarvel::host {
@@ -57,14 +57,14 @@ class Printer {
 
  private:
   void Write(FILE* f, const std::string& line) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     std::fwrite(line.data(), 1, line.size(), f);
     std::fputc('\n', f);
     std::fflush(f);
   }
   const bool json_;
   const std::chrono::steady_clock::time_point start_;
-  std::mutex mu_;
+  Mutex mu_;
 };
 
 }  // namespace tarvel::host

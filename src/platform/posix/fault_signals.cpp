@@ -1,7 +1,8 @@
 #include "platform/posix/fault_signals.h"
 
 #include <atomic>
-#include <mutex>
+
+#include "Common/ThreadSafety.h"
 
 namespace tarvel::platform {
 namespace {
@@ -11,9 +12,9 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 constexpr int kMaxHandlers = 16;
 
 std::atomic<SignalFaultHandler> g_handlers[kMaxHandlers];
-std::mutex g_mutex;  // guards the two below and the installation
-int g_count = 0;
-struct sigaction g_previous[kSignalCount];
+Mutex g_mutex;  // held to install and remove ours, too
+int g_count TARVEL_GUARDED_BY(g_mutex) = 0;
+struct sigaction g_previous[kSignalCount] TARVEL_GUARDED_BY(g_mutex);
 
 int IndexOf(int signal) {
   for (int i = 0; i < kSignalCount; ++i)
@@ -25,7 +26,9 @@ int IndexOf(int signal) {
 // none (or one that ignores it) the default action must happen, which for a
 // fault means the process ends: the handler becomes the default and the
 // faulting instruction runs again when this returns.
-void PassOn(int signal, siginfo_t* info, void* ucontext) {
+// Unchecked: a signal handler may not take the lock; g_previous is set as
+// ours is installed and stays until it is removed.
+void PassOn(int signal, siginfo_t* info, void* ucontext) TARVEL_NO_THREAD_SAFETY_ANALYSIS {
   const int index = IndexOf(signal);
   const struct sigaction& before = g_previous[index];
   if (before.sa_flags & SA_SIGINFO) {
@@ -57,7 +60,7 @@ void OnFaultSignal(int signal, siginfo_t* info, void* ucontext) {
 }  // namespace
 
 bool AddSignalFaultHandler(SignalFaultHandler handler) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  MutexLock lock(g_mutex);
   for (std::atomic<SignalFaultHandler>& slot : g_handlers)
     if (slot.load() == handler) return true;
   if (g_count == 0) {
@@ -85,7 +88,7 @@ bool AddSignalFaultHandler(SignalFaultHandler handler) {
 }
 
 void RemoveSignalFaultHandler(SignalFaultHandler handler) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  MutexLock lock(g_mutex);
   for (std::atomic<SignalFaultHandler>& slot : g_handlers) {
     SignalFaultHandler mine = handler;
     if (!slot.compare_exchange_strong(mine, nullptr)) continue;

@@ -11,11 +11,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 
+#include "Common/ThreadSafety.h"
 #include "platform/thread.h"
 
 namespace tarvel::platform {
@@ -29,11 +28,15 @@ struct Holder {
   int users = 0;  // IniFileLock objects of this name alive in this process
 };
 
-std::mutex g_mutex;
-std::condition_variable g_changed;
-std::map<std::string, Holder>& Holders() {  // guarded by g_mutex
-  static std::map<std::string, Holder> holders;
-  return holders;
+// The process's record of its INI locks, by lock file.
+struct HolderRecord {
+  Mutex mu;
+  CondVar changed;  // a holder let go
+  std::map<std::string, Holder> holders TARVEL_GUARDED_BY(mu);
+};
+HolderRecord& Record() {
+  static HolderRecord record;
+  return record;
 }
 
 std::string LockDir() {
@@ -54,30 +57,33 @@ IniFileLock::IniFileLock(std::string_view ini_file) : name_(IniLockName(ini_file
   int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw ELockError("Failed to create lock file " + file_);
   ::close(fd);
-  std::lock_guard<std::mutex> guard(g_mutex);
-  Holders()[file_].users++;
+  HolderRecord& r = Record();
+  MutexLock guard(r.mu);
+  r.holders[file_].users++;
 }
 
 IniFileLock::~IniFileLock() {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  auto it = Holders().find(file_);
-  if (it != Holders().end() && --it->second.users == 0 && it->second.owner == 0)
-    Holders().erase(it);
+  HolderRecord& r = Record();
+  MutexLock guard(r.mu);
+  auto it = r.holders.find(file_);
+  if (it != r.holders.end() && --it->second.users == 0 && it->second.owner == 0)
+    r.holders.erase(it);
 }
 
 void IniFileLock::Acquire() {
   uint32_t me = CurrentThreadId();
-  std::unique_lock<std::mutex> guard(g_mutex);
-  Holder* h = &Holders()[file_];
+  HolderRecord& r = Record();
+  UniqueLock guard(r.mu);
+  Holder* h = &r.holders[file_];
   if (h->owner == me) {
     h->recursion++;
     return;
   }
-  g_changed.wait(guard, [&] { return Holders()[file_].owner == 0; });
-  h = &Holders()[file_];
+  r.changed.Wait(guard, [&]() TARVEL_REQUIRES(r.mu) { return r.holders[file_].owner == 0; });
+  h = &r.holders[file_];
   h->owner = me;
   h->recursion = 1;
-  guard.unlock();
+  guard.Unlock();
   // The other processes are waited for outside the process record, so other
   // threads can still look at it (and queue behind this one).
   int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -90,26 +96,27 @@ void IniFileLock::Acquire() {
       }
     }
   }
-  guard.lock();
-  h = &Holders()[file_];
+  guard.Relock();
+  h = &r.holders[file_];
   if (fd < 0) {
     h->owner = 0;
     h->recursion = 0;
-    g_changed.notify_all();
+    r.changed.NotifyAll();
     throw ELockError("Failed to lock " + file_);
   }
   h->fd = fd;
 }
 
 void IniFileLock::Release() {
-  std::lock_guard<std::mutex> guard(g_mutex);
-  Holder& h = Holders()[file_];
+  HolderRecord& r = Record();
+  MutexLock guard(r.mu);
+  Holder& h = r.holders[file_];
   if (h.owner != CurrentThreadId() || h.recursion <= 0) return;
   if (--h.recursion > 0) return;
   if (h.fd >= 0) ::close(h.fd);  // closing drops the flock
   h.fd = -1;
   h.owner = 0;
-  g_changed.notify_all();
+  r.changed.NotifyAll();
 }
 
 }  // namespace tarvel::platform

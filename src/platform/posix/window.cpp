@@ -1,5 +1,5 @@
 // Message windows emulated with Win32 semantics. One process-wide registry,
-// guarded by one mutex, holds the windows and, through them, the queue of
+// under one mutex (Registry::mu), holds the windows and, through them, the queue of
 // each owner thread. Every thread waits on its own queue's condition
 // variable, so a post, a send or a reply wakes exactly the thread concerned.
 // Handlers always run without the lock held: they may post, send, create and
@@ -8,15 +8,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "platform/clock.h"
 #include "platform/posix/window_process.h"
 #include "platform/thread.h"
@@ -37,6 +36,7 @@ constexpr uint32_t kTimerMinimum = 10;
 constexpr uint32_t kTimerMaximum = 0x7FFFFFFF;
 
 struct ThreadQueue;
+struct Window;
 
 struct PostedMessage {
   WindowHandle window;
@@ -45,49 +45,10 @@ struct PostedMessage {
   intptr_t lparam;
 };
 
-// SendSlot is one cross-thread send. Sender and receiver share it, so either
-// may let go first; its fields are guarded by Registry::mu.
-struct SendSlot {
-  enum class State { kQueued, kRunning, kDone, kFailed, kAbandoned };
-  PostedMessage message{};
-  std::vector<unsigned char> bytes;  // the copy a WM_COPYDATA carries
-  CopyData copy{};                   // lParam of a WM_COPYDATA points here
-  std::shared_ptr<ThreadQueue> sender;
-  State state = State::kQueued;
-  intptr_t result = 0;
-};
-
-// ThreadQueue is what one thread has waiting for it. Guarded by Registry::mu.
-struct ThreadQueue {
-  explicit ThreadQueue(uint32_t id) : thread_id(id), last_pump(SteadyClock::now()) {}
-  const uint32_t thread_id;
-  std::condition_variable cv;
-  std::deque<PostedMessage> posted;
-  std::deque<std::shared_ptr<SendSlot>> sent;
-  std::vector<WindowHandle> windows;  // live windows owned, in creation order
-  int waiting = 0;                    // > 0 while blocked where sent messages are handled
-  SteadyClock::time_point last_pump;
-};
-
-struct Timer {
-  uint32_t interval;
-  uint32_t next_due;
-  const TickSource* ticks;
-};
-
-// Window is one live window. Guarded by Registry::mu; the handler itself is
-// immutable and shared so a running handler outlives its window's record.
-struct Window {
-  std::shared_ptr<ThreadQueue> owner;
-  std::shared_ptr<const MessageHandler> handler;
-  std::map<uintptr_t, Timer> timers;
-  ScreenRect rect;
-};
-
 struct Registry {
-  std::mutex mu;
-  std::unordered_map<WindowHandle, std::shared_ptr<Window>> windows;  // guarded by mu
-  WindowHandle last_handle = 0;                                       // guarded by mu
+  Mutex mu;
+  std::unordered_map<WindowHandle, std::shared_ptr<Window>> windows TARVEL_GUARDED_BY(mu);
+  WindowHandle last_handle TARVEL_GUARDED_BY(mu) = 0;
 };
 
 // The registry is never destroyed: threads may still exit (and clean up
@@ -97,10 +58,54 @@ Registry& Reg() {
   return *registry;
 }
 
-// Fail ends a queued send and wakes its sender. Requires Registry::mu.
-void Fail(SendSlot& slot) {
+// SendSlot is one cross-thread send. Sender and receiver share it, so either
+// may let go first. The message and its copy are set before the slot is
+// shared and only read after; the rest is under Registry::mu.
+struct SendSlot {
+  enum class State { kQueued, kRunning, kDone, kFailed, kAbandoned };
+  PostedMessage message{};
+  std::vector<unsigned char> bytes;  // the copy a WM_COPYDATA carries
+  CopyData copy{};                   // lParam of a WM_COPYDATA points here
+  std::shared_ptr<ThreadQueue> sender TARVEL_GUARDED_BY(Reg().mu);
+  State state TARVEL_GUARDED_BY(Reg().mu) = State::kQueued;
+  intptr_t result TARVEL_GUARDED_BY(Reg().mu) = 0;
+};
+
+// ThreadQueue is what one thread has waiting for it, under Registry::mu.
+struct ThreadQueue {
+  explicit ThreadQueue(uint32_t id) : thread_id(id), last_pump(SteadyClock::now()) {}
+  const uint32_t thread_id;
+  CondVar cv;
+  std::deque<PostedMessage> posted TARVEL_GUARDED_BY(Reg().mu);
+  std::deque<std::shared_ptr<SendSlot>> sent TARVEL_GUARDED_BY(Reg().mu);
+  // Live windows owned, in creation order.
+  std::vector<WindowHandle> windows TARVEL_GUARDED_BY(Reg().mu);
+  // > 0 while blocked where sent messages are handled.
+  int waiting TARVEL_GUARDED_BY(Reg().mu) = 0;
+  SteadyClock::time_point last_pump TARVEL_GUARDED_BY(Reg().mu);
+};
+
+struct Timer {
+  uint32_t interval;
+  uint32_t next_due;
+  const TickSource* ticks;
+};
+
+// Window is one live window. Its owner and handler are set before it is
+// registered and never change; the rest is under Registry::mu. The handler
+// itself is immutable and shared so a running handler outlives its
+// window's record.
+struct Window {
+  std::shared_ptr<ThreadQueue> owner;
+  std::shared_ptr<const MessageHandler> handler;
+  std::map<uintptr_t, Timer> timers TARVEL_GUARDED_BY(Reg().mu);
+  ScreenRect rect TARVEL_GUARDED_BY(Reg().mu);
+};
+
+// Fail ends a queued send and wakes its sender.
+void Fail(SendSlot& slot) TARVEL_REQUIRES(Reg().mu) {
   slot.state = SendSlot::State::kFailed;
-  slot.sender->cv.notify_all();
+  slot.sender->cv.NotifyAll();
 }
 
 // Garbage collects what a destroyed window leaves behind; destroyed only
@@ -111,18 +116,17 @@ struct Leftovers {
   std::vector<std::shared_ptr<SendSlot>> slots;
 };
 
-// Unlink removes a window and everything queued for it. Requires
-// Registry::mu.
-void Unlink(WindowHandle handle, Leftovers& out) {
-  Registry& reg = Reg();
-  auto it = reg.windows.find(handle);
-  if (it == reg.windows.end()) return;
+// Unlink removes a window and everything queued for it.
+void Unlink(WindowHandle handle, Leftovers& out) TARVEL_REQUIRES(Reg().mu) {
+  auto& windows = Reg().windows;
+  auto it = windows.find(handle);
+  if (it == windows.end()) return;
   std::shared_ptr<Window> window = std::move(it->second);
-  reg.windows.erase(it);
+  windows.erase(it);
   ThreadQueue& q = *window->owner;
   std::erase(q.windows, handle);
   std::erase_if(q.posted, [&](const PostedMessage& m) { return m.window == handle; });
-  std::erase_if(q.sent, [&](const std::shared_ptr<SendSlot>& slot) {
+  std::erase_if(q.sent, [&](const std::shared_ptr<SendSlot>& slot) TARVEL_REQUIRES(Reg().mu) {
     if (slot->message.window != handle) return false;
     if (slot->state == SendSlot::State::kQueued) Fail(*slot);
     out.slots.push_back(slot);
@@ -138,7 +142,7 @@ struct ThreadState {
   ~ThreadState() {
     if (!queue) return;
     Leftovers leftovers;
-    std::lock_guard lock(Reg().mu);
+    MutexLock lock(Reg().mu);
     while (!queue->windows.empty()) Unlink(queue->windows.back(), leftovers);
     for (auto& slot : queue->sent)
       if (slot->state == SendSlot::State::kQueued) Fail(*slot);
@@ -155,8 +159,8 @@ const std::shared_ptr<ThreadQueue>& OwnQueue() {
   return t_state.queue;
 }
 
-// LiveWindow returns the window's record or null. Requires Registry::mu.
-Window* LiveWindow(WindowHandle handle) {
+// LiveWindow returns the window's record or null.
+Window* LiveWindow(WindowHandle handle) TARVEL_REQUIRES(Reg().mu) {
   auto& windows = Reg().windows;
   auto it = windows.find(handle);
   return it == windows.end() ? nullptr : it->second.get();
@@ -179,8 +183,8 @@ intptr_t CallHandler(const MessageHandler& handler, const PostedMessage& m) {
   }
 }
 
-// Takes the next sent message for q. Requires Registry::mu.
-bool TakeSent(ThreadQueue& q, Work& work) {
+// Takes the next sent message for q.
+bool TakeSent(ThreadQueue& q, Work& work) TARVEL_REQUIRES(Reg().mu) {
   while (!q.sent.empty()) {
     std::shared_ptr<SendSlot> slot = std::move(q.sent.front());
     q.sent.pop_front();
@@ -202,9 +206,9 @@ bool TakeSent(ThreadQueue& q, Work& work) {
 // Takes the next message in the order Windows retrieves them: sent
 // messages, then posted ones, then due timers (which, like WM_TIMER, are
 // only made when nothing else waits). A timer found in `fired` is skipped.
-// Requires Registry::mu.
 bool TakeNext(ThreadQueue& q, Work& work,
-              const std::vector<std::pair<WindowHandle, uintptr_t>>* fired) {
+              const std::vector<std::pair<WindowHandle, uintptr_t>>* fired)
+    TARVEL_REQUIRES(Reg().mu) {
   if (TakeSent(q, work)) return true;
   while (!q.posted.empty()) {
     PostedMessage m = q.posted.front();
@@ -239,17 +243,16 @@ bool TakeNext(ThreadQueue& q, Work& work,
 void Run(Work& work) {
   intptr_t result = CallHandler(*work.handler, work.message);
   if (!work.slot) return;
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   if (work.slot->state == SendSlot::State::kRunning) {
     work.slot->state = SendSlot::State::kDone;
     work.slot->result = result;
-    work.slot->sender->cv.notify_all();
+    work.slot->sender->cv.NotifyAll();
   }
 }
 
-// Milliseconds until the earliest timer of q is due, at most cap. Requires
-// Registry::mu.
-uint32_t UntilNextTimer(const ThreadQueue& q, uint32_t cap) {
+// Milliseconds until the earliest timer of q is due, at most cap.
+uint32_t UntilNextTimer(const ThreadQueue& q, uint32_t cap) TARVEL_REQUIRES(Reg().mu) {
   int64_t wait = cap;
   for (WindowHandle handle : q.windows) {
     const Window* window = LiveWindow(handle);
@@ -261,7 +264,7 @@ uint32_t UntilNextTimer(const ThreadQueue& q, uint32_t cap) {
   return static_cast<uint32_t>(wait);
 }
 
-bool IsHung(const ThreadQueue& q) {
+bool IsHung(const ThreadQueue& q) TARVEL_REQUIRES(Reg().mu) {
   return q.waiting == 0 && SteadyClock::now() - q.last_pump > kHungAfter;
 }
 
@@ -283,13 +286,13 @@ bool SendMessageWithTimeout(WindowHandle handle, uint32_t msg, uintptr_t wparam,
     slot->message.lparam = reinterpret_cast<intptr_t>(&slot->copy);
   }
 
-  std::unique_lock lock(Reg().mu);
+  UniqueLock lock(Reg().mu);
   Window* window = LiveWindow(handle);
   if (!window) return false;
   if (window->owner == me) {
     // The owner's own send is a direct call, as on Windows.
     std::shared_ptr<const MessageHandler> handler = window->handler;
-    lock.unlock();
+    lock.Unlock();
     intptr_t r = CallHandler(*handler, slot->message);
     if (result) *result = r;
     return true;
@@ -299,7 +302,7 @@ bool SendMessageWithTimeout(WindowHandle handle, uint32_t msg, uintptr_t wparam,
   if (IsHung(target)) return false;
   slot->sender = me;
   target.sent.push_back(slot);
-  target.cv.notify_all();
+  target.cv.NotifyAll();
 
   auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
@@ -312,9 +315,9 @@ bool SendMessageWithTimeout(WindowHandle handle, uint32_t msg, uintptr_t wparam,
     // two threads sending to each other do not deadlock.
     Work work;
     if (TakeSent(*me, work)) {
-      lock.unlock();
+      lock.Unlock();
       Run(work);
-      lock.lock();
+      lock.Relock();
       me->last_pump = SteadyClock::now();
       continue;
     }
@@ -325,7 +328,8 @@ bool SendMessageWithTimeout(WindowHandle handle, uint32_t msg, uintptr_t wparam,
       return false;
     }
     ++me->waiting;
-    me->cv.wait_until(lock, deadline);
+    // One wake-up at most, as the loop looks at everything again.
+    me->cv.WaitOnceFor(lock, deadline - SteadyClock::now());
     --me->waiting;
     me->last_pump = SteadyClock::now();
   }
@@ -335,11 +339,10 @@ WindowHandle CreateProcessWindow(MessageHandler handler) {
   auto window = std::make_shared<Window>();
   window->owner = OwnQueue();
   window->handler = std::make_shared<const MessageHandler>(std::move(handler));
-  Registry& reg = Reg();
-  std::lock_guard lock(reg.mu);
-  WindowHandle handle = ++reg.last_handle;
+  MutexLock lock(Reg().mu);
+  WindowHandle handle = ++Reg().last_handle;
   window->owner->windows.push_back(handle);
-  reg.windows.emplace(handle, std::move(window));
+  Reg().windows.emplace(handle, std::move(window));
   return handle;
 }
 
@@ -355,7 +358,7 @@ ScreenRect NearestWorkArea(const ScreenRect& rect, bool* on_a_monitor) {
 }
 
 bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   Window* record = LiveWindow(window);
   if (!record) return false;
   *rect = record->rect;
@@ -363,7 +366,7 @@ bool WindowScreenRect(WindowHandle window, ScreenRect* rect) {
 }
 
 bool MoveWindowTo(WindowHandle window, const ScreenRect& rect) {
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   Window* record = LiveWindow(window);
   if (!record) return false;
   record->rect = rect;
@@ -372,7 +375,7 @@ bool MoveWindowTo(WindowHandle window, const ScreenRect& rect) {
 
 void DestroyMessageWindow(WindowHandle window) {
   Leftovers leftovers;
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   Window* record = LiveWindow(window);
   // DestroyWindow refuses another thread's window; so do we.
   if (!record || record->owner != t_state.queue) return;
@@ -380,16 +383,16 @@ void DestroyMessageWindow(WindowHandle window) {
 }
 
 bool IsWindowAlive(WindowHandle window) {
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   return LiveWindow(window) != nullptr;
 }
 
 bool PostMessageTo(WindowHandle window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   Window* record = LiveWindow(window);
   if (!record || record->owner->posted.size() >= kPostedLimit) return false;
   record->owner->posted.push_back({window, msg, wparam, lparam});
-  record->owner->cv.notify_all();
+  record->owner->cv.NotifyAll();
   return true;
 }
 
@@ -403,7 +406,7 @@ bool SendCopyData(WindowHandle window, WindowHandle from, uintptr_t dwdata, cons
 bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms,
                     const TickSource& ticks) {
   uint32_t interval = std::clamp(interval_ms, kTimerMinimum, kTimerMaximum);
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   Window* record = LiveWindow(window);
   if (!record || record->owner != t_state.queue) return false;
   record->timers[id] = {interval, ticks.Now() + interval, &ticks};
@@ -411,7 +414,7 @@ bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t interval_ms,
 }
 
 void KillWindowTimer(WindowHandle window, uintptr_t id) {
-  std::lock_guard lock(Reg().mu);
+  MutexLock lock(Reg().mu);
   Window* record = LiveWindow(window);
   if (record && record->owner == t_state.queue) record->timers.erase(id);
 }
@@ -424,7 +427,7 @@ void ProcessPendingMessages() {
   for (;;) {
     Work work;
     {
-      std::lock_guard lock(Reg().mu);
+      MutexLock lock(Reg().mu);
       me->last_pump = SteadyClock::now();
       if (!TakeNext(*me, work, &fired)) return;
     }
@@ -439,14 +442,14 @@ void RunMessageLoop(const std::function<bool()>& stop, uint32_t poll_ms) {
   while (!stop()) {
     Work work;
     {
-      std::unique_lock lock(Reg().mu);
+      UniqueLock lock(Reg().mu);
       me->last_pump = SteadyClock::now();
       if (!TakeNext(*me, work, nullptr)) {
         // Real time bounds the wait, so stop() and timers driven by a moved
         // clock are still noticed.
         auto wait = std::chrono::milliseconds(UntilNextTimer(*me, poll_ms));
         ++me->waiting;
-        me->cv.wait_for(lock, wait);
+        me->cv.WaitOnceFor(lock, wait);
         --me->waiting;
         me->last_pump = SteadyClock::now();
         continue;

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <mutex>
+#include "Common/ThreadSafety.h"
 
 namespace tarvel::platform {
 namespace {
@@ -16,13 +16,13 @@ constexpr char kRegistration[] = "CLSID\\{adb880a6-d8ff-11cf-9377-00aa003b7a11}\
 // The loader's state, one per process. Calls into the library are made with
 // the lock held, so an unload on another thread waits for them.
 struct Loader {
-  std::recursive_mutex mu;
-  bool load_attempted = false;
-  HMODULE library = nullptr;
-  FARPROC entry_a = nullptr;
-  FARPROC entry_w = nullptr;
-  HtmlHelpFn entry = nullptr;  // the ANSI entry, used for every call
-  DWORD cookie = 0;
+  RecursiveMutex mu;
+  bool load_attempted TARVEL_GUARDED_BY(mu) = false;
+  HMODULE library TARVEL_GUARDED_BY(mu) = nullptr;
+  FARPROC entry_a TARVEL_GUARDED_BY(mu) = nullptr;
+  FARPROC entry_w TARVEL_GUARDED_BY(mu) = nullptr;
+  HtmlHelpFn entry TARVEL_GUARDED_BY(mu) = nullptr;  // the ANSI entry, used for every call
+  DWORD cookie TARVEL_GUARDED_BY(mu) = 0;
 };
 
 Loader& State() {
@@ -63,7 +63,7 @@ std::string SystemDirectory() {
 }
 
 // UnloadLocked: the body of UnloadHtmlHelp, under the lock.
-bool UnloadLocked(Loader& s) {
+bool UnloadLocked(Loader& s) TARVEL_REQUIRES(s.mu) {
   s.load_attempted = true;  // nothing below may start a load
   bool freed = true;
   if (s.library) {
@@ -105,7 +105,7 @@ bool LocateHtmlHelp(std::string* path) {
 
 bool LoadHtmlHelp() {
   Loader& s = State();
-  std::lock_guard lock(s.mu);
+  RecursiveMutexLock lock(s.mu);
   if (s.library) return true;
   std::string path;
   if (!LocateHtmlHelp(&path)) return false;
@@ -125,7 +125,7 @@ bool LoadHtmlHelp() {
 
 bool IsHtmlHelpLoaded() {
   Loader& s = State();
-  std::lock_guard lock(s.mu);
+  RecursiveMutexLock lock(s.mu);
   if (!s.load_attempted) {
     s.load_attempted = true;
     LoadHtmlHelp();
@@ -135,7 +135,7 @@ bool IsHtmlHelpLoaded() {
 
 bool UnloadHtmlHelp() {
   Loader& s = State();
-  std::lock_guard lock(s.mu);
+  RecursiveMutexLock lock(s.mu);
   return UnloadLocked(s);
 }
 
@@ -144,7 +144,7 @@ uintptr_t HtmlHelpCall(WindowHandle owner, const std::string& path, uint32_t com
   Loader& s = State();
   uintptr_t answer = 0;
   {
-    std::lock_guard lock(s.mu);
+    RecursiveMutexLock lock(s.mu);
     if (s.entry)
       answer = reinterpret_cast<uintptr_t>(
           s.entry(reinterpret_cast<HWND>(owner), path.c_str(), command, data));

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "platform/faults.h"
 
 namespace tarvel::platform {
@@ -62,7 +62,7 @@ class WindowClass {
   ~WindowClass() {
     std::set<HWND> live;
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       live.swap(live_);
     }
     for (HWND hwnd : live) {
@@ -86,23 +86,23 @@ class WindowClass {
   HINSTANCE Instance() const { return instance_; }
 
   void Add(HWND hwnd) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     live_.insert(hwnd);
   }
   void Remove(HWND hwnd) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     live_.erase(hwnd);
   }
   bool Contains(HWND hwnd) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     return live_.count(hwnd) != 0;
   }
 
  private:
   HMODULE instance_ = nullptr;
   ATOM atom_ = 0;
-  std::mutex mu_;
-  std::set<HWND> live_;  // guarded by mu_: windows of this class not yet destroyed
+  Mutex mu_;
+  std::set<HWND> live_ TARVEL_GUARDED_BY(mu_);  // windows of this class not yet destroyed
 };
 
 WindowClass& Class() {
@@ -181,13 +181,13 @@ struct SimulatedTimer {
 class SimulatedTimers {
  public:
   void Set(const SimulatedTimer& timer) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     EraseLocked(timer.hwnd, timer.id);
     timers_.push_back(timer);
   }
   // Erase: one timer of the window, or all of them when id is null.
   void Erase(HWND hwnd, const UINT_PTR* id) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (id) {
       EraseLocked(hwnd, *id);
     } else {
@@ -201,7 +201,7 @@ class SimulatedTimers {
     const DWORD me = ::GetCurrentThreadId();
     std::vector<std::pair<HWND, UINT_PTR>> due;
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       std::erase_if(timers_, [](const SimulatedTimer& t) { return !::IsWindow(t.hwnd); });
       for (SimulatedTimer& t : timers_) {
         if (t.owner != me) continue;
@@ -221,12 +221,12 @@ class SimulatedTimers {
   }
 
  private:
-  void EraseLocked(HWND hwnd, UINT_PTR id) {
+  void EraseLocked(HWND hwnd, UINT_PTR id) TARVEL_REQUIRES(mu_) {
     std::erase_if(timers_, [&](const SimulatedTimer& t) { return t.hwnd == hwnd && t.id == id; });
   }
 
-  std::mutex mu_;
-  std::vector<SimulatedTimer> timers_;  // guarded by mu_
+  Mutex mu_;
+  std::vector<SimulatedTimer> timers_ TARVEL_GUARDED_BY(mu_);
 };
 
 // Made by the first simulated timer, so the product, which sets none,

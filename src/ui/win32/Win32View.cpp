@@ -25,10 +25,10 @@
 #include <commctrl.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "Common/ThreadSafety.h"
 #include "platform/faults.h"
 #include "ui/FontCharset.h"
 #include "ui/FormView.h"
@@ -43,8 +43,8 @@ constexpr int kDropDownHeight = 200;
 constexpr UINT kShowHelp = WM_APP + 1;
 
 // The windows of the controls shown now, for NativeWindowOf.
-std::mutex g_shown_mu;
-std::map<const TControl*, HWND> g_shown;  // guarded by g_shown_mu
+Mutex g_shown_mu;
+std::map<const TControl*, HWND> g_shown TARVEL_GUARDED_BY(g_shown_mu);
 
 HMODULE OwnModule() {
   HMODULE module = nullptr;
@@ -433,7 +433,7 @@ void Dialog::CreateNative(TControl& control) {
   }
   natives_.push_back(n);
   {
-    std::lock_guard lock(g_shown_mu);
+    MutexLock lock(g_shown_mu);
     g_shown[&control] = n.hwnd;
   }
   FillList(natives_.back());
@@ -593,7 +593,7 @@ void Dialog::SizeFromWindow() {
 void Dialog::Finish() {
   ready_ = false;
   {
-    std::lock_guard lock(g_shown_mu);
+    MutexLock lock(g_shown_mu);
     for (const Native& n : natives_) g_shown.erase(n.control);
   }
   for (auto& [control, handler] : saved_) control->OnModelChange = handler;
@@ -644,7 +644,7 @@ std::unique_ptr<TFormView> NativeFormView() {
 }
 
 platform::WindowHandle NativeWindowOf(const TControl& control) {
-  std::lock_guard lock(g_shown_mu);
+  MutexLock lock(g_shown_mu);
   auto it = g_shown.find(&control);
   return it == g_shown.end() ? 0 : reinterpret_cast<platform::WindowHandle>(it->second);
 }
