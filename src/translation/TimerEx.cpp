@@ -1,6 +1,5 @@
 #include "translation/TimerEx.h"
 
-#include <chrono>
 #include <stdexcept>
 
 #include "Common/ThreadSafety.h"
@@ -79,10 +78,8 @@ struct TvopTimerEx::State {
   // WaitForTicks waits until no tick runs the handler. On the owner thread
   // a tick can only be running beneath the caller, which must not wait.
   void WaitForTicks(UniqueLock& lock) TARVEL_REQUIRES(mu) {
-    // Checked again now and then, not only when woken: a wake-up that goes
-    // astray must not hold a host thread for good.
     if (OnOwner()) return;
-    while (running != 0) idle.WaitOnceFor(lock, std::chrono::milliseconds(10));
+    idle.Wait(lock, [this]() TARVEL_REQUIRES(mu) { return running == 0; });
   }
 
   void Tick() {
