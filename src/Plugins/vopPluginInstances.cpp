@@ -134,14 +134,18 @@ void ModuleShutdown(bool process_terminating) {
 void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {
   InstanceTable* table = g_table.load();
   if (!table) return;
-  for (InstanceEntry* e : *table->LockRead()) fn(*e->instance);
+  // Named, so that the table stays held for the whole loop: a temporary in
+  // the loop's head would let it go before the first entry is read.
+  auto list = table->LockRead();
+  for (InstanceEntry* e : *list) fn(*e->instance);
 }
 
 std::vector<std::shared_ptr<TvopPlugin>> Instances() {
   std::vector<std::shared_ptr<TvopPlugin>> all;
   InstanceTable* table = g_table.load();
   if (!table) return all;
-  for (InstanceEntry* e : *table->LockRead()) all.push_back(e->instance);
+  auto list = table->LockRead();
+  for (InstanceEntry* e : *list) all.push_back(e->instance);
   return all;
 }
 
