@@ -65,8 +65,7 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
   }
   if (host_window && host_window_.exchange(*host_window) != *host_window) {
     // A notice that went to another window may never be answered.
-    std::lock_guard<std::mutex> lock(events_mutex_);
-    notice_pending_ = false;
+    events_.ForgetNotice();
   }
   if (owner_window) owner_window_ = *owner_window;
   // A language file that could not be read was met before the host window
@@ -167,13 +166,8 @@ int32_t TvopPlugin::DoLoad(PPluginCallRec rec) {
   if (!host_module_ && !application_name_.empty())
     host_module_ = platform::LoadedModuleHandle(application_name_);
   ReadIniFileParam(params, true);
-  {
-    std::lock_guard<std::mutex> lock(events_mutex_);
-    if (!result_rows_.load()) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
-    if (!events_) events_ = TvopParamsList::Create(kRowsParamsListClass);
-    if (!pending_events_) pending_events_ = TvopParamsList::Create(kRowsParamsListClass);
-    notice_pending_ = false;  // a notice for lists of an earlier load counts no more
-  }
+  if (!result_rows_.load()) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
+  events_.Open();
   send_data_proc_ = send_string_proc_ = send_byte_proc_ = nullptr;
   if (host_module_) {
     TakeHostIcon();

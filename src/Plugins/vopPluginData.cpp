@@ -42,21 +42,8 @@ void TvopPlugin::FreeRowLists() {
     platform::SleepMs(1);
   }
   const bool still_used = data_calls_.load() > 0;
-  std::lock_guard<std::mutex> lock(events_mutex_);
-  TvopParamsList* result_rows = result_rows_.exchange(nullptr);
-  for (TvopParamsList** list : {&result_rows, &events_, &pending_events_}) {
-    if (!*list) continue;
-    if (still_used) {
-      // Keep it alive until the instance goes: a running call still holds it.
-      retired_lists_.emplace_back(*list);
-    } else {
-      try {
-        TvopParamsList::Destroy(*list);
-      } catch (...) {
-      }
-    }
-    *list = nullptr;
-  }
+  // Kept alive until the instance goes while a running call still holds them.
+  events_.Close(result_rows_.exchange(nullptr), still_used);
 }
 
 // ---------------------------------------------------------------------------

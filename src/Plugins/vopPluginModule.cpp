@@ -91,11 +91,6 @@ TvopPlugin::TvopPlugin(PPluginCallRec rec) {
   module_dir_ += '/';
 #endif
   SetUpTranslator();
-
-  notice_timer_ = std::make_unique<TvopTimerEx>();
-  notice_timer_->SetEnabled(false);
-  notice_timer_->SetInterval(kNoticeRepeatMs);
-  notice_timer_->SetOnTimer([this](TObject&) { RepeatEventNotice(); });
 }
 
 void TvopPlugin::AfterConstruction() {
@@ -106,7 +101,7 @@ void TvopPlugin::AfterConstruction() {
 
 TvopPlugin::~TvopPlugin() {
   // No notice is repeated from here on: the timer goes before the queues.
-  notice_timer_.reset();
+  events_.StopNotices();
   try {
     if (OnDestroy) OnDestroy(*this);
   } catch (...) {
@@ -117,10 +112,7 @@ TvopPlugin::~TvopPlugin() {
   translator_.reset();
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
-  std::lock_guard<std::mutex> lock(events_mutex_);
-  TvopParamsList::Destroy(result_rows_.exchange(nullptr));
-  TvopParamsList::Destroy(events_);
-  TvopParamsList::Destroy(pending_events_);
+  events_.Close(result_rows_.exchange(nullptr), false);
   if (holds_host_icon_) ReleaseHostIcon();
 }
 

@@ -21,7 +21,8 @@
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
-// vopPluginEvents.cpp, the log in vopPluginLog.cpp, the options dialog's
+// vopPluginEvents.cpp (their queue, its notice state and its lock in
+// EventQueue.h/.cpp), the log in vopPluginLog.cpp, the options dialog's
 // placement in vopPluginDialogPlacement.cpp, and the instance table in
 // vopPluginInstances.h/.cpp.
 #pragma once
@@ -38,6 +39,7 @@
 #include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
+#include "Plugins/EventQueue.h"
 #include "Plugins/vopPluginCustomCmd.h"
 #include "Plugins/vopPluginInstances.h"
 #include "Plugins/vopPluginTypes.h"
@@ -255,7 +257,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // bounded send; false when there is no host window or neither reached it.
   bool PostToHost(uint32_t message, intptr_t lparam);
   // RepeatEventNotice announces the events again when they wait uncollected
-  // and the last notice is kNoticeRepeatMs old; the notice timer's handler,
+  // and the last notice is EventQueue::kNoticeRepeatMs old; the notice timer's handler,
   // on the instance's creating thread.
   void RepeatEventNotice();
   // PendingEventItems counts items raised but not yet handed to the host;
@@ -357,29 +359,11 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   std::recursive_mutex command_lock_;
   bool temporary_load_ = false;  // guarded by command_lock_ after construction
 
-  // Row lists. ResultRows belongs to the running data call; the event lists
-  // are guarded by events_mutex_.
+  // Row lists. ResultRows belongs to the running data call; the event
+  // lists are the event queue's.
   // Atomic: a data call on an instance not yet loaded may meet the first LOAD.
   std::atomic<TvopParamsList*> result_rows_{nullptr};
-  mutable std::mutex events_mutex_;
-  TvopParamsList* events_ = nullptr;          // handed to the host
-  TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out
-  // A notice (1811) reached the host and the host has not taken the queue
-  // since; guarded by events_mutex_. A notice is repeated when the host has
-  // not taken the queue within kNoticeRepeatMs of it (a host may drop a
-  // notice, or destroy the window it went to), so events never wait for
-  // good behind one lost message.
-  bool notice_pending_ = false;
-  uint32_t notice_tick_ = 0;  // system tick of the last notice; events_mutex_
-  static constexpr int32_t kNoticeRepeatMs = 1000;
-  // Ticks every kNoticeRepeatMs on the creating thread while events wait
-  // (RepeatEventNotice), so that events a host left uncollected are
-  // announced again even when no later event comes to do it. Switched
-  // under events_mutex_, which its tick takes only after the timer's own
-  // lock is let go.
-  std::unique_ptr<TvopTimerEx> notice_timer_;
-  // Lists a timed-out UNLOAD could not free while data calls still ran.
-  std::vector<ParamsListPtr> retired_lists_;
+  EventQueue events_{[this] { RepeatEventNotice(); }};
 
   TThreadStringList log_lines_;
   // The log batch: its thread (0: none), and, touched by that thread only,
