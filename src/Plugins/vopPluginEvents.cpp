@@ -10,7 +10,6 @@
 // message is sent while it is held.
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
-#include "platform/thread.h"
 
 namespace tarvel {
 
@@ -30,8 +29,7 @@ void TvopPlugin::RepeatEventNotice() {
 void TvopPlugin::AnnounceEvents() {
   // Lines this thread holds in a batch go first: a host that answers the
   // notice at once reads them before the events they belong to.
-  if (log_batch_thread_.load(std::memory_order_relaxed) == platform::CurrentThreadId())
-    FlushLogBatch();
+  if (log_.InBatch()) FlushLogBatch();
   if (PostToHost(PLUGIN_MSG_EVENTS, 0)) return;
   // Not delivered: the next event announces again. Events another thread
   // queued meanwhile, counting on this notice, are announced by the repeat
@@ -44,8 +42,7 @@ void TvopPlugin::OfferQueueToHost() {
   if (!window) return;
   // A host on this thread then reads the lines before the events, as it
   // would without the batch.
-  if (log_batch_thread_.load(std::memory_order_relaxed) == platform::CurrentThreadId())
-    FlushLogBatch();
+  if (log_.InBatch()) FlushLogBatch();
   intptr_t ignored = 0;
   platform::SendMessageWithTimeout(window, PLUGIN_MSG_EVENTS, host_tag_.load(), 0,
                                    kHostSendTimeoutMs, &ignored);

@@ -22,7 +22,8 @@
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
 // vopPluginEvents.cpp (their queue, its notice state and its lock in
-// EventQueue.h/.cpp), the log in vopPluginLog.cpp, the options dialog's
+// EventQueue.h/.cpp), the log in vopPluginLog.cpp (its queued lines and
+// batch in LogQueue.h/.cpp), the options dialog's
 // placement in vopPluginDialogPlacement.cpp, and the instance table in
 // vopPluginInstances.h/.cpp.
 #pragma once
@@ -40,6 +41,7 @@
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/EventQueue.h"
+#include "Plugins/LogQueue.h"
 #include "Plugins/vopPluginCustomCmd.h"
 #include "Plugins/vopPluginInstances.h"
 #include "Plugins/vopPluginTypes.h"
@@ -281,7 +283,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   static constexpr size_t kLogBatchBytes = 32 * 1024;
   // LogExceptionReport logs the exception being handled on this thread.
   void LogExceptionReport();
-  TThreadStringList& LogLines() { return log_lines_; }
+  TThreadStringList& LogLines() { return log_.Lines(); }
 
   TvopPluginCustomCmdList& CustomCommands() { return custom_commands_; }
 
@@ -337,9 +339,6 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   void AppendLogLine(std::string& out, uint8_t level, std::string_view text, bool mark) const;
   void FlushLogBatch() noexcept;
-  // QueueLogLines puts wire lines in front of the queue and behind it
-  // (keeping the last 100) and announces them.
-  void QueueLogLines(std::vector<std::string> front, std::vector<std::string> back);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving, bool report_no_place,
                       std::string* problem = nullptr);
@@ -365,12 +364,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   std::atomic<TvopParamsList*> result_rows_{nullptr};
   EventQueue events_{[this] { RepeatEventNotice(); }};
 
-  TThreadStringList log_lines_;
-  // The log batch: its thread (0: none), and, touched by that thread only,
-  // its depth and its lines in wire form, each followed by CR LF.
-  std::atomic<uint32_t> log_batch_thread_{0};
-  int log_batch_depth_ = 0;
-  std::string log_batch_;
+  LogQueue log_;
   TvopPluginCustomCmdList custom_commands_;
   std::vector<std::unique_ptr<TConfigDataSource>> data_sources_;
   std::vector<TParserItem> parser_items_;
