@@ -95,7 +95,7 @@ TvopPlugin::TvopPlugin(PPluginCallRec rec) {
 
 void TvopPlugin::AfterConstruction() {
   Loaded();
-  if (translator_ && !language_file_.empty()) TranslateSelf();
+  if (Translator() && !LanguageFile().empty()) TranslateSelf();
   if (OnCreate) OnCreate(*this);
 }
 
@@ -109,7 +109,7 @@ TvopPlugin::~TvopPlugin() {
   items_text_.clear();
   parser_items_.clear();
   data_sources_.clear();
-  translator_.reset();
+  language_.DropTranslator();
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
   events_.Close(result_rows_.exchange(nullptr), false);

@@ -17,7 +17,8 @@
 // the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
 // shared host icon) in vopPluginContext.cpp, the translator and the
 // module's language (its own texts, its text resources, the dialogs it
-// translates) in vopPluginLanguage.cpp, the property map at the host's
+// translates) in LanguageState.h/.cpp with its lock, and what the
+// instance does with them in vopPluginLanguage.cpp, the property map at the host's
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
 // calls and the row lists' end in vopPluginData.cpp, events in
@@ -41,6 +42,7 @@
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
 #include "Plugins/EventQueue.h"
+#include "Plugins/LanguageState.h"
 #include "Plugins/LogQueue.h"
 #include "Plugins/vopPluginCustomCmd.h"
 #include "Plugins/vopPluginInstances.h"
@@ -169,12 +171,12 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   const std::string& INISectionPrefix() const { return ini_section_prefix_; }
   const std::string& IniFile() const { return ini_file_; }
   void SetIniFile(std::string file) { ini_file_ = std::move(file); }
-  std::string Language() const;
+  std::string Language() const { return language_.Language(); }
   // LanguageFile: the language file beside the module; empty when there
   // is none.
-  const std::string& LanguageFile() const { return language_file_; }
+  const std::string& LanguageFile() const { return language_.File(); }
   // Translator: the instance's translator (exists from construction).
-  TWtransl* Translator() const { return translator_.get(); }
+  TWtransl* Translator() const { return language_.Translator(); }
   bool HoldsHostIcon() const { return holds_host_icon_; }
   void* SendDataProc() const { return send_data_proc_; }
   void* SendStringProc() const { return send_string_proc_; }
@@ -343,6 +345,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
                       const std::string& ini_override, bool saving, bool report_no_place,
                       std::string* problem = nullptr);
   std::string UnopenedSettingsKey() const;
+  void SetUpTranslator();
 
   uint32_t instance_id_ = 0;
   std::atomic<uint32_t> host_tag_{0};
@@ -377,23 +380,9 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   std::unique_ptr<TBigIniFile> unplaced_settings_;
   TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
   TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
-  // Language work: language_mu_ guards the fields below it; commands and
-  // ShowOptionsDialog (which takes no command lock) both translate.
-  void SetUpTranslator();
-  void NoteTranslatorProblem(const std::string& problem);
-  struct OwnText {
-    std::string name, source, shown;
-  };
-  void TranslateOwnTexts();
-  std::unique_ptr<TWtransl> translator_;
-  std::string language_file_;
-  mutable std::recursive_mutex language_mu_;
-  std::string language_ = "EN";
-  bool language_applied_ = false;
-  std::vector<OwnText> own_texts_;
-  std::vector<TCustomTextResources*> text_resources_;  // owned as components
-  std::vector<std::string> language_reports_;          // waiting for a host window
-  std::string last_language_problem_;
+  // The module's language; commands and ShowOptionsDialog (which takes no
+  // command lock) both translate.
+  LanguageState language_{*this, [this] { ReportLanguageProblems(); }};
   platform::ModuleHandle host_module_ = 0;
   std::atomic<platform::WindowHandle> host_window_{0};
   std::atomic<platform::WindowHandle> owner_window_{0};
