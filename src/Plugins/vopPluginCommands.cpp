@@ -175,7 +175,7 @@ int32_t TvopPlugin::DoLoad(PPluginCallRec rec) {
     send_string_proc_ = platform::ModuleProcedure(host_module_, "fSendString");
     send_byte_proc_ = platform::ModuleProcedure(host_module_, "fSendByte");
   }
-  unloaded_ = false;
+  gate_.Open();
   int32_t result = kResultOk;
   if (OnLoad) OnLoad(*this, rec, result);
   return result;
@@ -188,7 +188,7 @@ int32_t TvopPlugin::DoUnload(PPluginCallRec rec) {
     return kResultOk;
   }
   if (count > 0) return kResultOk;  // nested: only counts
-  unloaded_ = true;
+  gate_.Close();
   std::fill(std::begin(module_type_state_), std::end(module_type_state_), false);
   if (holds_host_icon_) ReleaseHostIcon();
   std::string ini = TextParam(rec->Params, "INI-FILE");

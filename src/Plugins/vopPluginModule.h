@@ -21,7 +21,8 @@
 // instance does with them in vopPluginLanguage.cpp, the property map at the host's
 // settings place in vopPluginSettings.cpp, commands in
 // vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
-// calls and the row lists' end in vopPluginData.cpp, events in
+// calls and the row lists' end in vopPluginData.cpp (the gate they pass in
+// DataCallGate.h/.cpp), events in
 // vopPluginEvents.cpp (their queue, its notice state and its lock in
 // EventQueue.h/.cpp), the log in vopPluginLog.cpp (its queued lines and
 // batch in LogQueue.h/.cpp), the options dialog's
@@ -41,6 +42,7 @@
 #include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
+#include "Plugins/DataCallGate.h"
 #include "Plugins/EventQueue.h"
 #include "Plugins/LanguageState.h"
 #include "Plugins/LogQueue.h"
@@ -151,8 +153,8 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   uint32_t InstanceId() const { return instance_id_; }
   uint32_t HostTag() const { return host_tag_.load(); }
   int32_t LoadCount() const { return load_count_.load(); }
-  bool Unloaded() const { return unloaded_.load(); }
-  bool Busy() const { return data_calls_.load() > 0; }
+  bool Unloaded() const { return gate_.Closed(); }
+  bool Busy() const { return gate_.Busy(); }
   // TemporaryLoad: the TEMPORARY-LOAD of the creating call or the running
   // command; read it under the command lock (in a command).
   bool TemporaryLoad() const { return temporary_load_; }
@@ -337,7 +339,6 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   void FreeRowLists();
   void AnnounceEvents();
   void OfferQueueToHost();
-  int32_t DataCallsOfThisThread() const;
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   void AppendLogLine(std::string& out, uint8_t level, std::string_view text, bool mark) const;
   void FlushLogBatch() noexcept;
@@ -350,13 +351,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   uint32_t instance_id_ = 0;
   std::atomic<uint32_t> host_tag_{0};
   std::atomic<int32_t> load_count_{0};
-  std::atomic<bool> unloaded_{false};
-  std::atomic<int32_t> data_calls_{0};
-  // Threads inside a data call (one slot per call, 0 when free); a call
-  // beyond the slots is counted in data_calls_ only. No thread-local data:
-  // in the DLL that would stay behind, per thread, when the host unloads it.
-  static constexpr int kDataCallSlots = 32;
-  std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
+  DataCallGate gate_;
   std::atomic<int32_t> command_depth_{0};
   std::recursive_mutex command_lock_;
   bool temporary_load_ = false;  // guarded by command_lock_ after construction
