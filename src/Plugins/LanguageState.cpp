@@ -69,10 +69,16 @@ void LanguageState::TranslateSelf() {
   if (applied_ || language_.empty()) return;
   // Applied whatever happens: a pass that failed is not repeated for the
   // same language.
-  struct Applied {
-    LanguageState& state;
-    ~Applied() TARVEL_REQUIRES(state.mu_) { state.applied_ = true; }
-  } applied{*this};
+  try {
+    TranslatePass();
+  } catch (...) {
+    applied_ = true;
+    throw;
+  }
+  applied_ = true;
+}
+
+void LanguageState::TranslatePass() {
   try {
     TranslateOwnTexts();
     // The texts of the module's text resources, each from its source.

@@ -71,6 +71,8 @@ class LanguageState {
   struct OwnText {
     std::string name, source, shown;
   };
+  // TranslatePass: the own texts, then the text resources.
+  void TranslatePass() TARVEL_REQUIRES(mu_);
   void TranslateOwnTexts() TARVEL_REQUIRES(mu_);
   void NoteProblem(const std::string& problem);
 

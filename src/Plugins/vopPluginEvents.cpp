@@ -38,14 +38,14 @@ void TvopPlugin::AnnounceEvents() {
 }
 
 void TvopPlugin::OfferQueueToHost() {
-  const platform::WindowHandle window = host_window_.load();
+  const platform::WindowHandle window = host_.Window();
   if (!window) return;
   // A host on this thread then reads the lines before the events, as it
   // would without the batch.
   if (log_.InBatch()) FlushLogBatch();
   intptr_t ignored = 0;
-  platform::SendMessageWithTimeout(window, PLUGIN_MSG_EVENTS, host_tag_.load(), 0,
-                                   kHostSendTimeoutMs, &ignored);
+  platform::SendMessageWithTimeout(window, PLUGIN_MSG_EVENTS, host_.Tag(), 0, kHostSendTimeoutMs,
+                                   &ignored);
 }
 
 int32_t TvopPlugin::DoGetEvents(PPluginCallRec rec) {
@@ -62,9 +62,9 @@ TvopParamsList* TvopPlugin::HandedOutEvents() const {
 }
 
 bool TvopPlugin::PostToHost(uint32_t message, intptr_t lparam) {
-  const platform::WindowHandle window = host_window_.load();
+  const platform::WindowHandle window = host_.Window();
   if (!window) return false;
-  const uintptr_t tag = host_tag_.load();
+  const uintptr_t tag = host_.Tag();
   if (platform::PostMessageTo(window, message, tag, lparam)) return true;
   intptr_t ignored = 0;
   return platform::SendMessageWithTimeout(window, message, tag, lparam, kHostSendTimeoutMs,

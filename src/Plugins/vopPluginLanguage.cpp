@@ -38,7 +38,7 @@ bool TvopPlugin::ApplyTranslation(TComponent* component) {
 }
 
 void TvopPlugin::ReportLanguageProblems() {
-  if (!host_window_.load()) return;
+  if (!host_.Window()) return;
   for (const std::string& report : language_.TakeReports()) SendLog(1, report);
 }
 

@@ -40,16 +40,16 @@ void TvopPlugin::AppendLogLine(std::string& out, uint8_t level, std::string_view
 }
 
 bool TvopPlugin::DeliverCopyData(uintptr_t kind, const std::string& text) {
-  const platform::WindowHandle window = host_window_.load();
+  const platform::WindowHandle window = host_.Window();
   if (!window) return false;
   intptr_t ignored = 0;
-  return platform::SendCopyData(window, host_tag_.load(), kind, text.data(),
+  return platform::SendCopyData(window, host_.Tag(), kind, text.data(),
                                 static_cast<uint32_t>(text.size()), kHostSendTimeoutMs, &ignored);
 }
 
 void TvopPlugin::SendLog(uint8_t level, std::string_view text, bool mark) {
   try {
-    if (!host_window_.load()) return;
+    if (!host_.Window()) return;
     if (log_.InBatch()) {
       std::string wire;
       AppendLogLine(wire, level, text, mark);
@@ -108,7 +108,7 @@ void TvopPlugin::FlushLogBatch() noexcept {
 
 void TvopPlugin::AddLog(uint8_t level, std::string_view text, bool mark) {
   try {
-    if (!host_window_.load()) return;
+    if (!host_.Window()) return;
     log_.Add(FormatLogLine(level, text, mark));
     PostToHost(PLUGIN_MSG_LOG, 0);
   } catch (...) {

@@ -64,7 +64,7 @@ const TClassInfo& TvopPlugin::StaticClass() {
 // Construction and destruction
 
 TvopPlugin::TvopPlugin(PPluginCallRec rec) {
-  temporary_load_ = !rec || !rec->Params;
+  host_.SetTemporaryLoad(!rec || !rec->Params);
   if (rec) ReadTemporaryLoad(rec->Params);
 
   try {
@@ -113,7 +113,7 @@ TvopPlugin::~TvopPlugin() {
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
   events_.Close(result_rows_.exchange(nullptr), false);
-  if (holds_host_icon_) ReleaseHostIcon();
+  host_.ReleaseIcon();
 }
 
 }  // namespace tarvel

@@ -6,16 +6,23 @@
 // asks for something. An unbound handler is simply not called.
 //
 // Threads: commands on one instance run one at a time under its command
-// lock; data calls (ProcessData, GetData, GetEvents) run on any host thread
-// without it, counted so that the last UNLOAD frees the row lists only after
-// the data calls that started before it have finished. The event queue and
-// the log queue each have their own lock. Handlers must not throw across
-// threads they do not own; exceptions inside a call are turned into result
-// codes by the exports.
+// lock (the host context's); data calls (ProcessData, GetData, GetEvents)
+// run on any host thread without it, counted by the data-call gate so that
+// the last UNLOAD frees the row lists only after the data calls that
+// started before it have finished. The language state, the event queue and
+// the log queue each own their lock. Locks are taken in this order: the
+// command lock, the language state's, then the event queue's (which
+// switches its timer under it), the log queue's or the shared host icon's.
+// Nothing is sent to the host window while the event queue's or the log
+// queue's lock is held.
+// Handlers must not throw across threads they do not own; exceptions inside
+// a call are turned into result codes by the exports.
 //
 // Where each job lives: construction and destruction in vopPluginModule.cpp,
-// the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
-// shared host icon) in vopPluginContext.cpp, the translator and the
+// the host context (the host's window and tag, the host module, the
+// settings place, TEMPORARY-LOAD, the shared host icon) and the command
+// lock in HostContext.h/.cpp, the parameters that change it (TEMPORARY-LOAD,
+// INI-FILE, owner window, LANGUAGE) in vopPluginContext.cpp, the translator and the
 // module's language (its own texts, its text resources, the dialogs it
 // translates) in LanguageState.h/.cpp with its lock, and what the
 // instance does with them in vopPluginLanguage.cpp, the property map at the host's
@@ -44,6 +51,7 @@
 #include "Common/vopParamLst.h"
 #include "Plugins/DataCallGate.h"
 #include "Plugins/EventQueue.h"
+#include "Plugins/HostContext.h"
 #include "Plugins/LanguageState.h"
 #include "Plugins/LogQueue.h"
 #include "Plugins/vopPluginCustomCmd.h"
@@ -151,13 +159,13 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
   // ---- Identity and state ----
   uint32_t InstanceId() const { return instance_id_; }
-  uint32_t HostTag() const { return host_tag_.load(); }
+  uint32_t HostTag() const { return host_.Tag(); }
   int32_t LoadCount() const { return load_count_.load(); }
   bool Unloaded() const { return gate_.Closed(); }
   bool Busy() const { return gate_.Busy(); }
   // TemporaryLoad: the TEMPORARY-LOAD of the creating call or the running
   // command; read it under the command lock (in a command).
-  bool TemporaryLoad() const { return temporary_load_; }
+  bool TemporaryLoad() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.TemporaryLoad(); }
   const std::string& VersionText() const { return version_text_; }
   const std::string& ModuleDir() const { return module_dir_; }
   const std::string& ModuleFileName() const { return module_file_name_; }
@@ -165,26 +173,40 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   bool ModuleTypeState(TModuleType role) const { return module_type_state_[role]; }
 
   // ---- Host context ----
-  platform::WindowHandle HostWindow() const { return host_window_.load(); }
-  platform::WindowHandle OwnerWindow() const { return owner_window_.load(); }
-  platform::ModuleHandle HostModule() const { return host_module_; }
-  const std::string& ApplicationName() const { return application_name_; }
-  const std::string& RegistryPath() const { return registry_path_; }
-  const std::string& INISectionPrefix() const { return ini_section_prefix_; }
-  const std::string& IniFile() const { return ini_file_; }
-  void SetIniFile(std::string file) { ini_file_ = std::move(file); }
+  // What commands write is read in a command or under HoldCommands, whose
+  // hold the analysis cannot see (it is handed to the caller), hence
+  // unchecked; the windows are atomic.
+  platform::WindowHandle HostWindow() const { return host_.Window(); }
+  platform::WindowHandle OwnerWindow() const { return host_.OwnerWindow(); }
+  platform::ModuleHandle HostModule() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.Module();
+  }
+  const std::string& ApplicationName() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.ApplicationName();
+  }
+  const std::string& RegistryPath() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.RegistryPath();
+  }
+  const std::string& INISectionPrefix() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.INISectionPrefix();
+  }
+  const std::string& IniFile() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.IniFile(); }
+  void SetIniFile(std::string file) {
+    RecursiveMutexLock hold(host_.CommandLock());
+    host_.SetIniFile(std::move(file));
+  }
   std::string Language() const { return language_.Language(); }
   // LanguageFile: the language file beside the module; empty when there
   // is none.
   const std::string& LanguageFile() const { return language_.File(); }
   // Translator: the instance's translator (exists from construction).
   TWtransl* Translator() const { return language_.Translator(); }
-  bool HoldsHostIcon() const { return holds_host_icon_; }
-  void* SendDataProc() const { return send_data_proc_; }
-  void* SendStringProc() const { return send_string_proc_; }
-  void* SendByteProc() const { return send_byte_proc_; }
+  bool HoldsHostIcon() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.HoldsIcon(); }
+  void* SendDataProc() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.SendDataProc(); }
+  void* SendStringProc() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.SendStringProc(); }
+  void* SendByteProc() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.SendByteProc(); }
 
-  TRegistryRoot RegistryRoot() const { return registry_root_; }
+  TRegistryRoot RegistryRoot() const { return host_.RegistryRoot(); }
 
   // ---- Options dialog placement ----
   // The dialog is a component with the integer properties Left, Top, Width
@@ -199,7 +221,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // size; false (nothing moves) without an owner or its rectangle.
   bool CentreDialogOnOwner(TComponent& dialog);
   const platform::ScreenRect& DialogBounds() const { return dialog_bounds_; }
-  TRegistryRoot SecondRegistryRoot() const { return second_registry_root_; }
+  TRegistryRoot SecondRegistryRoot() const { return host_.SecondRegistryRoot(); }
 
   // LoadSettings / SaveSettings move the target's properties named by the
   // map lines to or from this instance's settings place (the INI file
@@ -234,8 +256,8 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // while the hold lives. Re-entrant on one thread. Code outside a command
   // that reads or changes those (the options dialog, the reload of sibling
   // instances) takes it; LoadSettings and SaveSettings take it themselves.
-  std::unique_lock<std::recursive_mutex> HoldCommands() {
-    return std::unique_lock<std::recursive_mutex>(command_lock_);
+  std::unique_lock<RecursiveMutex> HoldCommands() {
+    return std::unique_lock<RecursiveMutex>(host_.CommandLock());
   }
 
   // Parser items (SET-ITEMS / ITEMS, and the options dialog).
@@ -330,12 +352,14 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
  private:
   friend bool FindPluginInstanceImpl(PPluginCallRec, std::shared_ptr<TvopPlugin>*);
-  int32_t DoLoad(PPluginCallRec rec);
-  int32_t DoUnload(PPluginCallRec rec);
-  int32_t DoSetState(PPluginCallRec rec);
-  int32_t DoSettingsCommand(PPluginCallRec rec, bool load_first);
-  void TakeHostIcon();
-  void ReleaseHostIcon();
+  // RunCommand runs a command that is not nested in another.
+  int32_t RunCommand(const std::string& command, PPluginCallRec rec)
+      TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoLoad(PPluginCallRec rec) TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoUnload(PPluginCallRec rec) TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoSetState(PPluginCallRec rec) TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoSettingsCommand(PPluginCallRec rec, bool load_first)
+      TARVEL_REQUIRES(host_.CommandLock());
   void FreeRowLists();
   void AnnounceEvents();
   void OfferQueueToHost();
@@ -345,16 +369,14 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving, bool report_no_place,
                       std::string* problem = nullptr);
-  std::string UnopenedSettingsKey() const;
+  std::string UnopenedSettingsKey() TARVEL_REQUIRES(host_.CommandLock());
   void SetUpTranslator();
 
   uint32_t instance_id_ = 0;
-  std::atomic<uint32_t> host_tag_{0};
+  HostContext host_;
   std::atomic<int32_t> load_count_{0};
   DataCallGate gate_;
   std::atomic<int32_t> command_depth_{0};
-  std::recursive_mutex command_lock_;
-  bool temporary_load_ = false;  // guarded by command_lock_ after construction
 
   // Row lists. ResultRows belongs to the running data call; the event
   // lists are the event queue's.
@@ -370,22 +392,10 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   bool module_type_state_[8] = {};
 
   std::string module_path_, module_dir_, module_file_name_, version_text_;
-  std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
-  // Settings saved while the host named no place; guarded by command_lock_.
-  std::unique_ptr<TBigIniFile> unplaced_settings_;
-  TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
-  TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
   // The module's language; commands and ShowOptionsDialog (which takes no
   // command lock) both translate.
   LanguageState language_{*this, [this] { ReportLanguageProblems(); }};
-  platform::ModuleHandle host_module_ = 0;
-  std::atomic<platform::WindowHandle> host_window_{0};
-  std::atomic<platform::WindowHandle> owner_window_{0};
-  bool holds_host_icon_ = false;
   platform::ScreenRect dialog_bounds_;
-  void* send_data_proc_ = nullptr;
-  void* send_string_proc_ = nullptr;
-  void* send_byte_proc_ = nullptr;
 };
 
 }  // namespace tarvel
