@@ -6,34 +6,36 @@
 // asks for something. An unbound handler is simply not called.
 //
 // Threads: commands on one instance run one at a time under its command
-// lock (the host context's); data calls (ProcessData, GetData, GetEvents)
-// run on any host thread without it, counted by the data-call gate so that
-// the last UNLOAD frees the row lists only after the data calls that
-// started before it have finished. The language state, the event queue and
-// the log queue each own their lock. Locks are taken in this order: the
-// command lock, the language state's, then the event queue's (which
-// switches its timer under it), the log queue's or the shared host icon's.
-// Nothing is sent to the host window while the event queue's or the log
-// queue's lock is held.
-// Handlers must not throw across threads they do not own; exceptions inside
-// a call are turned into result codes by the exports.
+// lock (the host context's), which also guards what commands write here
+// (the roles' state, the parser items, the data sources); data calls
+// (ProcessData, GetData, GetEvents) run on any host thread without it,
+// counted by the data-call gate so that the last UNLOAD frees the row lists
+// only after the data calls that started before it have finished. The
+// language state, the event queue and the log queue each own their lock.
+// Locks are taken in this order: the command lock, the language state's,
+// then the event queue's (which switches its timer under it), the log
+// queue's or the shared host icon's. Nothing is sent to the host window
+// while the event queue's or the log queue's lock is held. Handlers must
+// not throw across threads they do not own; exceptions inside a call are
+// turned into result codes by the exports.
 //
-// Where each job lives: construction and destruction in vopPluginModule.cpp,
-// the host context (the host's window and tag, the host module, the
-// settings place, TEMPORARY-LOAD, the shared host icon) and the command
-// lock in HostContext.h/.cpp, the parameters that change it (TEMPORARY-LOAD,
-// INI-FILE, owner window, LANGUAGE) in vopPluginContext.cpp, the translator and the
-// module's language (its own texts, its text resources, the dialogs it
-// translates) in LanguageState.h/.cpp with its lock, and what the
-// instance does with them in vopPluginLanguage.cpp, the property map at the host's
-// settings place in vopPluginSettings.cpp, commands in
-// vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
-// calls and the row lists' end in vopPluginData.cpp (the gate they pass in
-// DataCallGate.h/.cpp), events in
-// vopPluginEvents.cpp (their queue, its notice state and its lock in
-// EventQueue.h/.cpp), the log in vopPluginLog.cpp (its queued lines and
-// batch in LogQueue.h/.cpp), the options dialog's
-// placement in vopPluginDialogPlacement.cpp, and the instance table in
+// Where each job lives: construction and destruction in vopPluginModule.cpp;
+// the parts of an instance, each in its own files with the lock that guards
+// its fields: the host context (the host's window and tag, the host module
+// and its send procedures, the settings place, TEMPORARY-LOAD, the shared
+// host icon) and the command lock in HostContext.h/.cpp, the language state
+// (the translator, the language, the own texts, the text resources) in
+// LanguageState.h/.cpp, the event queue in EventQueue.h/.cpp, the log queue
+// in LogQueue.h/.cpp and the data-call gate in DataCallGate.h/.cpp. What the
+// instance does with them: the parameters that change the host context
+// (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE) in vopPluginContext.cpp,
+// the change of language and its reports in vopPluginLanguage.cpp, the
+// property map at the host's settings place in vopPluginSettings.cpp,
+// commands in vopPluginCommands.cpp, parser items in
+// vopPluginParserItems.cpp, data calls and the row lists' end in
+// vopPluginData.cpp, events in vopPluginEvents.cpp, the log in
+// vopPluginLog.cpp, the options dialog's placement in
+// vopPluginDialogPlacement.cpp, and the instance table in
 // vopPluginInstances.h/.cpp.
 #pragma once
 
@@ -170,7 +172,12 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   const std::string& ModuleDir() const { return module_dir_; }
   const std::string& ModuleFileName() const { return module_file_name_; }
   const std::string& ModulePath() const { return module_path_; }
-  bool ModuleTypeState(TModuleType role) const { return module_type_state_[role]; }
+  // What commands write (the roles' state, the parser items, the data
+  // sources) is read in a command or under HoldCommands, unchecked as the
+  // host context's getters are.
+  bool ModuleTypeState(TModuleType role) const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return module_type_state_[role];
+  }
 
   // ---- Host context ----
   // What commands write is read in a command or under HoldCommands, whose
@@ -261,14 +268,21 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   }
 
   // Parser items (SET-ITEMS / ITEMS, and the options dialog).
+  // The changes take the (re-entrant) command lock themselves.
   void SetParserItems(std::string_view text);
-  std::string GetParserItemsText() const;
-  int ParserItemCount() const { return static_cast<int>(parser_items_.size()); }
-  TParserItem GetParserItem(int index) const;
+  std::string GetParserItemsText() const TARVEL_NO_THREAD_SAFETY_ANALYSIS;
+  int ParserItemCount() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return static_cast<int>(parser_items_.size());
+  }
+  TParserItem GetParserItem(int index) const TARVEL_NO_THREAD_SAFETY_ANALYSIS;
   void SetParserItem(int index, const TParserItem& item);
-  void ClearParserItems() { parser_items_.clear(); }
-  const std::string& ItemsText() const { return items_text_; }
-  const std::vector<std::unique_ptr<TConfigDataSource>>& DataSources() const {
+  void ClearParserItems() {
+    RecursiveMutexLock hold(host_.CommandLock());
+    parser_items_.clear();
+  }
+  const std::string& ItemsText() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return items_text_; }
+  const std::vector<std::unique_ptr<TConfigDataSource>>& DataSources() const
+      TARVEL_NO_THREAD_SAFETY_ANALYSIS {
     return data_sources_;
   }
 
@@ -386,10 +400,12 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
   LogQueue log_;
   TvopPluginCustomCmdList custom_commands_;
-  std::vector<std::unique_ptr<TConfigDataSource>> data_sources_;
-  std::vector<TParserItem> parser_items_;
-  std::string items_text_;
-  bool module_type_state_[8] = {};
+  // Written by commands.
+  std::vector<std::unique_ptr<TConfigDataSource>> data_sources_
+      TARVEL_GUARDED_BY(host_.CommandLock());
+  std::vector<TParserItem> parser_items_ TARVEL_GUARDED_BY(host_.CommandLock());
+  std::string items_text_ TARVEL_GUARDED_BY(host_.CommandLock());
+  bool module_type_state_[8] TARVEL_GUARDED_BY(host_.CommandLock()) = {};
 
   std::string module_path_, module_dir_, module_file_name_, version_text_;
   // The module's language; commands and ShowOptionsDialog (which takes no
