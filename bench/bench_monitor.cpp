@@ -240,10 +240,13 @@ class Baseline {
   void ScheduleCheck() {
     auto list = clients_.LockRead();
     uint32_t earliest = 0;
-    for (Client* c : *list)
-      for (Watch* w : *c->watches.LockRead())
+    for (Client* c : *list) {
+      // Named: a temporary in the loop's head would let the list go at once.
+      auto watches = c->watches.LockRead();
+      for (Watch* w : *watches)
         if (!w->waiting && !w->fired && (earliest == 0 || w->deadline < earliest))
           earliest = w->deadline;
+    }
     auto promoted = clients_.Lock();
     uint32_t interval = 3000;
     if (earliest != 0) {
@@ -258,8 +261,10 @@ class Baseline {
     auto c = std::make_unique<Client>();
     c->id = id;
     BuildWatches(*c);
-    if (fed)
-      for (Watch* w : *c->watches.LockRead()) w->waiting = false;
+    if (fed) {
+      auto watches = c->watches.LockRead();
+      for (Watch* w : *watches) w->waiting = false;
+    }
     clients_.Add(c.release());
   }
 

@@ -37,18 +37,23 @@ void StoreItemValue(const TvopParamsList& list, TvopParamsListItem* item, OleVar
 // Commands
 
 int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec rec) {
-  int32_t result = kResultNotHandled;
-  std::unique_lock<std::recursive_mutex> lock(command_lock_);
-  if (command_depth_.fetch_add(1) + 1 > 1) {
+  {
+    RecursiveMutexLock lock(host_.CommandLock());
+    if (command_depth_.fetch_add(1) + 1 == 1) {
+      struct DepthGuard {
+        std::atomic<int32_t>& depth;
+        ~DepthGuard() { depth.fetch_sub(1); }
+      } depth_guard{command_depth_};
+      return RunCommand(command, rec);
+    }
     command_depth_.fetch_sub(1);
-    lock.unlock();
-    AssertionFailure(kSource, kLineNestedCommand);
   }
-  struct DepthGuard {
-    std::atomic<int32_t>& depth;
-    ~DepthGuard() { depth.fetch_sub(1); }
-  } depth_guard{command_depth_};
+  // Nested in a command of this thread: refused once the lock is let go.
+  AssertionFailure(kSource, kLineNestedCommand);
+}
 
+int32_t TvopPlugin::RunCommand(const std::string& command, PPluginCallRec rec) {
+  int32_t result = kResultNotHandled;
   const TvopParamsList* params = rec->Params;
   // Taken here, under the lock, so that a command on another thread never
   // sees this one's value.
@@ -63,12 +68,11 @@ int32_t TvopPlugin::ExecuteCommand(const std::string& command, PPluginCallRec re
     if (Present(host)) host_window = HandleParam(host, "MessagesProcessorHandle");
     owner_window = ReadOwnerWindow(params);
   }
-  if (host_window && host_window_.exchange(*host_window) != *host_window) {
+  if (host_window && host_.SetWindow(*host_window)) {
     // A notice that went to another window may never be answered.
-    std::lock_guard<std::mutex> lock(events_mutex_);
-    notice_pending_ = false;
+    events_.ForgetNotice();
   }
-  if (owner_window) owner_window_ = *owner_window;
+  if (owner_window) host_.SetOwnerWindow(*owner_window);
   // A language file that could not be read was met before the host window
   // was known (at creation, or by this command's LANGUAGE): say so now.
   ReportLanguageProblems();
@@ -159,29 +163,12 @@ int32_t TvopPlugin::DoLoad(PPluginCallRec rec) {
     load_count_.fetch_sub(1);
     throw;
   }
-  host_tag_ = rec->HostTag;
-  registry_path_ = TextParam(params, "RegistryPath");
-  ini_section_prefix_ = TextParam(params, "INISectionPrefix");
-  if (handle) host_module_ = *handle;
-  application_name_ = TextParam(params, "ApplicationName");
-  if (!host_module_ && !application_name_.empty())
-    host_module_ = platform::LoadedModuleHandle(application_name_);
+  host_.Load(rec->HostTag, params, handle);
   ReadIniFileParam(params, true);
-  {
-    std::lock_guard<std::mutex> lock(events_mutex_);
-    if (!result_rows_.load()) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
-    if (!events_) events_ = TvopParamsList::Create(kRowsParamsListClass);
-    if (!pending_events_) pending_events_ = TvopParamsList::Create(kRowsParamsListClass);
-    notice_pending_ = false;  // a notice for lists of an earlier load counts no more
-  }
-  send_data_proc_ = send_string_proc_ = send_byte_proc_ = nullptr;
-  if (host_module_) {
-    TakeHostIcon();
-    send_data_proc_ = platform::ModuleProcedure(host_module_, "fSendData");
-    send_string_proc_ = platform::ModuleProcedure(host_module_, "fSendString");
-    send_byte_proc_ = platform::ModuleProcedure(host_module_, "fSendByte");
-  }
-  unloaded_ = false;
+  if (!result_rows_.load()) result_rows_ = TvopParamsList::Create(kRowsParamsListClass);
+  events_.Open();
+  host_.BindModule();
+  gate_.Open();
   int32_t result = kResultOk;
   if (OnLoad) OnLoad(*this, rec, result);
   return result;
@@ -194,12 +181,12 @@ int32_t TvopPlugin::DoUnload(PPluginCallRec rec) {
     return kResultOk;
   }
   if (count > 0) return kResultOk;  // nested: only counts
-  unloaded_ = true;
+  gate_.Close();
   std::fill(std::begin(module_type_state_), std::end(module_type_state_), false);
-  if (holds_host_icon_) ReleaseHostIcon();
+  host_.ReleaseIcon();
   std::string ini = TextParam(rec->Params, "INI-FILE");
-  if (ini != ini_file_) {
-    ini_file_ = ini;
+  if (ini != host_.IniFile()) {
+    host_.SetIniFile(ini);
     try {
       if (OnSaveSettingsNow) OnSaveSettingsNow(*this);
     } catch (...) {
@@ -211,8 +198,7 @@ int32_t TvopPlugin::DoUnload(PPluginCallRec rec) {
   } catch (...) {
   }
   FreeRowLists();
-  host_module_ = 0;
-  host_window_ = 0;
+  host_.Unload();
   return kResultOk;
 }
 
@@ -257,18 +243,21 @@ int32_t TvopPlugin::DoSetState(PPluginCallRec rec) {
 }
 
 int32_t TvopPlugin::DoSettingsCommand(PPluginCallRec rec, bool load_first) {
-  const std::string remembered = ini_file_;
-  struct Restore {
-    std::string& target;
-    const std::string& value;
-    ~Restore() { target = value; }
-  } restore{ini_file_, remembered};
-  ini_file_ = TextParam(rec->Params, "INI-FILE");
-  if (load_first) {
-    if (OnLoadSettingsNow) OnLoadSettingsNow(*this);
-    ini_file_ = remembered;
+  // The command's INI-FILE holds for the command only, also when a handler
+  // throws.
+  const std::string remembered = host_.IniFile();
+  host_.SetIniFile(TextParam(rec->Params, "INI-FILE"));
+  try {
+    if (load_first) {
+      if (OnLoadSettingsNow) OnLoadSettingsNow(*this);
+      host_.SetIniFile(remembered);
+    }
+    if (OnSaveSettingsNow) OnSaveSettingsNow(*this);
+  } catch (...) {
+    host_.SetIniFile(remembered);
+    throw;
   }
-  if (OnSaveSettingsNow) OnSaveSettingsNow(*this);
+  host_.SetIniFile(remembered);
   return kResultNotHandled;
 }
 

@@ -1,26 +1,17 @@
-// The host context the commands carry: TEMPORARY-LOAD, INI-FILE, the
-// owner window, LANGUAGE, and the host's application icon shared by every
-// instance of the process.
+// The parameters of the host context the commands carry: TEMPORARY-LOAD,
+// INI-FILE, the owner window and LANGUAGE. What they change is the host
+// context's (Plugins/HostContext.h).
 //
 // Threads: called from commands, which run one at a time per instance
-// under its command lock; the shared icon is guarded by its own mutex.
-#include <mutex>
-
+// under its command lock, and by the options dialog under HoldCommands;
+// what writes a guarded field takes the (re-entrant) command lock itself,
+// so that a caller the analysis cannot follow is covered too.
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
 
 namespace tarvel {
 
 using namespace plugin_detail;
-
-namespace {
-
-// The shared host icon.
-std::mutex g_icon_mutex;
-int g_icon_refs = 0;                   // guarded by g_icon_mutex
-platform::IconHandle g_host_icon = 0;  // guarded by g_icon_mutex
-
-}  // namespace
 
 bool TvopPlugin::ReadTemporaryLoad(const TvopParamsList* params) {
   try {
@@ -29,7 +20,8 @@ bool TvopPlugin::ReadTemporaryLoad(const TvopParamsList* params) {
     if (!Present(v)) return false;
     auto b = v.AsBool();
     if (!b) return false;
-    temporary_load_ = *b;
+    RecursiveMutexLock hold(host_.CommandLock());
+    host_.SetTemporaryLoad(*b);
     return true;
   } catch (...) {
     return false;
@@ -38,7 +30,10 @@ bool TvopPlugin::ReadTemporaryLoad(const TvopParamsList* params) {
 
 std::string TvopPlugin::ReadIniFileParam(const TvopParamsList* params, bool store) {
   std::string file = TextParam(params, "INI-FILE");
-  if (store && params) ini_file_ = file;
+  if (store && params) {
+    RecursiveMutexLock hold(host_.CommandLock());
+    host_.SetIniFile(file);
+  }
   return file;
 }
 
@@ -57,33 +52,8 @@ std::optional<platform::WindowHandle> TvopPlugin::ReadOwnerWindow(const TvopPara
 }
 
 void TvopPlugin::TakeOwnerWindow(const TvopParamsList* params) {
-  if (std::optional<platform::WindowHandle> owner = ReadOwnerWindow(params)) owner_window_ = *owner;
-}
-
-void TvopPlugin::TakeHostIcon() {
-  std::lock_guard<std::mutex> lock(g_icon_mutex);
-  if (holds_host_icon_) return;
-  holds_host_icon_ = true;
-  if (g_icon_refs++ == 0) {
-    try {
-      g_host_icon = platform::LoadIconResource(host_module_, "MAINICON");
-    } catch (...) {
-      g_host_icon = 0;
-    }
-  }
-}
-
-void TvopPlugin::ReleaseHostIcon() {
-  std::lock_guard<std::mutex> lock(g_icon_mutex);
-  if (!holds_host_icon_) return;
-  holds_host_icon_ = false;
-  if (--g_icon_refs == 0) {
-    try {
-      platform::DestroyIconHandle(g_host_icon);
-    } catch (...) {
-    }
-    g_host_icon = 0;
-  }
+  if (std::optional<platform::WindowHandle> owner = ReadOwnerWindow(params))
+    host_.SetOwnerWindow(*owner);
 }
 
 }  // namespace tarvel

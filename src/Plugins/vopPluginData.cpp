@@ -4,15 +4,13 @@
 // the data calls that started before it.
 //
 // Threads: data calls run on any host thread without the command lock,
-// counted in data_calls_; FreeRowLists runs under the command lock of the
-// last UNLOAD.
+// counted by the gate (Plugins/DataCallGate.h); FreeRowLists runs under
+// the command lock of the last UNLOAD.
 #include <algorithm>
 
 #include "Common/Assert.h"
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
-#include "platform/clock.h"
-#include "platform/thread.h"
 
 namespace tarvel {
 
@@ -33,75 +31,18 @@ bool IsRowsListClass(const TvopParamsList& list) {
 }  // namespace
 
 void TvopPlugin::FreeRowLists() {
-  // Data calls that passed the gate before Unloaded was set may still use
-  // the lists; wait for them (not for one running on this very thread).
-  const int32_t own = DataCallsOfThisThread();
-  const uint32_t start = platform::TickCount();
-  while (data_calls_.load() > own &&
-         platform::TickDiff(platform::TickCount(), start) < static_cast<int32_t>(kUnloadWaitMs)) {
-    platform::SleepMs(1);
-  }
-  const bool still_used = data_calls_.load() > 0;
-  std::lock_guard<std::mutex> lock(events_mutex_);
-  TvopParamsList* result_rows = result_rows_.exchange(nullptr);
-  for (TvopParamsList** list : {&result_rows, &events_, &pending_events_}) {
-    if (!*list) continue;
-    if (still_used) {
-      // Keep it alive until the instance goes: a running call still holds it.
-      retired_lists_.emplace_back(*list);
-    } else {
-      try {
-        TvopParamsList::Destroy(*list);
-      } catch (...) {
-      }
-    }
-    *list = nullptr;
-  }
+  // Data calls that passed the gate before it closed may still use the
+  // lists; wait for them (not for one running on this very thread).
+  const bool still_used = gate_.WaitForOthers(kUnloadWaitMs);
+  // Kept alive until the instance goes while a running call still holds them.
+  events_.Close(result_rows_.exchange(nullptr), still_used);
 }
 
 // ---------------------------------------------------------------------------
 // Data
 
 int32_t TvopPlugin::RunDataCall(const std::function<int32_t()>& work) {
-  // The wait only matters while the instance is unloaded and a call still
-  // runs; the usual call skips building it.
-  if (Unloaded() && Busy() &&
-      !WaitForFlags(30000, {[this] { return Busy(); }, [this] { return Unloaded(); }}, false))
-    return kResultInvalid;
-  // Count first, then check: an UNLOAD that sets Unloaded after our check
-  // sees the count and waits for us.
-  data_calls_.fetch_add(1);
-  if (unloaded_.load()) {
-    data_calls_.fetch_sub(1);
-    return kResultInvalid;
-  }
-  // The thread is noted for the call's length, so that an UNLOAD issued
-  // from inside it does not wait for itself.
-  const uint32_t me = platform::CurrentThreadId();
-  std::atomic<uint32_t>* slot = nullptr;
-  for (std::atomic<uint32_t>& s : data_call_threads_) {
-    uint32_t free = 0;
-    if (s.compare_exchange_strong(free, me)) {
-      slot = &s;
-      break;
-    }
-  }
-  int32_t result;
-  try {
-    result = work();
-  } catch (...) {
-    result = kResultException;
-  }
-  if (slot) slot->store(0);
-  data_calls_.fetch_sub(1);
-  return result;
-}
-
-int32_t TvopPlugin::DataCallsOfThisThread() const {
-  const uint32_t me = platform::CurrentThreadId();
-  int32_t n = 0;
-  for (const std::atomic<uint32_t>& s : data_call_threads_) n += s.load() == me ? 1 : 0;
-  return n;
+  return gate_.Run(work);
 }
 
 int32_t TvopPlugin::DoProcessData(PPluginCallRec rec) {

@@ -11,7 +11,6 @@
 // copy of the table made at each change (InstanceIndex) without taking
 // the table's lock, which would make calls on two threads wait for each
 // other.
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -32,10 +31,10 @@ using InstanceTable = TThreadObjectList<InstanceEntry>;
 
 std::atomic<InstanceTable*> g_table{nullptr};
 std::atomic<bool> g_shut_down{false};
-std::mutex g_factory_mutex;
+Mutex g_factory_mutex;
 // A function-local static: main units register from their own static
 // initialisers, which may run before this unit's.
-PluginFactory& RegisteredFactory() {  // guarded by g_factory_mutex
+PluginFactory& RegisteredFactory() TARVEL_REQUIRES(g_factory_mutex) {
   static PluginFactory factory;
   return factory;
 }
@@ -96,7 +95,7 @@ InstanceEntry* FindEntry(const TObjectList<InstanceEntry>* list, uint32_t id) {
 }  // namespace
 
 void RegisterPluginClass(PluginFactory factory) {
-  std::lock_guard<std::mutex> lock(g_factory_mutex);
+  MutexLock lock(g_factory_mutex);
   RegisteredFactory() = std::move(factory);
 }
 
@@ -105,7 +104,7 @@ void ModuleStartup() {
   auto* table = new InstanceTable(true);
   InstanceTable* expected = nullptr;
   if (!g_table.compare_exchange_strong(expected, table)) delete table;
-  std::lock_guard<std::mutex> lock(g_factory_mutex);
+  MutexLock lock(g_factory_mutex);
   if (!RegisteredFactory()) RegisteredFactory() = DefaultFactory;
 }
 
@@ -134,14 +133,18 @@ void ModuleShutdown(bool process_terminating) {
 void ForEachInstance(const std::function<void(TvopPlugin&)>& fn) {
   InstanceTable* table = g_table.load();
   if (!table) return;
-  for (InstanceEntry* e : *table->LockRead()) fn(*e->instance);
+  // Named, so that the table stays held for the whole loop: a temporary in
+  // the loop's head would let it go before the first entry is read.
+  auto list = table->LockRead();
+  for (InstanceEntry* e : *list) fn(*e->instance);
 }
 
 std::vector<std::shared_ptr<TvopPlugin>> Instances() {
   std::vector<std::shared_ptr<TvopPlugin>> all;
   InstanceTable* table = g_table.load();
   if (!table) return all;
-  for (InstanceEntry* e : *table->LockRead()) all.push_back(e->instance);
+  auto list = table->LockRead();
+  for (InstanceEntry* e : *list) all.push_back(e->instance);
   return all;
 }
 
@@ -188,7 +191,7 @@ bool FindPluginInstanceImpl(PPluginCallRec rec, std::shared_ptr<TvopPlugin>* out
     }
     PluginFactory factory;
     {
-      std::lock_guard<std::mutex> lock(g_factory_mutex);
+      MutexLock lock(g_factory_mutex);
       factory = RegisteredFactory() ? RegisteredFactory() : PluginFactory(DefaultFactory);
     }
     std::shared_ptr<TvopPlugin> created(factory(rec));

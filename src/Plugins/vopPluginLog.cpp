@@ -5,25 +5,16 @@
 // batch, a thread's lines travel together: a burst of timeouts would
 // otherwise cost the host one message per line.
 //
-// Threads: any thread may log; the queue is a locked list, and no send to
-// the host happens while it is held. The batch belongs to one thread at a
-// time.
-#include <iterator>
-
+// Threads: any thread may log; the queue (Plugins/LogQueue.h) is a locked
+// list, and no send to the host happens while it is held. The batch
+// belongs to one thread at a time.
 #include "Plugins/CrashReport.h"
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
-#include "platform/thread.h"
 
 namespace tarvel {
 
 using namespace plugin_detail;
-
-namespace {
-
-constexpr size_t kLogQueueLimit = 100;
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Log
@@ -49,33 +40,30 @@ void TvopPlugin::AppendLogLine(std::string& out, uint8_t level, std::string_view
 }
 
 bool TvopPlugin::DeliverCopyData(uintptr_t kind, const std::string& text) {
-  const platform::WindowHandle window = host_window_.load();
+  const platform::WindowHandle window = host_.Window();
   if (!window) return false;
   intptr_t ignored = 0;
-  return platform::SendCopyData(window, host_tag_.load(), kind, text.data(),
+  return platform::SendCopyData(window, host_.Tag(), kind, text.data(),
                                 static_cast<uint32_t>(text.size()), kHostSendTimeoutMs, &ignored);
 }
 
 void TvopPlugin::SendLog(uint8_t level, std::string_view text, bool mark) {
   try {
-    if (!host_window_.load()) return;
-    if (log_batch_thread_.load(std::memory_order_relaxed) == platform::CurrentThreadId()) {
-      AppendLogLine(log_batch_, level, text, mark);
-      log_batch_ += "\r\n";
-      if (log_batch_.size() >= kLogBatchBytes) FlushLogBatch();
+    if (!host_.Window()) return;
+    if (log_.InBatch()) {
+      std::string wire;
+      AppendLogLine(wire, level, text, mark);
+      wire += "\r\n";
+      if (log_.Append(wire, kLogBatchBytes)) FlushLogBatch();
       return;
     }
-    std::vector<std::string> batch;
-    batch.swap(*log_lines_.Lock());
+    const std::vector<std::string> batch = log_.TakeQueued();
     if (!batch.empty()) {
       std::string joined;
       for (const std::string& line : batch) joined += line + "\r\n";
       if (!DeliverCopyData(kCopyDataLogBatch, joined)) {
         // Back in front of anything queued meanwhile, oldest first.
-        {
-          auto lines = log_lines_.Lock();
-          lines->insert(lines->begin(), batch.begin(), batch.end());
-        }
+        log_.PutBack(batch);
         AddLog(level, text, mark);
         return;
       }
@@ -87,28 +75,21 @@ void TvopPlugin::SendLog(uint8_t level, std::string_view text, bool mark) {
 }
 
 void TvopPlugin::BeginLogBatch() {
-  const uint32_t me = platform::CurrentThreadId();
-  uint32_t none = 0;
-  if (log_batch_thread_.load(std::memory_order_relaxed) == me ||
-      log_batch_thread_.compare_exchange_strong(none, me))
-    ++log_batch_depth_;
+  log_.Begin();
 }
 
 void TvopPlugin::EndLogBatch() noexcept {
-  if (log_batch_thread_.load(std::memory_order_relaxed) != platform::CurrentThreadId()) return;
-  if (--log_batch_depth_ > 0) return;
+  if (!log_.End()) return;
   FlushLogBatch();
-  log_batch_thread_.store(0);
+  log_.Release();
 }
 
 void TvopPlugin::FlushLogBatch() noexcept {
-  if (log_batch_.empty()) return;
-  std::string batch;
-  batch.swap(log_batch_);
+  std::string batch = log_.TakeBatch();
+  if (batch.empty()) return;
   try {
     // The lines queued before go first, as SendLog sends them.
-    std::vector<std::string> queued;
-    queued.swap(*log_lines_.Lock());
+    std::vector<std::string> queued = log_.TakeQueued();
     std::string joined;
     for (const std::string& line : queued) joined.append(line).append("\r\n");
     joined += batch;
@@ -119,36 +100,16 @@ void TvopPlugin::FlushLogBatch() noexcept {
     for (size_t start = 0, end; (end = batch.find("\r\n", start)) != std::string::npos;
          start = end + 2)
       fresh.emplace_back(batch, start, end - start);
-    QueueLogLines(std::move(queued), std::move(fresh));
+    log_.Requeue(std::move(queued), std::move(fresh));
+    PostToHost(PLUGIN_MSG_LOG, 0);
   } catch (...) {
   }
 }
 
-void TvopPlugin::QueueLogLines(std::vector<std::string> front, std::vector<std::string> back) {
-  {
-    auto queue = log_lines_.Lock();
-    queue->insert(queue->begin(), std::make_move_iterator(front.begin()),
-                  std::make_move_iterator(front.end()));
-    queue->insert(queue->end(), std::make_move_iterator(back.begin()),
-                  std::make_move_iterator(back.end()));
-    if (queue->size() > kLogQueueLimit)
-      queue->erase(queue->begin(),
-                   queue->begin() + static_cast<long>(queue->size() - kLogQueueLimit));
-  }
-  PostToHost(PLUGIN_MSG_LOG, 0);
-}
-
 void TvopPlugin::AddLog(uint8_t level, std::string_view text, bool mark) {
   try {
-    if (!host_window_.load()) return;
-    std::string line = FormatLogLine(level, text, mark);
-    {
-      auto lines = log_lines_.Lock();
-      lines->push_back(std::move(line));
-      if (lines->size() > kLogQueueLimit)
-        lines->erase(lines->begin(),
-                     lines->begin() + static_cast<long>(lines->size() - kLogQueueLimit));
-    }
+    if (!host_.Window()) return;
+    log_.Add(FormatLogLine(level, text, mark));
     PostToHost(PLUGIN_MSG_LOG, 0);
   } catch (...) {
   }

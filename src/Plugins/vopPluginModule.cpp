@@ -64,7 +64,7 @@ const TClassInfo& TvopPlugin::StaticClass() {
 // Construction and destruction
 
 TvopPlugin::TvopPlugin(PPluginCallRec rec) {
-  temporary_load_ = !rec || !rec->Params;
+  host_.SetTemporaryLoad(!rec || !rec->Params);
   if (rec) ReadTemporaryLoad(rec->Params);
 
   try {
@@ -91,22 +91,17 @@ TvopPlugin::TvopPlugin(PPluginCallRec rec) {
   module_dir_ += '/';
 #endif
   SetUpTranslator();
-
-  notice_timer_ = std::make_unique<TvopTimerEx>();
-  notice_timer_->SetEnabled(false);
-  notice_timer_->SetInterval(kNoticeRepeatMs);
-  notice_timer_->SetOnTimer([this](TObject&) { RepeatEventNotice(); });
 }
 
 void TvopPlugin::AfterConstruction() {
   Loaded();
-  if (translator_ && !language_file_.empty()) TranslateSelf();
+  if (Translator() && !LanguageFile().empty()) TranslateSelf();
   if (OnCreate) OnCreate(*this);
 }
 
 TvopPlugin::~TvopPlugin() {
   // No notice is repeated from here on: the timer goes before the queues.
-  notice_timer_.reset();
+  events_.StopNotices();
   try {
     if (OnDestroy) OnDestroy(*this);
   } catch (...) {
@@ -114,14 +109,11 @@ TvopPlugin::~TvopPlugin() {
   items_text_.clear();
   parser_items_.clear();
   data_sources_.clear();
-  translator_.reset();
+  language_.DropTranslator();
   custom_commands_.Clear();
   // An instance destroyed while loaded still owns its row lists.
-  std::lock_guard<std::mutex> lock(events_mutex_);
-  TvopParamsList::Destroy(result_rows_.exchange(nullptr));
-  TvopParamsList::Destroy(events_);
-  TvopParamsList::Destroy(pending_events_);
-  if (holds_host_icon_) ReleaseHostIcon();
+  events_.Close(result_rows_.exchange(nullptr), false);
+  host_.ReleaseIcon();
 }
 
 }  // namespace tarvel

@@ -6,23 +6,36 @@
 // asks for something. An unbound handler is simply not called.
 //
 // Threads: commands on one instance run one at a time under its command
-// lock; data calls (ProcessData, GetData, GetEvents) run on any host thread
-// without it, counted so that the last UNLOAD frees the row lists only after
-// the data calls that started before it have finished. The event queue and
-// the log queue each have their own lock. Handlers must not throw across
-// threads they do not own; exceptions inside a call are turned into result
-// codes by the exports.
+// lock (the host context's), which also guards what commands write here
+// (the roles' state, the parser items, the data sources); data calls
+// (ProcessData, GetData, GetEvents) run on any host thread without it,
+// counted by the data-call gate so that the last UNLOAD frees the row lists
+// only after the data calls that started before it have finished. The
+// language state, the event queue and the log queue each own their lock.
+// Locks are taken in this order: the command lock, the language state's,
+// then the event queue's (which switches its timer under it), the log
+// queue's or the shared host icon's. Nothing is sent to the host window
+// while the event queue's or the log queue's lock is held. Handlers must
+// not throw across threads they do not own; exceptions inside a call are
+// turned into result codes by the exports.
 //
-// Where each job lives: construction and destruction in vopPluginModule.cpp,
-// the host context (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE, the
-// shared host icon) in vopPluginContext.cpp, the translator and the
-// module's language (its own texts, its text resources, the dialogs it
-// translates) in vopPluginLanguage.cpp, the property map at the host's
-// settings place in vopPluginSettings.cpp, commands in
-// vopPluginCommands.cpp, parser items in vopPluginParserItems.cpp, data
-// calls and the row lists' end in vopPluginData.cpp, events in
-// vopPluginEvents.cpp, the log in vopPluginLog.cpp, the options dialog's
-// placement in vopPluginDialogPlacement.cpp, and the instance table in
+// Where each job lives: construction and destruction in vopPluginModule.cpp;
+// the parts of an instance, each in its own files with the lock that guards
+// its fields: the host context (the host's window and tag, the host module
+// and its send procedures, the settings place, TEMPORARY-LOAD, the shared
+// host icon) and the command lock in HostContext.h/.cpp, the language state
+// (the translator, the language, the own texts, the text resources) in
+// LanguageState.h/.cpp, the event queue in EventQueue.h/.cpp, the log queue
+// in LogQueue.h/.cpp and the data-call gate in DataCallGate.h/.cpp. What the
+// instance does with them: the parameters that change the host context
+// (TEMPORARY-LOAD, INI-FILE, owner window, LANGUAGE) in vopPluginContext.cpp,
+// the change of language and its reports in vopPluginLanguage.cpp, the
+// property map at the host's settings place in vopPluginSettings.cpp,
+// commands in vopPluginCommands.cpp, parser items in
+// vopPluginParserItems.cpp, data calls and the row lists' end in
+// vopPluginData.cpp, events in vopPluginEvents.cpp, the log in
+// vopPluginLog.cpp, the options dialog's placement in
+// vopPluginDialogPlacement.cpp, and the instance table in
 // vopPluginInstances.h/.cpp.
 #pragma once
 
@@ -38,6 +51,11 @@
 #include "Common/SharedText.h"
 #include "Common/ThreadLists.h"
 #include "Common/vopParamLst.h"
+#include "Plugins/DataCallGate.h"
+#include "Plugins/EventQueue.h"
+#include "Plugins/HostContext.h"
+#include "Plugins/LanguageState.h"
+#include "Plugins/LogQueue.h"
 #include "Plugins/vopPluginCustomCmd.h"
 #include "Plugins/vopPluginInstances.h"
 #include "Plugins/vopPluginTypes.h"
@@ -143,40 +161,59 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
   // ---- Identity and state ----
   uint32_t InstanceId() const { return instance_id_; }
-  uint32_t HostTag() const { return host_tag_.load(); }
+  uint32_t HostTag() const { return host_.Tag(); }
   int32_t LoadCount() const { return load_count_.load(); }
-  bool Unloaded() const { return unloaded_.load(); }
-  bool Busy() const { return data_calls_.load() > 0; }
+  bool Unloaded() const { return gate_.Closed(); }
+  bool Busy() const { return gate_.Busy(); }
   // TemporaryLoad: the TEMPORARY-LOAD of the creating call or the running
   // command; read it under the command lock (in a command).
-  bool TemporaryLoad() const { return temporary_load_; }
+  bool TemporaryLoad() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.TemporaryLoad(); }
   const std::string& VersionText() const { return version_text_; }
   const std::string& ModuleDir() const { return module_dir_; }
   const std::string& ModuleFileName() const { return module_file_name_; }
   const std::string& ModulePath() const { return module_path_; }
-  bool ModuleTypeState(TModuleType role) const { return module_type_state_[role]; }
+  // What commands write (the roles' state, the parser items, the data
+  // sources) is read in a command or under HoldCommands, unchecked as the
+  // host context's getters are.
+  bool ModuleTypeState(TModuleType role) const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return module_type_state_[role];
+  }
 
   // ---- Host context ----
-  platform::WindowHandle HostWindow() const { return host_window_.load(); }
-  platform::WindowHandle OwnerWindow() const { return owner_window_.load(); }
-  platform::ModuleHandle HostModule() const { return host_module_; }
-  const std::string& ApplicationName() const { return application_name_; }
-  const std::string& RegistryPath() const { return registry_path_; }
-  const std::string& INISectionPrefix() const { return ini_section_prefix_; }
-  const std::string& IniFile() const { return ini_file_; }
-  void SetIniFile(std::string file) { ini_file_ = std::move(file); }
-  std::string Language() const;
+  // What commands write is read in a command or under HoldCommands, whose
+  // hold the analysis cannot see (it is handed to the caller), hence
+  // unchecked; the windows are atomic.
+  platform::WindowHandle HostWindow() const { return host_.Window(); }
+  platform::WindowHandle OwnerWindow() const { return host_.OwnerWindow(); }
+  platform::ModuleHandle HostModule() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.Module();
+  }
+  const std::string& ApplicationName() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.ApplicationName();
+  }
+  const std::string& RegistryPath() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.RegistryPath();
+  }
+  const std::string& INISectionPrefix() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return host_.INISectionPrefix();
+  }
+  const std::string& IniFile() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.IniFile(); }
+  void SetIniFile(std::string file) {
+    RecursiveMutexLock hold(host_.CommandLock());
+    host_.SetIniFile(std::move(file));
+  }
+  std::string Language() const { return language_.Language(); }
   // LanguageFile: the language file beside the module; empty when there
   // is none.
-  const std::string& LanguageFile() const { return language_file_; }
+  const std::string& LanguageFile() const { return language_.File(); }
   // Translator: the instance's translator (exists from construction).
-  TWtransl* Translator() const { return translator_.get(); }
-  bool HoldsHostIcon() const { return holds_host_icon_; }
-  void* SendDataProc() const { return send_data_proc_; }
-  void* SendStringProc() const { return send_string_proc_; }
-  void* SendByteProc() const { return send_byte_proc_; }
+  TWtransl* Translator() const { return language_.Translator(); }
+  bool HoldsHostIcon() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.HoldsIcon(); }
+  void* SendDataProc() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.SendDataProc(); }
+  void* SendStringProc() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.SendStringProc(); }
+  void* SendByteProc() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return host_.SendByteProc(); }
 
-  TRegistryRoot RegistryRoot() const { return registry_root_; }
+  TRegistryRoot RegistryRoot() const { return host_.RegistryRoot(); }
 
   // ---- Options dialog placement ----
   // The dialog is a component with the integer properties Left, Top, Width
@@ -191,7 +228,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // size; false (nothing moves) without an owner or its rectangle.
   bool CentreDialogOnOwner(TComponent& dialog);
   const platform::ScreenRect& DialogBounds() const { return dialog_bounds_; }
-  TRegistryRoot SecondRegistryRoot() const { return second_registry_root_; }
+  TRegistryRoot SecondRegistryRoot() const { return host_.SecondRegistryRoot(); }
 
   // LoadSettings / SaveSettings move the target's properties named by the
   // map lines to or from this instance's settings place (the INI file
@@ -226,19 +263,26 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // while the hold lives. Re-entrant on one thread. Code outside a command
   // that reads or changes those (the options dialog, the reload of sibling
   // instances) takes it; LoadSettings and SaveSettings take it themselves.
-  std::unique_lock<std::recursive_mutex> HoldCommands() {
-    return std::unique_lock<std::recursive_mutex>(command_lock_);
+  std::unique_lock<RecursiveMutex> HoldCommands() {
+    return std::unique_lock<RecursiveMutex>(host_.CommandLock());
   }
 
   // Parser items (SET-ITEMS / ITEMS, and the options dialog).
+  // The changes take the (re-entrant) command lock themselves.
   void SetParserItems(std::string_view text);
-  std::string GetParserItemsText() const;
-  int ParserItemCount() const { return static_cast<int>(parser_items_.size()); }
-  TParserItem GetParserItem(int index) const;
+  std::string GetParserItemsText() const TARVEL_NO_THREAD_SAFETY_ANALYSIS;
+  int ParserItemCount() const TARVEL_NO_THREAD_SAFETY_ANALYSIS {
+    return static_cast<int>(parser_items_.size());
+  }
+  TParserItem GetParserItem(int index) const TARVEL_NO_THREAD_SAFETY_ANALYSIS;
   void SetParserItem(int index, const TParserItem& item);
-  void ClearParserItems() { parser_items_.clear(); }
-  const std::string& ItemsText() const { return items_text_; }
-  const std::vector<std::unique_ptr<TConfigDataSource>>& DataSources() const {
+  void ClearParserItems() {
+    RecursiveMutexLock hold(host_.CommandLock());
+    parser_items_.clear();
+  }
+  const std::string& ItemsText() const TARVEL_NO_THREAD_SAFETY_ANALYSIS { return items_text_; }
+  const std::vector<std::unique_ptr<TConfigDataSource>>& DataSources() const
+      TARVEL_NO_THREAD_SAFETY_ANALYSIS {
     return data_sources_;
   }
 
@@ -255,7 +299,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   // bounded send; false when there is no host window or neither reached it.
   bool PostToHost(uint32_t message, intptr_t lparam);
   // RepeatEventNotice announces the events again when they wait uncollected
-  // and the last notice is kNoticeRepeatMs old; the notice timer's handler,
+  // and the last notice is EventQueue::kNoticeRepeatMs old; the notice timer's handler,
   // on the instance's creating thread.
   void RepeatEventNotice();
   // PendingEventItems counts items raised but not yet handed to the host;
@@ -279,7 +323,7 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
   static constexpr size_t kLogBatchBytes = 32 * 1024;
   // LogExceptionReport logs the exception being handled on this thread.
   void LogExceptionReport();
-  TThreadStringList& LogLines() { return log_lines_; }
+  TThreadStringList& LogLines() { return log_.Lines(); }
 
   TvopPluginCustomCmdList& CustomCommands() { return custom_commands_; }
 
@@ -322,108 +366,52 @@ class TvopPlugin : public TComponent, public std::enable_shared_from_this<TvopPl
 
  private:
   friend bool FindPluginInstanceImpl(PPluginCallRec, std::shared_ptr<TvopPlugin>*);
-  int32_t DoLoad(PPluginCallRec rec);
-  int32_t DoUnload(PPluginCallRec rec);
-  int32_t DoSetState(PPluginCallRec rec);
-  int32_t DoSettingsCommand(PPluginCallRec rec, bool load_first);
-  void TakeHostIcon();
-  void ReleaseHostIcon();
+  // RunCommand runs a command that is not nested in another.
+  int32_t RunCommand(const std::string& command, PPluginCallRec rec)
+      TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoLoad(PPluginCallRec rec) TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoUnload(PPluginCallRec rec) TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoSetState(PPluginCallRec rec) TARVEL_REQUIRES(host_.CommandLock());
+  int32_t DoSettingsCommand(PPluginCallRec rec, bool load_first)
+      TARVEL_REQUIRES(host_.CommandLock());
   void FreeRowLists();
   void AnnounceEvents();
   void OfferQueueToHost();
-  int32_t DataCallsOfThisThread() const;
   bool DeliverCopyData(uintptr_t kind, const std::string& text);
   void AppendLogLine(std::string& out, uint8_t level, std::string_view text, bool mark) const;
   void FlushLogBatch() noexcept;
-  // QueueLogLines puts wire lines in front of the queue and behind it
-  // (keeping the last 100) and announces them.
-  void QueueLogLines(std::vector<std::string> front, std::vector<std::string> back);
   bool RunPropertyMap(const std::string& map_lines, TComponent* target,
                       const std::string& ini_override, bool saving, bool report_no_place,
                       std::string* problem = nullptr);
-  std::string UnopenedSettingsKey() const;
+  std::string UnopenedSettingsKey() TARVEL_REQUIRES(host_.CommandLock());
+  void SetUpTranslator();
 
   uint32_t instance_id_ = 0;
-  std::atomic<uint32_t> host_tag_{0};
+  HostContext host_;
   std::atomic<int32_t> load_count_{0};
-  std::atomic<bool> unloaded_{false};
-  std::atomic<int32_t> data_calls_{0};
-  // Threads inside a data call (one slot per call, 0 when free); a call
-  // beyond the slots is counted in data_calls_ only. No thread-local data:
-  // in the DLL that would stay behind, per thread, when the host unloads it.
-  static constexpr int kDataCallSlots = 32;
-  std::atomic<uint32_t> data_call_threads_[kDataCallSlots] = {};
+  DataCallGate gate_;
   std::atomic<int32_t> command_depth_{0};
-  std::recursive_mutex command_lock_;
-  bool temporary_load_ = false;  // guarded by command_lock_ after construction
 
-  // Row lists. ResultRows belongs to the running data call; the event lists
-  // are guarded by events_mutex_.
+  // Row lists. ResultRows belongs to the running data call; the event
+  // lists are the event queue's.
   // Atomic: a data call on an instance not yet loaded may meet the first LOAD.
   std::atomic<TvopParamsList*> result_rows_{nullptr};
-  mutable std::mutex events_mutex_;
-  TvopParamsList* events_ = nullptr;          // handed to the host
-  TvopParamsList* pending_events_ = nullptr;  // raised since the last hand-out
-  // A notice (1811) reached the host and the host has not taken the queue
-  // since; guarded by events_mutex_. A notice is repeated when the host has
-  // not taken the queue within kNoticeRepeatMs of it (a host may drop a
-  // notice, or destroy the window it went to), so events never wait for
-  // good behind one lost message.
-  bool notice_pending_ = false;
-  uint32_t notice_tick_ = 0;  // system tick of the last notice; events_mutex_
-  static constexpr int32_t kNoticeRepeatMs = 1000;
-  // Ticks every kNoticeRepeatMs on the creating thread while events wait
-  // (RepeatEventNotice), so that events a host left uncollected are
-  // announced again even when no later event comes to do it. Switched
-  // under events_mutex_, which its tick takes only after the timer's own
-  // lock is let go.
-  std::unique_ptr<TvopTimerEx> notice_timer_;
-  // Lists a timed-out UNLOAD could not free while data calls still ran.
-  std::vector<ParamsListPtr> retired_lists_;
+  EventQueue events_{[this] { RepeatEventNotice(); }};
 
-  TThreadStringList log_lines_;
-  // The log batch: its thread (0: none), and, touched by that thread only,
-  // its depth and its lines in wire form, each followed by CR LF.
-  std::atomic<uint32_t> log_batch_thread_{0};
-  int log_batch_depth_ = 0;
-  std::string log_batch_;
+  LogQueue log_;
   TvopPluginCustomCmdList custom_commands_;
-  std::vector<std::unique_ptr<TConfigDataSource>> data_sources_;
-  std::vector<TParserItem> parser_items_;
-  std::string items_text_;
-  bool module_type_state_[8] = {};
+  // Written by commands.
+  std::vector<std::unique_ptr<TConfigDataSource>> data_sources_
+      TARVEL_GUARDED_BY(host_.CommandLock());
+  std::vector<TParserItem> parser_items_ TARVEL_GUARDED_BY(host_.CommandLock());
+  std::string items_text_ TARVEL_GUARDED_BY(host_.CommandLock());
+  bool module_type_state_[8] TARVEL_GUARDED_BY(host_.CommandLock()) = {};
 
   std::string module_path_, module_dir_, module_file_name_, version_text_;
-  std::string application_name_, registry_path_, ini_section_prefix_, ini_file_;
-  // Settings saved while the host named no place; guarded by command_lock_.
-  std::unique_ptr<TBigIniFile> unplaced_settings_;
-  TRegistryRoot registry_root_ = rrHKEY_LOCAL_MACHINE;
-  TRegistryRoot second_registry_root_ = rrHKEY_CURRENT_USER;
-  // Language work: language_mu_ guards the fields below it; commands and
-  // ShowOptionsDialog (which takes no command lock) both translate.
-  void SetUpTranslator();
-  void NoteTranslatorProblem(const std::string& problem);
-  struct OwnText {
-    std::string name, source, shown;
-  };
-  void TranslateOwnTexts();
-  std::unique_ptr<TWtransl> translator_;
-  std::string language_file_;
-  mutable std::recursive_mutex language_mu_;
-  std::string language_ = "EN";
-  bool language_applied_ = false;
-  std::vector<OwnText> own_texts_;
-  std::vector<TCustomTextResources*> text_resources_;  // owned as components
-  std::vector<std::string> language_reports_;          // waiting for a host window
-  std::string last_language_problem_;
-  platform::ModuleHandle host_module_ = 0;
-  std::atomic<platform::WindowHandle> host_window_{0};
-  std::atomic<platform::WindowHandle> owner_window_{0};
-  bool holds_host_icon_ = false;
+  // The module's language; commands and ShowOptionsDialog (which takes no
+  // command lock) both translate.
+  LanguageState language_{*this, [this] { ReportLanguageProblems(); }};
   platform::ScreenRect dialog_bounds_;
-  void* send_data_proc_ = nullptr;
-  void* send_string_proc_ = nullptr;
-  void* send_byte_proc_ = nullptr;
 };
 
 }  // namespace tarvel

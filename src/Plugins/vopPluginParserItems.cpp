@@ -1,8 +1,8 @@
 // Parser items: the host's parser variables as SET-ITEMS hands them over
 // ("source|name|type|extra" lines) and as ITEMS gives them back.
 //
-// Threads: changed by commands only (one at a time per instance); the
-// options dialog reads them on the thread that shows it.
+// Threads: changed under the command lock (by commands, one at a time per
+// instance); the options dialog reads them on the thread that shows it.
 #include "Plugins/vopPluginInternal.h"
 #include "Plugins/vopPluginModule.h"
 #include "platform/text.h"
@@ -28,7 +28,8 @@ const std::vector<std::string>& DataTypeNames() {
 // Parser items
 
 void TvopPlugin::SetParserItems(std::string_view text) {
-  ClearParserItems();
+  RecursiveMutexLock hold(host_.CommandLock());
+  parser_items_.clear();
   const auto& names = DataTypeNames();
   for (const std::string& line : SplitLines(text)) {
     std::vector<std::string> fields = SplitFields(line, '|');
@@ -70,6 +71,7 @@ TParserItem TvopPlugin::GetParserItem(int index) const {
 
 void TvopPlugin::SetParserItem(int index, const TParserItem& item) {
   if (index < 0) throw std::out_of_range("parser item index");
+  RecursiveMutexLock hold(host_.CommandLock());
   if (index >= ParserItemCount()) parser_items_.resize(static_cast<size_t>(index) + 1);
   parser_items_[static_cast<size_t>(index)] = item;
 }

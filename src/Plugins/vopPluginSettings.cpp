@@ -22,22 +22,19 @@ bool TvopPlugin::RunPropertyMap(const std::string& map_lines, TComponent* target
   {
     // The settings place is what commands change; the options dialog runs
     // outside any command.
-    std::lock_guard<std::recursive_mutex> hold(command_lock_);
-    const std::string& ini = ini_override.empty() ? ini_file_ : ini_override;
+    RecursiveMutexLock hold(host_.CommandLock());
+    const std::string& ini = ini_override.empty() ? host_.IniFile() : ini_override;
     TWreg reg;  // one engine per operation, freed also when an exception passes
     // Without a file and without a key the settings have no place: writing
     // them would scatter values over the registry root itself. They are
     // kept in memory instead, so that what the user confirmed is what the
     // instance runs with until it goes.
-    unplaced = ini.empty() && registry_path_.empty();
-    if (unplaced) {
-      if (!unplaced_settings_) unplaced_settings_ = std::make_unique<TBigIniFile>("");
-      reg.MemoryIni = unplaced_settings_.get();
-    }
-    reg.RegistryRoot = registry_root_;
-    reg.SecondRegistryRoot = second_registry_root_;
-    reg.RegistryPath = registry_path_;
-    reg.INIFileSectionPrefix = ini_section_prefix_;
+    unplaced = ini.empty() && host_.RegistryPath().empty();
+    if (unplaced) reg.MemoryIni = host_.UnplacedSettings();
+    reg.RegistryRoot = host_.RegistryRoot();
+    reg.SecondRegistryRoot = host_.SecondRegistryRoot();
+    reg.RegistryPath = host_.RegistryPath();
+    reg.INIFileSectionPrefix = host_.INISectionPrefix();
     reg.OnSetValue = OnSetPropertyValue;
     reg.OnGetValue = OnGetPropertyValue;
     reg.OnBeforeProcessItem = OnBeforeProcessSettingsItem;
@@ -70,15 +67,15 @@ bool TvopPlugin::RunPropertyMap(const std::string& map_lines, TComponent* target
   return result;
 }
 
-std::string TvopPlugin::UnopenedSettingsKey() const {
+std::string TvopPlugin::UnopenedSettingsKey() {
   // Nothing could be opened to load from: settings that are not there yet
   // (a first start) are no problem, a key that is there and could not be
   // opened with full access is.
-  std::string path = registry_path_;
+  std::string path = host_.RegistryPath();
   while (!path.empty() && path.front() == '\\') path.erase(0, 1);
   while (!path.empty() && path.back() == '\\') path.pop_back();
   if (path.empty()) return {};
-  for (TRegistryRoot root : {registry_root_, second_registry_root_}) {
+  for (TRegistryRoot root : {host_.RegistryRoot(), host_.SecondRegistryRoot()}) {
     const std::optional<platform::RegistryRootKey> key = RegistryRootKeyOf(root);
     if (key && platform::RegistryKeyExists(*key, path))
       return std::string("the registry key ") + platform::RegistryRootName(*key) + "\\" + path +
