@@ -60,16 +60,15 @@ bool ReaderPins::Passed(uint32_t stamp) {
   uint32_t epoch = epoch_.load(std::memory_order_seq_cst);
   const auto passed = [&] { return epoch - stamp >= 2 || Drained(stamp); };
   if (epoch != stamp) return passed();
-  // Taken only if free, so no holder: what runs under it cannot throw.
+  // Taken only if free: a writer that waits here would wait for readers.
   if (!writer_mu_.try_lock()) return false;
+  MutexLock held(writer_mu_, kAdoptLock);
   epoch = epoch_.load(std::memory_order_relaxed);
-  bool result = false;
   if (epoch != stamp || Drained(epoch - 1)) {
     if (epoch == stamp) epoch_.store(++epoch, std::memory_order_seq_cst);
-    result = passed();
+    return passed();
   }
-  writer_mu_.unlock();
-  return result;
+  return false;
 }
 
 }  // namespace tarvel

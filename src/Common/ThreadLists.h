@@ -107,7 +107,10 @@ class Locked {
   Locked(TMultiReadLock& lock, T* target) : hold_(lock), target_(target) {}
   Locked(Locked&&) noexcept = default;
   T* operator->() const { return target_; }
-  std::add_lvalue_reference_t<T> operator*() const { return *target_; }
+  std::add_lvalue_reference_t<T> operator*() const& { return *target_; }
+  // Not on a handle about to go: in a range-for's head (for (x : *list.Lock()))
+  // the handle would let the lock go before the loop runs.
+  void operator*() const&& = delete;
   T* get() const { return target_; }
 
  private:

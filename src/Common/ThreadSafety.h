@@ -89,11 +89,19 @@ class TARVEL_CAPABILITY("mutex") RecursiveMutex {
   std::recursive_mutex mu_;
 };
 
+// AdoptLock: the holder takes over a lock the caller has just taken (a
+// try_lock that succeeded), so that it is let go like any other.
+struct AdoptLock {};
+inline constexpr AdoptLock kAdoptLock{};
+
 // MutexLock holds a mutex for its scope.
+//   if (!mu_.try_lock()) return false;
+//   MutexLock held(mu_, kAdoptLock);
 template <class M>
 class TARVEL_SCOPED_CAPABILITY BasicMutexLock {
  public:
   explicit BasicMutexLock(M& mu) TARVEL_ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
+  BasicMutexLock(M& mu, AdoptLock) TARVEL_REQUIRES(mu) : mu_(mu) {}
   ~BasicMutexLock() TARVEL_RELEASE() { mu_.unlock(); }
   BasicMutexLock(const BasicMutexLock&) = delete;
   BasicMutexLock& operator=(const BasicMutexLock&) = delete;

@@ -219,10 +219,13 @@ struct ItemCacheCloser {
   ~ItemCacheCloser() {
     for (int attempt = 0; attempt < 1000; ++attempt) {
       if (g_item_cache.mu.try_lock()) {
-        TvopParamsListItem* head = std::exchange(g_item_cache.head, nullptr);
-        g_item_cache.count = 0;
-        g_item_cache.closed = true;
-        g_item_cache.mu.unlock();
+        TvopParamsListItem* head;
+        {
+          CacheHold held(g_item_cache.mu, kAdoptLock);
+          head = std::exchange(g_item_cache.head, nullptr);
+          g_item_cache.count = 0;
+          g_item_cache.closed = true;
+        }
         FreeChain(head);
         return;
       }

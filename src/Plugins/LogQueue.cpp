@@ -41,7 +41,10 @@ void LogQueue::PutBack(const std::vector<std::string>& front) {
 
 std::vector<std::string> LogQueue::TakeQueued() {
   std::vector<std::string> taken;
-  taken.swap(*lines_.Lock());
+  {
+    auto lines = lines_.Lock();
+    taken.swap(*lines);
+  }
   return taken;
 }
 

@@ -112,7 +112,7 @@ TEST(ThreadStringList, AddKeepsDuplicatesAndSetTextSplitsLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     lines.SetText(c.text);
-    EXPECT_EQ(*lines.Lock(), c.lines);
+    EXPECT_EQ(*lines.Lock().get(), c.lines);
   }
 }
 

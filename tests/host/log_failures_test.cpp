@@ -47,10 +47,8 @@ using test::HostCall;
 TEST(LogFailures, AQueueInsertThatThrowsLeavesTheQueueFreeForTheNextCall) {
   // A host window that is gone by the time the module sends to it: every
   // send fails at once, so the queued lines go back into the queue.
-  const platform::WindowHandle gone =
-      platform::CreateMessageWindow([](platform::WindowHandle, uint32_t, uintptr_t, intptr_t) {
-        return intptr_t{0};
-      });
+  const platform::WindowHandle gone = platform::CreateMessageWindow(
+      [](platform::WindowHandle, uint32_t, uintptr_t, intptr_t) { return intptr_t{0}; });
   platform::DestroyMessageWindow(gone);
 
   HostCall create(1);
@@ -72,10 +70,11 @@ TEST(LogFailures, AQueueInsertThatThrowsLeavesTheQueueFreeForTheNextCall) {
 
   std::thread other([&] { plugin.AddLog(1, "after"); });
   other.join();
-  const std::vector<std::string> lines = *plugin.LogLines().Lock();
+  const std::vector<std::string> lines = *plugin.LogLines().Lock().get();
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "\x02"
-                          "after");
+  EXPECT_EQ(lines.back(),
+            "\x02"
+            "after");
 }
 
 }  // namespace

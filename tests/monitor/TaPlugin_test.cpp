@@ -105,7 +105,10 @@ class TaPluginTest : public ::testing::Test {
     }
     return true;
   }
-  std::vector<std::string> QueuedLogLines() { return *plugin->LogLines().Lock(); }
+  std::vector<std::string> QueuedLogLines() {
+    auto lines = plugin->LogLines().Lock();
+    return *lines;
+  }
 
   test::RegistrySandbox registry;
   test::TempDir dir;
