@@ -22,7 +22,11 @@ std::atomic<int> g_failed_allocations{0};
 }  // namespace
 
 // The whole test program allocates through these; unarmed, they are malloc
-// and free.
+// and free. GCC, inlining them, takes the free of what this operator new
+// returned for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(size_t size) {
   if (t_fail_from_bytes != 0 && size >= t_fail_from_bytes) {
     t_fail_from_bytes = 0;
